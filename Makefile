@@ -1,0 +1,43 @@
+# The two commands of a fresh machine: `make test` and `make demo`. Both install what is
+# missing (Debian packages, as root or through sudo), configure, build and run.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES   := cmake g++ make libgtest-dev octave liboctave-dev
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build test unit-asan demo clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Unit tests again under the address and undefined-behaviour sanitizers.
+unit-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test: build unit-asan
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
+	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
+	  "$(CURDIR)/octave/examples/demo.m" < /dev/null
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,30 @@
+function set_option(name, value)
+%SET_OPTION  Set one option of the Orvel configuration.
+%   set_option(name, value) with the option name as text (case does not matter; the whole
+%   name must match) and a numeric value:
+%
+%     'c'                  speed of sound [m/s]                             (1540)
+%     'fs'                 sampling frequency [Hz]                          (100e6)
+%     'use_att'            attenuation on (any non-zero value) or off       (0)
+%     'att'                frequency independent attenuation [dB/m]         (0)
+%     'freq_att'           frequency dependent attenuation [dB/(m Hz)]      (0)
+%     'att_f0'             centre frequency of the frequency dependent term [Hz] (0)
+%     'tau_m'              dispersion constant of the attenuation           (20)
+%     'z'                  characteristic acoustic impedance [kg/(m^2 s)]   (1.54e6)
+%     'BdivA'              non-linearity parameter B/A                      (5.2)
+%     'dz'                 propagation step of non-linear calculations [m]  (0.5e-3)
+%     'debug'              debug messages (whole number)                    (0)
+%     'accurate_time_calc' corner-accurate arrival times for rectangles     (0)
+%     'fast_integration'   fast integration for lines and triangles         (0)
+%     'show_times'         n > 0 shows calculation times, every n seconds
+%                          when n > 2, else every 5 seconds; n <= 0 hides them
+%     'use_rectangles'     apertures defined from now on keep rectangles    (1)
+%     'use_triangles'      ... are converted to triangles                   (0)
+%     'use_lines'          ... are converted to bounding-line elements      (0)
+%
+%   Whole-number options are rounded. Turning one of use_rectangles, use_triangles and
+%   use_lines on turns the other two off. An unknown name is an error.
+%
+%   See also ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG.
+Orvel_mex(5050, name, orvel_num(value));
+end

@@ -1,0 +1,10 @@
+function set_sampling(fs)
+%SET_SAMPLING  Set the sampling frequency of all calculations.
+%   set_sampling(fs) sets the sampling frequency to fs in Hz (default 100e6).
+%   Impulse responses and excitations already given to apertures keep the sampling
+%   frequency they were made with: set them again for the new frequency (a warning
+%   reminds of this unless Orvel was started quietly).
+%
+%   See also SET_OPTION, XDC_IMPULSE, XDC_EXCITATION.
+Orvel_mex(5020, orvel_num(fs));
+end

@@ -1,0 +1,164 @@
+// The entry point: decodes the command code, checks initialisation, looks the code up in the
+// table of its module and runs the handler. Command errors come back as one exception type and
+// reach the host's error call only after every object of the command has been destroyed.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "gateway/gateway.h"
+#include "host/console.h"
+#include "host/errors.h"
+
+namespace {
+// A handler of null means the command is known but not available in this version.
+struct command_entry {
+  int32_t code;
+  const char* name;
+  command_handler run;
+};
+
+const command_entry transducer_commands[] = {
+    {1001, "xdc_linear_array", nullptr},
+    {1002, "xdc_2d_array", nullptr},
+    {1003, "xdc_focused_array", nullptr},
+    {1004, "xdc_convex_array", nullptr},
+    {1005, "xdc_convex_focused_array", nullptr},
+    {1010, "xdc_piston", nullptr},
+    {1011, "xdc_concave", nullptr},
+    {1012, "xdc_linear_multirow", nullptr},
+    {1013, "xdc_focused_multirow", nullptr},
+    {1014, "xdc_convex_focused_multirow", nullptr},
+    {1020, "xdc_triangles_old", nullptr},
+    {1021, "xdc_rectangles", nullptr},
+    {1022, "xdc_line_elements", nullptr},
+    {1023, "xdc_triangles", nullptr},
+    {1030, "xdc_convert", nullptr},
+    {1031, "xdc_line_convert", nullptr},
+    {1040, "xdc_free", nullptr},
+    {1050, "xdc_impulse", nullptr},
+    {1051, "xdc_excitation", nullptr},
+    {1060, "xdc_focus", nullptr},
+    {1061, "xdc_focus_delays", nullptr},
+    {1062, "xdc_dynamic_focusing", nullptr},
+    {1063, "xdc_center_focus", nullptr},
+    {1065, "xdc_quantization", nullptr},
+    {1066, "xdc_baffle", nullptr},
+    {1070, "xdc_apodization", nullptr},
+    {1080, "ele_apodization", nullptr},
+    {1081, "ele_delay", nullptr},
+    {1082, "ele_waveform", nullptr},
+    {1100, "xdc_show", nullptr},
+    {1101, "xdc_get", nullptr},
+};
+
+const command_entry calculation_commands[] = {
+    {4001, "calc_h", nullptr},
+    {4002, "calc_hp", nullptr},
+    {4003, "calc_hhp", nullptr},
+    {4005, "calc_scat", nullptr},
+    {4006, "calc_scat_multi", nullptr},
+    {4007, "calc_scat_all", nullptr},
+    {4012, "calc_hp_non_linear", nullptr},
+    {4013, "calc_hhp_non_linear", nullptr},
+    {4014, "calc_scat_non_linear", nullptr},
+    {4015, "calc_scat_multi_non_linear", nullptr},
+};
+
+constexpr int32_t init_code = 5001;
+
+const command_entry general_commands[] = {
+    {init_code, "orvel_init", nullptr},  // runs before a sys_con exists; see dispatch
+    {5002, "orvel_end", [](sys_con& sys, const command_args&) { orvel_end(sys); }},
+    {5010, "orvel_debug", set_debug_flag},
+    {5020, "set_sampling", set_sampling_frequency},
+    {5050, "set_option", set_option},
+    {5051, "orvel_info", show_configuration},
+};
+
+struct command_module {
+  const command_entry* begin;
+  const command_entry* end;
+  const char* illegal_function;
+};
+
+template <size_t N>
+command_module module_of(const command_entry (&table)[N], const char* illegal) {
+  return {table, table + N, illegal};
+}
+
+void dispatch(const command_args& args) {
+  if (args.nrhs == 0)
+    throw command_error(
+        "Internal Error 1: Orvel_mex must be called with at least one argument");
+  const int32_t code = read_whole(args.arg(1), "The command code");
+  const int32_t main_code = code / 1000;  // truncated toward zero
+  const int32_t function_code = code - 1000 * main_code;
+  (void)function_code;  // the tables hold whole codes
+  if (!orvel_initialised() && code != init_code)
+    throw command_error(
+        "Error: You must call orvel_init as the first procedure to initialize orvel");
+
+  command_module module;
+  switch (main_code) {
+    case 1:
+      module = module_of(transducer_commands,
+                         "Internal Error 4: Illegal function_code found in Orvel_mex, module "
+                         "Transducer commands.");
+      break;
+    case 4:
+      module = module_of(calculation_commands,
+                         "Internal Error 4: Illegal function_code found in Orvel_mex, module "
+                         "Field calculation.");
+      break;
+    case 5:
+      module = module_of(general_commands,
+                         "Internal Error 4: Illegal function_code found in Orvel_mex, module "
+                         "General commands.");
+      break;
+    default:
+      throw command_error("Internal Error 3: Illegal main_code found in Orvel_mex.");
+  }
+  const command_entry* entry = module.begin;
+  while (entry != module.end && entry->code != code) ++entry;
+  if (entry == module.end) throw command_error(module.illegal_function);
+
+  if (entry->code == init_code) {
+    orvel_init(args);
+  } else if (!entry->run) {
+    throw command_error(format_text(
+        "Error: The command %s (code %d) is not available yet in this version of Orvel",
+        entry->name, entry->code));
+  } else {
+    entry->run(current_sys(), args);
+  }
+}
+
+// The text handed to the host's error call; static, because that call may not return through
+// this function's frame (a host may unwind it without running destructors).
+char error_text[2048];
+
+void keep_error_text(const char* text) {
+  std::snprintf(error_text, sizeof error_text, "%s", text);
+}
+
+// Runs one command; false with error_text set when it failed. Every object of the command is
+// destroyed when this returns.
+bool run_command(const command_args& args) noexcept {
+  try {
+    dispatch(args);
+    return true;
+  } catch (const command_error& e) {
+    keep_error_text(e.what());
+  } catch (const std::bad_alloc&) {
+    keep_error_text("Orvel error: Not enough memory to complete the command");
+  } catch (const std::exception& e) {
+    std::snprintf(error_text, sizeof error_text, "Orvel error: Unexpected failure: %s", e.what());
+  }
+  return false;
+}
+}  // namespace
+
+extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  if (!run_command(command_args{nlhs, plhs, nrhs, prhs})) host_error(error_text);
+}

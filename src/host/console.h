@@ -1,0 +1,14 @@
+// The host console as the core sees it: printing, flushing, host command evaluation and the
+// read of one word. No host type appears here; every print of the system goes through this
+// file so that the console keeps the order of the messages.
+#pragma once
+
+#include <cstddef>
+
+void host_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void host_flush();                     // flush standard output
+void host_eval(const char* command);  // have the host run a command line; its result is ignored
+
+// Reads one whitespace-delimited word from standard input into buf, cut to size - 1 characters
+// and terminated. Returns false at once at end of input.
+bool host_read_word(char* buf, size_t size);

@@ -1,0 +1,40 @@
+// Test-side controls of the embedded host: making host values, capturing the console, feeding
+// the console's input, the record of evaluated host commands and the unload hook.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mex.h"
+
+// Classes of host values that the embedded host can make; only double is numeric data the
+// module accepts, the others exist so that refusals can be tested.
+enum class embedded_class { double_class, char_class, logical_class, int32_class, single_class };
+
+// Thrown by mexErrMsgTxt: the host's error call ends the running command.
+struct embedded_host_error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A real double matrix of rows x cols, filled column-major from values (zeros if shorter).
+mxArray* embedded_matrix(size_t rows, size_t cols, const std::vector<double>& values = {});
+mxArray* embedded_scalar(double value);
+mxArray* embedded_text(const std::string& text);  // a 1 x n character array
+// A matrix of another class, or complex or sparse double, for tests of refusals.
+mxArray* embedded_special(embedded_class cls, size_t rows, size_t cols, bool complex = false,
+                          bool sparse = false);
+
+std::string embedded_console_take();                  // console text since the last take
+std::vector<std::string> embedded_evaluations_take();  // commands evaluated since the last take
+void embedded_console_input(const std::string& text);  // what standard input will deliver
+size_t embedded_live_arrays();                         // arrays made and not yet destroyed
+
+// Unloads the module as the host does: runs the registered at-exit routine once, if any.
+void embedded_unload();
+
+size_t embedded_flushes_take();  // console flushes since the last take
+
+// Used by the host layer built for the embedded host (not by tests).
+bool embedded_read_word(char* buf, size_t size);
+void embedded_flush();

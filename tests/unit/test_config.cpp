@@ -1,0 +1,224 @@
+// The configuration commands through the embedded host: report, debug flag, sampling frequency
+// and option setter, with exact console and error texts.
+#include <cmath>
+
+#include "gateway/gateway.h"
+#include "harness.h"
+
+using config_test = orvel_test;
+
+namespace {
+const char* const not_found = "Error: Option not found in program";
+const char* const fs_warning =
+    "Warning:  Remember to set all pulses in apertures for the new sampling frequency\n";
+}  // namespace
+
+TEST_F(config_test, ReportAfterInitShowsEveryDefault) {
+  ASSERT_TRUE(orvel_call({5001, 0.0}).ok);
+  call_result r = orvel_call({5051});
+  ASSERT_TRUE(r.ok);
+  const std::string expected = std::string() +
+      "Current Orvel configuration:\n\n" +
+      "    " + orvel_version + "\n\n" +
+      "    Number of apertures in operation:            0 \n"
+      "    Apertures to be defined uses rectangles:     1\n"
+      "    Apertures to be defined uses triangles:      0\n"
+      "    Apertures to be defined uses bounding lines: 0\n"
+      "\n"
+      "    Program uses accuracte time calculation for rectangles: 0\n"
+      "    Program uses fast integration for lines and triangles:  0\n"
+      "\n"
+      "    Speed of sound:      1540.0000 m/s \n"
+      "    Sampling frequency:   100.0000 MHz \n"
+      "    Whether to use attenuation: 0\n"
+      "    Frequency independent attenuation is:      0.0000 dB/m\n"
+      "    Frequency dependent attenuation around     0.0000 MHz is     0.0000 dB/[m Hz]\n"
+      "    Constant tau_m used in attenuation calculation:         20.0000\n"
+      "\n"
+      "    Step in propagation for non-linear imaging:  5.000000e-04 m \n"
+      "    Characteristic acoustic impedance:           1.540000e+06 kg/[m^2 s] \n"
+      "    Non-linearity parameter B/A:                     5.2000  \n"
+      "\n"
+      "    Number of bytes reserved:                       0\n"
+      "    Maximum number of bytes that has been reserved: 0\n"
+      "    Number for next signal to be used:              0\n"
+      "    Internal state of the program:                  1\n"
+      "    Debug mode enabled:                             0\n"
+      "    Last calculation type done:                     0\n"
+      "    Whether calculation time should be shown:       1\n"
+      "    Seconds between showing times                   5 s\n"
+      "\n"
+      "A boolean value of 1 indicates true, 0 indicates false\n";
+  EXPECT_EQ(r.console, expected);
+}
+
+TEST_F(config_test, ReportShowsChangedValuesInTheirUnits) {
+  init_quiet();
+  ASSERT_TRUE(orvel_call({5050, "fs", 40e6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "att_f0", 3.5e6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "freq_att", 0.5e-6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "dz", 0.00125}).ok);
+  ASSERT_TRUE(orvel_call({5050, "use_att", 1.0}).ok);
+  std::string report = orvel_call({5051}).console;
+  EXPECT_NE(report.find("    Sampling frequency:    40.0000 MHz \n"), std::string::npos);
+  EXPECT_NE(report.find("    Frequency dependent attenuation around     3.5000 MHz is     0.0000 "
+                        "dB/[m Hz]\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("    Step in propagation for non-linear imaging:  1.250000e-03 m \n"),
+            std::string::npos);
+  EXPECT_NE(report.find("    Whether to use attenuation: 1\n"), std::string::npos);
+  EXPECT_NE(report.find("    Whether calculation time should be shown:       0\n"),
+            std::string::npos);  // quiet initialisation
+}
+
+TEST_F(config_test, QuietInitSilencesTheSamplingWarning) {
+  init_quiet();
+  call_result r = orvel_call({5020, 50e6});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.console, "");
+  EXPECT_EQ(current_sys().fs, 50e6);
+  EXPECT_EQ(orvel_call({5050, "fs", 60e6}).console, "");
+}
+
+TEST_F(config_test, SamplingFrequencyIsStoredUnroundedWithItsWarning) {
+  ASSERT_TRUE(orvel_call({5001, 0.0}).ok);
+  call_result r = orvel_call({5020, 33.3e6 + 0.25});
+  EXPECT_EQ(r.console, fs_warning);
+  EXPECT_EQ(current_sys().fs, 33.3e6 + 0.25);
+  EXPECT_EQ(orvel_call({5050, "FS", -5.0}).console, fs_warning);  // no range test
+  EXPECT_EQ(current_sys().fs, -5.0);
+}
+
+TEST_F(config_test, DebugTracesOfTheGeneralCommands) {
+  init_quiet();
+  EXPECT_EQ(orvel_call({5010, 1.0}).console, "");  // the flag is tested before the change
+  EXPECT_EQ(orvel_call({5020, 1e8}).console, "Orvel debug message: Setting sampling frequency \n");
+  EXPECT_EQ(orvel_call({5050, "debug", 0.0}).console,
+            "Setting option debug in program to     0.0000 \n");  // no command trace
+  EXPECT_EQ(current_sys().debug, 0);
+  ASSERT_TRUE(orvel_call({5010, 2.0}).ok);
+  EXPECT_EQ(orvel_call({5010, 0.0}).console, "Orvel debug message: Setting debug flag \n");
+  ASSERT_TRUE(orvel_call({5010, 65537.0}).ok);  // cut to 16 bits
+  EXPECT_EQ(current_sys().debug, 1);
+}
+
+TEST_F(config_test, TooFewParametersChangeNothing) {
+  init_quiet();
+  EXPECT_EQ(orvel_call({5010}).error, "Internal Error 5: Too few parameters to set debug flag");
+  EXPECT_EQ(orvel_call({5020}).error,
+            "Internal Error 5: Too few parameters to set sampling frequency");
+  EXPECT_EQ(orvel_call({5050, "c"}).error,
+            "Internal Error 5: Too few parameters to set program option");
+  EXPECT_EQ(current_sys().debug, 0);
+  EXPECT_EQ(current_sys().fs, 100e6);
+  EXPECT_EQ(current_sys().c, 1540.0);
+}
+
+TEST_F(config_test, ShowTimesSetsFlagAndInterval) {
+  init_quiet();
+  struct {
+    double value;
+    int show, interval;
+  } cases[] = {{1, 1, 5}, {2, 1, 5}, {3, 1, 3}, {0, 0, 5}, {-4, 0, 5}, {2.6, 1, 3}, {2.4, 1, 5},
+               {17, 1, 17}, {0.4, 0, 5}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(orvel_call({5050, "show_times", c.value}).ok);
+    EXPECT_EQ(current_sys().show_times, c.show) << c.value;
+    EXPECT_EQ(current_sys().time_interval, c.interval) << c.value;
+  }
+}
+
+TEST_F(config_test, ElementKindOptionsExcludeEachOther) {
+  init_quiet();
+  const sys_con& s = current_sys();
+  ASSERT_TRUE(orvel_call({5050, "use_triangles", 1.0}).ok);
+  EXPECT_EQ(s.use_triangles, 1);
+  EXPECT_EQ(s.use_rectangles, 0);
+  EXPECT_EQ(s.use_lines, 0);
+  ASSERT_TRUE(orvel_call({5050, "use_rectangles", 0.0}).ok);  // zero turns nothing else off
+  EXPECT_EQ(s.use_triangles, 1);
+  EXPECT_EQ(s.use_rectangles, 0);
+  ASSERT_TRUE(orvel_call({5050, "use_triangles", 0.0}).ok);
+  EXPECT_EQ(s.use_triangles + s.use_rectangles + s.use_lines, 0);
+  ASSERT_TRUE(orvel_call({5050, "USE_LINES", 1.0}).ok);  // names are case-blind
+  EXPECT_EQ(s.use_lines, 1);
+  EXPECT_EQ(s.use_triangles + s.use_rectangles, 0);
+  ASSERT_TRUE(orvel_call({5050, "Use_Rectangles", 2.0}).ok);
+  EXPECT_EQ(s.use_rectangles, 2);
+  EXPECT_EQ(s.use_triangles + s.use_lines, 0);
+}
+
+TEST_F(config_test, NamesMatchWholeKeysOnly) {
+  init_quiet();
+  for (const char* name : {"use_line", "use_lines ", "c ", "ATT_", "", "speed"}) {
+    call_result r = orvel_call({5050, name, 1.0});
+    EXPECT_EQ(r.error, not_found) << name;
+    std::string lowered(name);
+    for (char& ch : lowered) ch = static_cast<char>(std::tolower(ch));
+    EXPECT_EQ(r.console, "Trying to set option: " + lowered + " \n") << name;
+  }
+  EXPECT_EQ(current_sys().use_lines, 0);
+  EXPECT_EQ(current_sys().c, 1540.0);
+}
+
+TEST_F(config_test, EveryKeySetsItsField) {
+  init_quiet();
+  const sys_con& s = current_sys();
+  ASSERT_TRUE(orvel_call({5050, "use_att", 0.3}).ok);  // not rounded
+  EXPECT_EQ(s.use_att, 1);
+  ASSERT_TRUE(orvel_call({5050, "use_att", 0.0}).ok);
+  EXPECT_EQ(s.use_att, 0);
+  ASSERT_TRUE(orvel_call({5050, "debug", 0.3}).ok);  // rounded
+  EXPECT_EQ(s.debug, 0);
+  ASSERT_TRUE(orvel_call({5050, "att", 0.5}).ok);
+  ASSERT_TRUE(orvel_call({5050, "freq_att", 0.7e-6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "att_f0", 5e6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "tau_m", -3.5}).ok);
+  ASSERT_TRUE(orvel_call({5050, "z", 1.6e6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "dz", 1e-4}).ok);
+  ASSERT_TRUE(orvel_call({5050, "BdivA", 9.0}).ok);
+  ASSERT_TRUE(orvel_call({5050, "accurate_time_calc", 1.5}).ok);
+  ASSERT_TRUE(orvel_call({5050, "fast_integration", 0.7}).ok);
+  ASSERT_TRUE(orvel_call({5050, "c", 1480.0}).ok);
+  EXPECT_EQ(s.att, 0.5);
+  EXPECT_EQ(s.freq_att, 0.7e-6);
+  EXPECT_EQ(s.att_f0, 5e6);
+  EXPECT_EQ(s.tau_m, -3.5);
+  EXPECT_EQ(s.z, 1.6e6);
+  EXPECT_EQ(s.dz, 1e-4);
+  EXPECT_EQ(s.BdivA, 9.0);
+  EXPECT_EQ(s.accurate_time_calc, 2);
+  EXPECT_EQ(s.fast_integration, 1);
+  EXPECT_EQ(s.c, 1480.0);
+}
+
+TEST_F(config_test, BadArgumentsAreRefusedAndChangeNothing) {
+  init_quiet();
+  const sys_con& s = current_sys();
+  EXPECT_EQ(orvel_call({5050, 3.0, 1.0}).error, "Error: The option name must be given as text");
+  EXPECT_EQ(orvel_call({5050, "c", "1480"}).error,
+            "Error: The option value must be real double values (not text, logical, integer, "
+            "single, complex or sparse data)");
+  EXPECT_EQ(orvel_call({5050, "c", embedded_matrix(0, 1)}).error,
+            "Error: The option value is empty; a value is needed");
+  EXPECT_EQ(orvel_call({5050, "show_times", std::nan("")}).error,
+            "Error: The option value must be a finite whole number within the 32-bit range");
+  EXPECT_EQ(orvel_call({5050, "debug", 3e9}).error,
+            "Error: The option value must be a finite whole number within the 32-bit range");
+  EXPECT_EQ(orvel_call({5010, INFINITY}).error,
+            "Error: The debug flag must be a finite whole number within the 32-bit range");
+  EXPECT_FALSE(orvel_call({5020, "fs"}).ok);
+  EXPECT_EQ(s.c, 1540.0);
+  EXPECT_EQ(s.show_times, 0);
+  EXPECT_EQ(s.time_interval, 5);
+  EXPECT_EQ(s.debug, 0);
+  EXPECT_EQ(s.fs, 100e6);
+}
+
+TEST_F(config_test, LongOptionNamesAreCutNotOverrun) {
+  init_quiet();
+  std::string name(500, 'x');
+  call_result r = orvel_call({5050, name.c_str(), 1.0});
+  EXPECT_EQ(r.error, not_found);
+  EXPECT_EQ(r.console, "Trying to set option: " + std::string(199, 'x') + " \n");
+}
