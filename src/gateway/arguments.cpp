@@ -6,12 +6,19 @@
 #include "host/errors.h"
 
 namespace {
-void require_real_double(const mxArray* a, const char* what) {
+}  // namespace
+
+void require_double_matrix(const mxArray* a, const char* what) {
   if (!host_is_real_double(a))
     throw command_error(format_text(
         "Error: %s must be real double values (not text, logical, integer, single, complex or "
         "sparse data)",
         what));
+}
+
+namespace {
+void require_real_double(const mxArray* a, const char* what) {
+  require_double_matrix(a, what);
   if (host_rows(a) == 0 || host_cols(a) == 0)
     throw command_error(format_text("Error: %s is empty; a value is needed", what));
 }
@@ -41,4 +48,43 @@ int16_t read_flag(const mxArray* a, const char* what) {
 void read_text(const mxArray* a, char* buf, size_t size, const char* what) {
   if (!host_is_text(a)) throw command_error(format_text("Error: %s must be given as text", what));
   host_text(a, buf, size);
+}
+
+namespace {
+size_t value_count(const mxArray* a) { return host_rows(a) * host_cols(a); }
+}  // namespace
+
+point_value read_point(const mxArray* a, const char* what) {
+  const double* v = read_values(a, 3, what);
+  return {v[0], v[1], v[2]};
+}
+
+std::vector<double> read_column(const mxArray* a, const char* what) {
+  require_real_double(a, what);
+  const double* v = host_values(a);
+  return std::vector<double>(v, v + host_rows(a));
+}
+
+std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t cols,
+                                           const char* what) {
+  const double* v = read_values(a, n * cols, what);
+  std::vector<std::vector<double>> rows(n, std::vector<double>(cols));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t c = 0; c < cols; ++c) rows[i][c] = v[i + n * c];
+  return rows;
+}
+
+const double* read_values(const mxArray* a, size_t count, const char* what) {
+  require_double_matrix(a, what);
+  if (value_count(a) < count || value_count(a) == 0)
+    throw command_error(format_text("Error: %s must hold at least %zu value%s, but holds %zu",
+                                    what, count ? count : 1, count > 1 ? "s" : "",
+                                    value_count(a)));
+  return host_values(a);
+}
+
+int32_t read_count(const mxArray* a, const char* what) {
+  const int32_t n = read_whole(a, what);
+  if (n < 1) throw command_error(format_text("Error: %s must be at least 1, not %d", what, n));
+  return n;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "host/host.h"
 
@@ -20,6 +21,10 @@ struct command_args {
 // floor(x + 0.5) as a 32-bit integer; NaN, infinities and values outside the range are refused.
 int32_t round_whole(double x, const char* what);
 
+// Refuses what is not a real double matrix (text, complex, sparse, other classes); an empty
+// matrix passes.
+void require_double_matrix(const mxArray* a, const char* what);
+
 // The first element of a real, non-empty double matrix.
 double read_number(const mxArray* a, const char* what);
 // read_number rounded with round_whole.
@@ -28,3 +33,24 @@ int32_t read_whole(const mxArray* a, const char* what);
 int16_t read_flag(const mxArray* a, const char* what);
 // A character array as text of at most size - 1 characters.
 void read_text(const mxArray* a, char* buf, size_t size, const char* what);
+
+// A point: the first three values of a matrix of at least three (1 x 3 or 3 x 1 both serve).
+struct point_value {
+  double x, y, z;
+};
+point_value read_point(const mxArray* a, const char* what);
+
+// The first n values, n being the row count: a column of times or element numbers. Refused
+// when empty.
+std::vector<double> read_column(const mxArray* a, const char* what);
+
+// Rows 0..n-1 of an n-row table with cols columns, value (i, c) at i + n * c of the data;
+// refused when the matrix holds fewer than n * cols values.
+std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t cols,
+                                           const char* what);
+
+// A real double matrix with at least count values; returns its data.
+const double* read_values(const mxArray* a, size_t count, const char* what);
+
+// A whole number that must be at least 1 (an element or sub-element count).
+int32_t read_count(const mxArray* a, const char* what);

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "gateway/gateway.h"
+#include "gateway/transducers.h"
 #include "host/console.h"
 #include "host/errors.h"
 
@@ -19,15 +20,15 @@ struct command_entry {
 };
 
 const command_entry transducer_commands[] = {
-    {1001, "xdc_linear_array", nullptr},
-    {1002, "xdc_2d_array", nullptr},
-    {1003, "xdc_focused_array", nullptr},
+    {1001, "xdc_linear_array", cmd_linear_array},
+    {1002, "xdc_2d_array", cmd_2d_array},
+    {1003, "xdc_focused_array", cmd_focused_array},
     {1004, "xdc_convex_array", nullptr},
     {1005, "xdc_convex_focused_array", nullptr},
     {1010, "xdc_piston", nullptr},
     {1011, "xdc_concave", nullptr},
-    {1012, "xdc_linear_multirow", nullptr},
-    {1013, "xdc_focused_multirow", nullptr},
+    {1012, "xdc_linear_multirow", cmd_linear_multirow},
+    {1013, "xdc_focused_multirow", cmd_focused_multirow},
     {1014, "xdc_convex_focused_multirow", nullptr},
     {1020, "xdc_triangles_old", nullptr},
     {1021, "xdc_rectangles", nullptr},
@@ -35,19 +36,19 @@ const command_entry transducer_commands[] = {
     {1023, "xdc_triangles", nullptr},
     {1030, "xdc_convert", nullptr},
     {1031, "xdc_line_convert", nullptr},
-    {1040, "xdc_free", nullptr},
-    {1050, "xdc_impulse", nullptr},
-    {1051, "xdc_excitation", nullptr},
-    {1060, "xdc_focus", nullptr},
-    {1061, "xdc_focus_delays", nullptr},
-    {1062, "xdc_dynamic_focusing", nullptr},
-    {1063, "xdc_center_focus", nullptr},
-    {1065, "xdc_quantization", nullptr},
-    {1066, "xdc_baffle", nullptr},
-    {1070, "xdc_apodization", nullptr},
-    {1080, "ele_apodization", nullptr},
-    {1081, "ele_delay", nullptr},
-    {1082, "ele_waveform", nullptr},
+    {1040, "xdc_free", cmd_free},
+    {1050, "xdc_impulse", cmd_impulse},
+    {1051, "xdc_excitation", cmd_excitation},
+    {1060, "xdc_focus", cmd_focus},
+    {1061, "xdc_focus_delays", cmd_focus_delays},
+    {1062, "xdc_dynamic_focusing", cmd_dynamic_focusing},
+    {1063, "xdc_center_focus", cmd_center_focus},
+    {1065, "xdc_quantization", cmd_quantization},
+    {1066, "xdc_baffle", cmd_baffle},
+    {1070, "xdc_apodization", cmd_apodization},
+    {1080, "ele_apodization", cmd_ele_apodization},
+    {1081, "ele_delay", cmd_ele_delay},
+    {1082, "ele_waveform", cmd_ele_waveform},
     {1100, "xdc_show", nullptr},
     {1101, "xdc_get", nullptr},
 };

@@ -1,0 +1,179 @@
+#include "apertures/time_lines.h"
+
+#include <cmath>
+#include <utility>
+
+#include "gateway/sys_con.h"
+#include "host/console.h"
+
+namespace {
+double distance(const point3& a, const point3& b) {
+  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// Links an entry into a time line: after the last entry, counted from the first, whose
+// successor switches earlier than the new entry. The first entry is never displaced.
+// Returns the new value of the line's single flag.
+template <class Entry>
+int16_t link_entry(std::vector<Entry>& line, Entry entry) {
+  if (line.empty()) {
+    line.push_back(std::move(entry));
+    return 1;
+  }
+  size_t k = 0;
+  while (k + 1 < line.size() && entry.time > line[k + 1].time) ++k;
+  line.insert(line.begin() + static_cast<std::ptrdiff_t>(k + 1), std::move(entry));
+  return 0;
+}
+
+focus_entry fixed_focus_entry(const sys_con& sys, const aperture_rec& ap, double time,
+                              const point3& focus) {
+  focus_entry e;
+  e.time = time;
+  e.dynamic = 0;
+  e.focus_point = focus;
+  e.delays.resize(static_cast<size_t>(ap.no_phys_elements));
+  const double tr = distance(ap.ref_point, focus) / sys.c;
+  for (int32_t i = 0; i < ap.no_phys_elements; ++i)
+    e.delays[i] = distance(ap.phys_elements[i].center, focus) / sys.c;
+  focus_delays(ap.no_phys_elements, e.delays.data(), ap.quantize, ap.quant_step, tr);
+  return e;
+}
+
+// The mathematical elements' apodization or delay of the listed physical elements.
+void set_element_values(aperture_rec& ap, const std::vector<int32_t>& numbers, int32_t m,
+                        const std::vector<std::vector<double>>& values, bool apodization) {
+  const char* const illegal =
+      apodization
+          ? "Orvel error: Illegal element number when setting mathematical element apodization\n"
+          : "Orvel error: Illegal element number when setting mathematical element delay\n";
+  const char* const too_few =
+      apodization ? "Orvel error: Not enough values to set mathematical element apodization\n"
+                  : "Orvel error: Not enough values to set mathematical element delay\n";
+  for (size_t k = 0; k < numbers.size(); ++k) {
+    const int32_t e = numbers[k];
+    if (e < 1 || e > ap.no_phys_elements) {
+      host_printf("%s", illegal);
+      continue;
+    }
+    phys_element& pe = ap.phys_elements[static_cast<size_t>(e - 1)];
+    // The first kind of mathematical element the physical element has.
+    const int32_t count = pe.no_rects ? pe.no_rects : pe.no_tris ? pe.no_tris : pe.no_line_elems;
+    if (count == 0) continue;
+    if (count > m) {
+      host_printf("%s", too_few);
+      continue;
+    }
+    const std::vector<double>& v = values[k];
+    for (int32_t j = 0; j < count; ++j) {
+      double& field = pe.no_rects ? (apodization ? pe.rects[j].apodization : pe.rects[j].delay)
+                      : pe.no_tris
+                          ? (apodization ? pe.tris[j].apodization : pe.tris[j].delay)
+                          : (apodization ? pe.line_elems[j].apodization : pe.line_elems[j].delay);
+      field = v[static_cast<size_t>(j)];
+    }
+  }
+}
+}  // namespace
+
+void focus_delays(int32_t n, double* d, int16_t quantize, double q, double tr) {
+  for (int32_t i = 0; i < n; ++i) {
+    if (quantize)
+      d[i] = std::floor((tr - d[i]) / q + 0.5) * q;
+    else
+      d[i] = tr - d[i];
+  }
+}
+
+void insert_focus_entry(sys_con& sys, aperture_rec& ap, double time, const point3& focus) {
+  ap.single_focus = link_entry(ap.focus_line, fixed_focus_entry(sys, ap, time, focus));
+}
+
+void xdc_focus(sys_con& sys, aperture_rec& ap, const std::vector<double>& times,
+               const std::vector<point3>& points) {
+  std::vector<focus_entry> line;  // built whole, then swapped in
+  int16_t single = 0;
+  for (size_t k = 0; k < times.size(); ++k)
+    single = link_entry(line, fixed_focus_entry(sys, ap, times[k], points[k]));
+  ap.focus_line.swap(line);
+  ap.single_focus = single;
+}
+
+void xdc_focus_delays(sys_con&, aperture_rec& ap, const std::vector<double>& times,
+                      std::vector<std::vector<double>> delays) {
+  std::vector<focus_entry> line;
+  int16_t single = 0;
+  for (size_t k = 0; k < times.size(); ++k) {
+    focus_entry e;
+    e.time = times[k];
+    e.delays = std::move(delays[k]);  // used as given: no reference point, no quantization
+    single = link_entry(line, std::move(e));
+  }
+  ap.focus_line.swap(line);
+  ap.single_focus = single;
+}
+
+void xdc_dynamic_focusing(sys_con&, aperture_rec& ap, double time, double angle_xz,
+                          double angle_yz) {
+  focus_entry e;
+  e.time = time;
+  e.dynamic = 1;
+  e.angle_xz = angle_xz;
+  e.angle_yz = angle_yz;
+  std::vector<focus_entry> line;
+  line.push_back(std::move(e));
+  ap.focus_line.swap(line);
+  ap.single_focus = 0;
+}
+
+void xdc_center_focus(sys_con&, aperture_rec& ap, const point3& point) { ap.ref_point = point; }
+
+void xdc_apodization(sys_con&, aperture_rec& ap, const std::vector<double>& times,
+                     std::vector<std::vector<double>> values) {
+  std::vector<apod_entry> line;
+  int16_t single = 0;
+  for (size_t k = 0; k < times.size(); ++k) {
+    apod_entry e;
+    e.time = times[k];
+    e.values = std::move(values[k]);
+    single = link_entry(line, std::move(e));
+  }
+  ap.apod_line.swap(line);
+  ap.single_apod = single;
+}
+
+void ele_apodization(aperture_rec& ap, const std::vector<int32_t>& numbers, int32_t m,
+                     const std::vector<std::vector<double>>& values) {
+  set_element_values(ap, numbers, m, values, true);
+}
+
+void ele_delay(aperture_rec& ap, const std::vector<int32_t>& numbers, int32_t m,
+               const std::vector<std::vector<double>>& values) {
+  set_element_values(ap, numbers, m, values, false);
+}
+
+void ele_waveform(sys_con& sys, aperture_rec& ap, const std::vector<int32_t>& numbers, int32_t m,
+                  const std::vector<std::vector<double>>& samples) {
+  for (size_t k = 0; k < numbers.size(); ++k) {
+    const int32_t e = numbers[k];
+    if (e < 1 || e > ap.no_phys_elements) {
+      host_printf("Orvel error: Illegal element number when setting physical element waveform\n");
+      continue;
+    }
+    phys_element& pe = ap.phys_elements[static_cast<size_t>(e - 1)];
+    ap.individual_excitation = 1;
+    free_signal(sys, pe.waveform);
+    pe.has_waveform = 0;
+    pe.waveform = alloc_signal(sys, m, 0);
+    for (int32_t j = 0; j < m; ++j) pe.waveform->data[j] = samples[k][static_cast<size_t>(j)];
+    pe.has_waveform = 1;
+  }
+}
+
+// The apodization time line a constructor gives every new aperture: all elements weighted 1.
+void add_unit_apodization(aperture_rec& ap) {
+  apod_entry e;
+  e.values.assign(static_cast<size_t>(ap.no_phys_elements), 1.0);
+  ap.single_apod = link_entry(ap.apod_line, std::move(e));
+}

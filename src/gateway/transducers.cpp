@@ -1,0 +1,317 @@
+// Transducer commands: host arguments in, aperture constructors and operations called, the
+// handle or the aperture's data out. Every argument is read and checked before anything
+// changes, so a refused command leaves the table and its apertures as they were.
+#include "gateway/transducers.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "apertures/arrays.h"
+#include "apertures/time_lines.h"
+#include "host/console.h"
+#include "host/errors.h"
+
+namespace {
+// The common opening of every handler: the debug trace, then the argument count.
+void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
+                  const char* too_few) {
+  debug_trace(sys, trace);
+  if (args.nrhs < min_args) throw command_error(too_few);
+}
+
+point3 to_point(const point_value& p) { return {p.x, p.y, p.z}; }
+
+// Sub-element counts whose products must fit the 32-bit counts of the records.
+void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
+  const int64_t limit = std::numeric_limits<int32_t>::max();
+  if (elements > limit || int64_t{sub_x} * sub_y > limit || elements * sub_x * sub_y > limit)
+    throw command_error(
+        "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
+}
+
+void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap) {
+  mxArray* result = host_new_matrix(1, 1);
+  args.plhs[0] = result;
+  host_matrix_values(result)[0] = register_aperture(sys, std::move(ap));
+}
+
+// A pulse: a row of n samples, n the column count.
+signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {
+  const size_t n = host_cols(a);
+  const double* v = read_values(a, n, what);
+  if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    throw command_error(format_text("Error: %s has too many samples", what));
+  signal_ptr s = alloc_signal(sys, static_cast<int32_t>(n), 0);
+  for (size_t k = 0; k < n; ++k) s->data[k] = v[k];
+  return s;
+}
+
+// Element numbers (1-based, rounded) and their rows of m values, for the element settings.
+void read_element_rows(const command_args& args, std::vector<int32_t>& numbers, int32_t& m,
+                       std::vector<std::vector<double>>& rows) {
+  const std::vector<double> raw = read_column(args.arg(3), "The element number vector");
+  numbers.clear();
+  for (double x : raw) numbers.push_back(round_whole(x, "Each element number"));
+  require_double_matrix(args.arg(4), "The value table");
+  const size_t cols = host_cols(args.arg(4));
+  if (cols > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    throw command_error("Error: The value table has too many columns");
+  m = static_cast<int32_t>(cols);
+  rows = cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table")
+              : std::vector<std::vector<double>>(numbers.size());
+}
+
+// Times (a column of n values) and an n-row table with one column per physical element.
+void read_time_table(const aperture_rec& ap, const command_args& args, const char* mismatch,
+                     const char* table_name, std::vector<double>& times,
+                     std::vector<std::vector<double>>& rows) {
+  times = read_column(args.arg(3), "The time vector");
+  require_double_matrix(args.arg(4), table_name);
+  if (host_cols(args.arg(4)) != static_cast<size_t>(ap.no_phys_elements))
+    throw command_error(mismatch);
+  rows = read_rows(args.arg(4), times.size(), host_cols(args.arg(4)), table_name);
+}
+}  // namespace
+
+int32_t register_aperture(sys_con& sys, aperture_ptr ap) {
+  for (size_t h = 0; h < sys.apertures.size(); ++h) {
+    if (!sys.apertures[h]) {
+      sys.apertures[h] = std::move(ap);
+      return static_cast<int32_t>(h);
+    }
+  }
+  sys.apertures.push_back(std::move(ap));
+  sys.no_apertures = static_cast<int32_t>(sys.apertures.size());
+  return sys.no_apertures - 1;
+}
+
+size_t lookup_slot(sys_con& sys, double handle) {
+  const int32_t h = round_whole(handle, "The aperture handle");
+  if (h < 0 || h >= sys.no_apertures)
+    throw command_error("Orvel error: This aperture has not been defined");
+  if (!sys.apertures[static_cast<size_t>(h)])
+    throw command_error("Orvel error: This aperture has been freed and is not defined");
+  return static_cast<size_t>(h);
+}
+
+aperture_rec& lookup_aperture(sys_con& sys, double handle) {
+  return *sys.apertures[lookup_slot(sys, handle)];
+}
+
+aperture_rec& lookup_aperture(sys_con& sys, const mxArray* handle) {
+  return lookup_aperture(sys, read_number(handle, "The aperture handle"));
+}
+
+void cmd_linear_array(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 8, "Defining new transducer. Calling xdc_linear_array",
+               "Internal Error 5: Too few parameters to define linear array transducer");
+  const int32_t n = read_count(args.arg(2), "The number of elements");
+  const double width = read_number(args.arg(3), "The element width");
+  const double height = read_number(args.arg(4), "The element height");
+  const double kerf = read_number(args.arg(5), "The kerf");
+  const int32_t sub_x = read_count(args.arg(6), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(7), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(8), "The focus point"));
+  check_sizes(n, sub_x, sub_y);
+  return_handle(sys, args, xdc_linear_array(sys, n, width, height, kerf, sub_x, sub_y, focus));
+}
+
+void cmd_2d_array(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 11, "Defining new transducer. Calling xdc_2d_array",
+               "Internal Error 5: Too few parameters to define 2d array transducer");
+  const int32_t nx = read_count(args.arg(2), "The number of elements in x");
+  const int32_t ny = read_count(args.arg(3), "The number of elements in y");
+  const double width = read_number(args.arg(4), "The element width");
+  const double height = read_number(args.arg(5), "The element height");
+  const double kerf_x = read_number(args.arg(6), "The kerf in x");
+  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  check_sizes(int64_t{nx} * ny, 1, 1);
+  const size_t positions = static_cast<size_t>(nx) * static_cast<size_t>(ny);
+  const double* table = read_values(args.arg(8), positions, "The enabled table");
+  const int32_t sub_x = read_count(args.arg(9), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
+  check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  std::vector<int16_t> enabled(positions);
+  for (size_t k = 0; k < positions; ++k) enabled[k] = table[k] > 0.5 ? 1 : 0;
+  return_handle(sys, args, xdc_2d_array(sys, nx, ny, width, height, kerf_x, kerf_y, enabled,
+                                        sub_x, sub_y, focus));
+}
+
+void cmd_focused_array(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 9, "Defining new transducer. Calling xdc_focused_array",
+               "Internal Error 5: Too few parameters to define focused array transducer");
+  const int32_t n = read_count(args.arg(2), "The number of elements");
+  const double width = read_number(args.arg(3), "The element width");
+  const double height = read_number(args.arg(4), "The element height");
+  const double kerf = read_number(args.arg(5), "The kerf");
+  const double rf = read_number(args.arg(6), "The elevation focus radius");
+  const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
+  check_sizes(n, sub_x, sub_y);
+  return_handle(sys, args,
+                xdc_focused_array(sys, n, width, height, kerf, rf, sub_x, sub_y, focus));
+}
+
+void cmd_linear_multirow(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 10, "Defining new transducer. Calling xdc_linear_multirow",
+               "Internal Error 5: Too few parameters to define linear multi-row array transducer");
+  const int32_t nx = read_count(args.arg(2), "The number of elements in x");
+  const double width = read_number(args.arg(3), "The element width");
+  const int32_t ny = read_count(args.arg(4), "The number of rows");
+  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double kerf_x = read_number(args.arg(6), "The kerf in x");
+  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
+  check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  return_handle(sys, args, xdc_linear_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y,
+                                               sub_x, sub_y, focus));
+}
+
+void cmd_focused_multirow(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 11, "Defining new transducer. Calling xdc_focused_multirow",
+               "Internal Error 5: Too few parameters to define linear multi-row, elevation "
+               "focused array transducer");
+  const int32_t nx = read_count(args.arg(2), "The number of elements in x");
+  const double width = read_number(args.arg(3), "The element width");
+  const int32_t ny = read_count(args.arg(4), "The number of rows");
+  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double kerf_x = read_number(args.arg(6), "The kerf in x");
+  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double rf = read_number(args.arg(8), "The elevation focus radius");
+  const int32_t sub_x = read_count(args.arg(9), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
+  check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  return_handle(sys, args, xdc_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rf,
+                                                sub_x, sub_y, focus));
+}
+
+void cmd_free(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 2, "Freeing aperture. Calling xdc_free",
+               "Internal Error 5: Too few parameters to free_memory aperture");
+  const size_t slot = lookup_slot(sys, read_number(args.arg(2), "The aperture handle"));
+  free_aperture(sys, sys.apertures[slot]);  // the slot stays, empty, for the next aperture
+}
+
+void cmd_impulse(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Setting impulse response for aperture. Calling xdc_impulse",
+               "Internal Error 5: Too few parameters to set aperture impulse response");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  xdc_impulse(sys, ap, read_pulse(sys, args.arg(3), "The impulse response"));
+}
+
+void cmd_excitation(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Setting excitation for aperture. Calling xdc_excitation",
+               "Internal Error 5: Too few parameters to set aperture excitation pulse");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  xdc_excitation(sys, ap, read_pulse(sys, args.arg(3), "The excitation"));
+}
+
+void cmd_focus(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Setting focus time line. Calling xdc_focus",
+               "Internal Error 5: Too few parameters to set focus time line");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  const std::vector<double> times = read_column(args.arg(3), "The time vector");
+  const std::vector<std::vector<double>> rows =
+      read_rows(args.arg(4), times.size(), 3, "The focus point table");
+  std::vector<point3> points;
+  for (const auto& r : rows) points.push_back({r[0], r[1], r[2]});
+  xdc_focus(sys, ap, times, points);
+}
+
+void cmd_focus_delays(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Setting focus time line. Calling xdc_focus",
+               "Internal Error 5: Too few parameters to set focus time line");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<double> times;
+  std::vector<std::vector<double>> rows;
+  read_time_table(ap, args,
+                  "Error: Delay mxArray must have one column for each physical aperture element",
+                  "The delay table", times, rows);
+  xdc_focus_delays(sys, ap, times, std::move(rows));
+}
+
+void cmd_dynamic_focusing(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 5, "Setting dynamic focus time line. Calling xdc_dynamic_focusing",
+               "Internal Error 5: Too few parameters to set dynamic focus time line");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  const double time = read_number(args.arg(3), "The time");
+  const double angle_xz = read_number(args.arg(4), "The angle in the x-z plane");
+  const double angle_yz = read_number(args.arg(5), "The angle in the y-z plane");
+  xdc_dynamic_focusing(sys, ap, time, angle_xz, angle_yz);
+}
+
+void cmd_center_focus(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Setting focus center point. Calling xdc_center_focus",
+               "Internal Error 5: Too few parameters to set focus center point");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  xdc_center_focus(sys, ap, to_point(read_point(args.arg(3), "The reference point")));
+}
+
+void cmd_quantization(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Setting quantization for aperture",
+               "Internal Error 5: Too few parameters to set quantization of delays");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  const double step = read_number(args.arg(3), "The quantization step");
+  ap.quant_step = step;
+  ap.quantize = step != 0.0 ? 1 : 0;
+  host_printf("Warning: Remember to set the focus time line for this aperture\n");
+}
+
+void cmd_baffle(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Setting baffle condition for aperture",
+               "Internal Error 5: Too few parameters to set baffle condition for aperture");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  ap.soft_baffle = read_whole(args.arg(3), "The baffle flag") != 0 ? 1 : 0;
+}
+
+void cmd_apodization(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Setting apodization time line. Calling xdc_apodization",
+               "Internal Error 5: Too few parameters to set apodization time line");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<double> times;
+  std::vector<std::vector<double>> rows;
+  read_time_table(
+      ap, args,
+      "Error: Apodization mxArray must have one column for each physical aperture element",
+      "The apodization table", times, rows);
+  xdc_apodization(sys, ap, times, std::move(rows));
+}
+
+void cmd_ele_apodization(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4,
+               "Setting apodization for mathematical elements. Calling ele_apodization",
+               "Internal Error 5: Too few parameters to set apodization for mathematical elements");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<int32_t> numbers;
+  int32_t m;
+  std::vector<std::vector<double>> rows;
+  read_element_rows(args, numbers, m, rows);
+  ele_apodization(ap, numbers, m, rows);
+}
+
+void cmd_ele_delay(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Setting delay values for mathematical elements. Calling ele_delay",
+               "Internal Error 5: Too few parameters to set delay for mathematical elements");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<int32_t> numbers;
+  int32_t m;
+  std::vector<std::vector<double>> rows;
+  read_element_rows(args, numbers, m, rows);
+  ele_delay(ap, numbers, m, rows);
+}
+
+void cmd_ele_waveform(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Setting waveform for physical elements. Calling ele_waveform",
+               "Internal Error 5: Too few parameters to set waveform for physical elements");
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<int32_t> numbers;
+  int32_t m;
+  std::vector<std::vector<double>> rows;
+  read_element_rows(args, numbers, m, rows);
+  ele_waveform(sys, ap, numbers, m, rows);
+}

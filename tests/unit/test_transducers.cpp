@@ -1,0 +1,319 @@
+// Transducer commands through the embedded host: handles, traces and too-few texts, argument
+// refusals, and the state the commands leave behind.
+#include <cmath>
+
+#include "apertures/aperture.h"
+#include "gateway/gateway.h"
+#include "gateway/transducers.h"
+#include "harness.h"
+
+namespace {
+class transducers_test : public orvel_test {
+ protected:
+  void SetUp() override { init_quiet(); }
+  // A linear array of n elements of one rectangle each; returns its handle.
+  double linear(int n) {
+    call_result r = orvel_call({1001, n, 0.3e-3, 5e-3, 0.05e-3, 1, 1, point(0, 0, 0.03)}, 1);
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.ok ? r.at(0, 0) : -1.0;
+  }
+  static mxArray* point(double x, double y, double z) { return embedded_matrix(1, 3, {x, y, z}); }
+  aperture_rec& ap(double h) { return lookup_aperture(current_sys(), h); }
+};
+
+const char* const undefined = "Orvel error: This aperture has not been defined";
+const char* const freed = "Orvel error: This aperture has been freed and is not defined";
+
+struct command_texts {
+  int code;
+  int min_args;
+  const char* trace;
+  const char* too_few;
+};
+
+const command_texts texts[] = {
+    {1001, 8, "Defining new transducer. Calling xdc_linear_array",
+     "Internal Error 5: Too few parameters to define linear array transducer"},
+    {1002, 11, "Defining new transducer. Calling xdc_2d_array",
+     "Internal Error 5: Too few parameters to define 2d array transducer"},
+    {1003, 9, "Defining new transducer. Calling xdc_focused_array",
+     "Internal Error 5: Too few parameters to define focused array transducer"},
+    {1012, 10, "Defining new transducer. Calling xdc_linear_multirow",
+     "Internal Error 5: Too few parameters to define linear multi-row array transducer"},
+    {1013, 11, "Defining new transducer. Calling xdc_focused_multirow",
+     "Internal Error 5: Too few parameters to define linear multi-row, elevation focused array "
+     "transducer"},
+    {1040, 2, "Freeing aperture. Calling xdc_free",
+     "Internal Error 5: Too few parameters to free_memory aperture"},
+    {1050, 3, "Setting impulse response for aperture. Calling xdc_impulse",
+     "Internal Error 5: Too few parameters to set aperture impulse response"},
+    {1051, 3, "Setting excitation for aperture. Calling xdc_excitation",
+     "Internal Error 5: Too few parameters to set aperture excitation pulse"},
+    {1060, 4, "Setting focus time line. Calling xdc_focus",
+     "Internal Error 5: Too few parameters to set focus time line"},
+    {1061, 4, "Setting focus time line. Calling xdc_focus",
+     "Internal Error 5: Too few parameters to set focus time line"},
+    {1062, 5, "Setting dynamic focus time line. Calling xdc_dynamic_focusing",
+     "Internal Error 5: Too few parameters to set dynamic focus time line"},
+    {1063, 3, "Setting focus center point. Calling xdc_center_focus",
+     "Internal Error 5: Too few parameters to set focus center point"},
+    {1065, 3, "Setting quantization for aperture",
+     "Internal Error 5: Too few parameters to set quantization of delays"},
+    {1066, 3, "Setting baffle condition for aperture",
+     "Internal Error 5: Too few parameters to set baffle condition for aperture"},
+    {1070, 4, "Setting apodization time line. Calling xdc_apodization",
+     "Internal Error 5: Too few parameters to set apodization time line"},
+    {1080, 4, "Setting apodization for mathematical elements. Calling ele_apodization",
+     "Internal Error 5: Too few parameters to set apodization for mathematical elements"},
+    {1081, 4, "Setting delay values for mathematical elements. Calling ele_delay",
+     "Internal Error 5: Too few parameters to set delay for mathematical elements"},
+    {1082, 4, "Setting waveform for physical elements. Calling ele_waveform",
+     "Internal Error 5: Too few parameters to set waveform for physical elements"},
+    {1100, 3, "Showing aperture. Calling xdc_show",
+     "Internal Error 5: Too few parameters to show aperture"},
+    {1101, 3, "Getting aperture information. Calling xdc_get",
+     "Internal Error 5: Too few parameters to xdc_get"},
+};
+}  // namespace
+
+TEST_F(transducers_test, EveryCommandTracesThenCountsItsArguments) {
+  ASSERT_TRUE(orvel_call({5010, 1}).ok);
+  for (const command_texts& t : texts) {
+    std::vector<host_arg> args;
+    std::vector<mxArray*> made;
+    mxArray* code = embedded_scalar(t.code);
+    // One argument too few (the code included).
+    std::initializer_list<host_arg> none = {};
+    (void)none;
+    std::vector<const mxArray*> prhs = {code};
+    for (int k = 2; k < t.min_args; ++k) prhs.push_back(embedded_scalar(0));
+    mxArray* plhs[4] = {};
+    embedded_console_take();
+    std::string error;
+    try {
+      mexFunction(1, plhs, static_cast<int>(prhs.size()), prhs.data());
+    } catch (const embedded_host_error& e) {
+      error = e.what();
+    }
+    for (const mxArray* a : prhs) mxDestroyArray(const_cast<mxArray*>(a));
+    EXPECT_EQ(error, t.too_few) << t.code;
+    EXPECT_EQ(embedded_console_take(), std::string("Orvel debug message: ") + t.trace + " \n")
+        << t.code;
+    EXPECT_EQ(plhs[0], nullptr);
+  }
+  EXPECT_EQ(current_sys().no_apertures, 0);
+}
+
+TEST_F(transducers_test, HandlesAreSlotsReusedAfterFree) {
+  EXPECT_EQ(orvel_call({1040, 0}).error, undefined);  // empty table
+  EXPECT_EQ(linear(2), 0.0);
+  EXPECT_EQ(linear(2), 1.0);
+  EXPECT_EQ(linear(2), 2.0);
+  ASSERT_TRUE(orvel_call({1040, 1}).ok);
+  EXPECT_EQ(orvel_call({1040, 1}).error, freed);
+  EXPECT_EQ(orvel_call({1066, 1, 1}).error, freed);
+  EXPECT_EQ(orvel_call({1100, 1, 0}).error, freed);
+  EXPECT_EQ(current_sys().no_apertures, 3);
+  EXPECT_EQ(linear(3), 1.0);
+  EXPECT_EQ(linear(3), 3.0);
+  EXPECT_EQ(ap(1).no_phys_elements, 3);
+  // Handles are rounded: 1.4 names slot 1, 3.5 slot 4 (undefined), -0.6 slot -1.
+  EXPECT_TRUE(orvel_call({1066, 1.4, 1}).ok);
+  EXPECT_EQ(ap(1).soft_baffle, 1);
+  EXPECT_EQ(orvel_call({1066, 3.5, 1}).error, undefined);
+  EXPECT_EQ(orvel_call({1066, -0.6, 1}).error, undefined);
+  EXPECT_EQ(orvel_call({1066, 2.5, 1}).ok, true);  // slot 3
+  EXPECT_EQ(ap(3).soft_baffle, 1);
+  EXPECT_EQ(orvel_call({1066, std::nan(""), 1}).error,
+            "Error: The aperture handle must be a finite whole number within the 32-bit range");
+  // A release voids the handles; the next initialisation starts from 0 again.
+  ASSERT_TRUE(orvel_call({5002}).ok);
+  EXPECT_EQ(current_sys().bytes_reserved, 0);
+  init_quiet();
+  EXPECT_EQ(orvel_call({1040, 0}).error, undefined);
+  EXPECT_EQ(linear(1), 0.0);
+}
+
+TEST_F(transducers_test, FreeingReleasesEveryChargedSignal) {
+  const double h = linear(4);
+  const int32_t empty = 0;
+  ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 5, {1, 2, 3, 4, 5})}).ok);
+  ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 3, {1, 2, 3})}).ok);
+  EXPECT_EQ(current_sys().bytes_reserved, (8 * 3 + 40) + (8 + 40));  // one impulse charged
+  ASSERT_TRUE(orvel_call({1051, h, embedded_matrix(3, 1, {7, 8, 9})}).ok);  // a column: 1 sample
+  EXPECT_EQ(ap(h).excitation->no_samples, 1);
+  EXPECT_EQ(ap(h).excitation->data[0], 7.0);
+  EXPECT_EQ(ap(h).impulse->data[2], 3.0);
+  ASSERT_TRUE(orvel_call({1082, h, embedded_matrix(2, 1, {1, 4}),
+                          embedded_matrix(2, 3, {1, 2, 3, 4, 5, 6})})
+                  .ok);
+  EXPECT_EQ(ap(h).phys_elements[3].waveform->data[2], 6.0);
+  ASSERT_TRUE(orvel_call({1040, h}).ok);
+  EXPECT_EQ(current_sys().bytes_reserved, empty);
+  EXPECT_EQ(orvel_call({1050, h, embedded_matrix(1, 0)}).error, freed);
+}
+
+TEST_F(transducers_test, TimeLinesFromHostTables) {
+  const double h = linear(3);
+  // Times as a column; points as a 2-row table.
+  ASSERT_TRUE(orvel_call({1060, h, embedded_matrix(2, 1, {0, 1e-5}),
+                          embedded_matrix(2, 3, {0, 1e-3, 0, 0, 0.02, 0.05})})
+                  .ok);
+  ASSERT_EQ(ap(h).focus_line.size(), 2u);
+  EXPECT_EQ(ap(h).focus_line[1].focus_point, (point3{1e-3, 0, 0.05}));
+  EXPECT_EQ(ap(h).single_focus, 0);
+  // One time with the point given as a column of 3 values.
+  ASSERT_TRUE(orvel_call({1060, h, 0.0, embedded_matrix(3, 1, {0, 0, 0.04})}).ok);
+  EXPECT_EQ(ap(h).focus_line[0].focus_point, (point3{0, 0, 0.04}));
+  EXPECT_EQ(ap(h).single_focus, 1);
+  ASSERT_TRUE(orvel_call({1061, h, embedded_matrix(2, 1, {0, 2e-6}),
+                          embedded_matrix(2, 3, {1, 2, 3, 4, 5, 6})})
+                  .ok);
+  EXPECT_EQ(ap(h).focus_line[1].delays, (std::vector<double>{2, 4, 6}));
+  ASSERT_TRUE(orvel_call({1062, h, 1e-6, 0.1, 0.2}).ok);
+  EXPECT_EQ(ap(h).focus_line[0].dynamic, 1);
+  ASSERT_TRUE(orvel_call({1063, h, embedded_matrix(1, 3, {1e-3, 0, 0})}).ok);
+  EXPECT_EQ(ap(h).ref_point, (point3{1e-3, 0, 0}));
+  ASSERT_TRUE(orvel_call({1070, h, embedded_matrix(2, 1, {0, 3e-6}),
+                          embedded_matrix(2, 3, {1, 0.5, 1, 0.25, 1, 0.125})})
+                  .ok);
+  EXPECT_EQ(ap(h).apod_line[1].values, (std::vector<double>{0.5, 0.25, 0.125}));
+}
+
+TEST_F(transducers_test, ColumnCountMismatchKeepsTheOldTimeLine) {
+  const double h = linear(3);
+  const std::vector<double> old = ap(h).focus_line[0].delays;
+  EXPECT_EQ(orvel_call({1070, h, 0.0, embedded_matrix(1, 2, {0.5, 0.5})}).error,
+            "Error: Apodization mxArray must have one column for each physical aperture element");
+  EXPECT_EQ(ap(h).apod_line[0].values, std::vector<double>(3, 1.0));
+  EXPECT_EQ(orvel_call({1061, h, 0.0, embedded_matrix(1, 4)}).error,
+            "Error: Delay mxArray must have one column for each physical aperture element");
+  EXPECT_EQ(ap(h).focus_line[0].delays, old);
+}
+
+TEST_F(transducers_test, TablesShorterThanTheirCountsAreRefused) {
+  const double h = linear(3);
+  const aperture_rec& a = ap(h);
+  const int32_t bytes = current_sys().bytes_reserved;
+  // Three times but points for two.
+  EXPECT_EQ(orvel_call({1060, h, embedded_matrix(3, 1, {0, 1, 2}), embedded_matrix(2, 3)}).error,
+            "Error: The focus point table must hold at least 9 values, but holds 6");
+  EXPECT_EQ(orvel_call({1070, h, embedded_matrix(2, 1, {0, 1}), embedded_matrix(1, 3)}).error,
+            "Error: The apodization table must hold at least 6 values, but holds 3");
+  EXPECT_EQ(orvel_call({1080, h, embedded_matrix(2, 1, {1, 2}), embedded_matrix(1, 1, {1})}).error,
+            "Error: The value table must hold at least 2 values, but holds 1");
+  // No times at all: refused, the line kept.
+  EXPECT_EQ(orvel_call({1060, h, embedded_matrix(0, 1), embedded_matrix(0, 3)}).error,
+            "Error: The time vector is empty; a value is needed");
+  EXPECT_EQ(orvel_call({1070, h, embedded_matrix(0, 0), embedded_matrix(0, 3)}).error,
+            "Error: The time vector is empty; a value is needed");
+  EXPECT_EQ(orvel_call({1063, h, embedded_matrix(1, 2, {0, 0})}).error,
+            "Error: The reference point must hold at least 3 values, but holds 2");
+  EXPECT_EQ(orvel_call({1050, h, embedded_matrix(1, 0)}).error,
+            "Error: The impulse response must hold at least 1 value, but holds 0");
+  EXPECT_EQ(orvel_call({1051, h, "pulse"}).error,
+            "Error: The excitation must be real double values (not text, logical, integer, "
+            "single, complex or sparse data)");
+  EXPECT_EQ(a.focus_line.size(), 1u);
+  EXPECT_EQ(a.apod_line.size(), 1u);
+  EXPECT_EQ(a.ref_point, (point3{0, 0, 0}));
+  EXPECT_EQ(a.impulse->no_samples, 1);
+  EXPECT_EQ(current_sys().bytes_reserved, bytes);
+}
+
+TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
+  auto p = [] { return embedded_matrix(1, 3, {0, 0, 0.03}); };
+  EXPECT_EQ(orvel_call({1001, 0, 1e-3, 1e-3, 0, 1, 1, p()}, 1).error,
+            "Error: The number of elements must be at least 1, not 0");
+  EXPECT_EQ(orvel_call({1001, 4, 1e-3, 1e-3, 0, 0, 1, p()}, 1).error,
+            "Error: The number of sub-divisions in x must be at least 1, not 0");
+  EXPECT_EQ(orvel_call({1001, 4, 1e-3, 1e-3, 0, 1, -2, p()}, 1).error,
+            "Error: The number of sub-divisions in y must be at least 1, not -2");
+  EXPECT_EQ(orvel_call({1001, INFINITY, 1e-3, 1e-3, 0, 1, 1, p()}, 1).error,
+            "Error: The number of elements must be a finite whole number within the 32-bit range");
+  EXPECT_EQ(orvel_call({1001, 4, 1e-3, 1e-3, 0, 1, 1, embedded_matrix(1, 2)}, 1).error,
+            "Error: The focus point must hold at least 3 values, but holds 2");
+  EXPECT_EQ(orvel_call({1001, 100000, 1e-3, 1e-3, 0, 1000, 1000, p()}, 1).error,
+            "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
+  EXPECT_EQ(orvel_call({1002, 2, 2, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3, {1, 1, 1}), 1, 1,
+                        p()},
+                       1)
+                .error,
+            "Error: The enabled table must hold at least 4 values, but holds 3");
+  EXPECT_EQ(orvel_call({1002, 2, 0, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3), 1, 1, p()}, 1).error,
+            "Error: The number of elements in y must be at least 1, not 0");
+  EXPECT_EQ(orvel_call({1012, 4, 1e-3, 3, embedded_matrix(1, 2, {1e-3, 1e-3}), 0, 0, 1, 1, p()},
+                       1)
+                .error,
+            "Error: The row heights must hold at least 3 values, but holds 2");
+  EXPECT_EQ(orvel_call({1013, 4, 1e-3, 2, embedded_matrix(1, 1, {1e-3}), 0, 0, 0.02, 1, 1, p()},
+                       1)
+                .error,
+            "Error: The row heights must hold at least 2 values, but holds 1");
+  EXPECT_EQ(current_sys().no_apertures, 0);
+  EXPECT_EQ(current_sys().bytes_reserved, 0);
+}
+
+TEST_F(transducers_test, ConstructorsThroughTheHost) {
+  call_result a =
+      orvel_call({1003, 8, 0.3e-3, 4e-3, 0.05e-3, 0.02, 2, 4, embedded_matrix(3, 1, {0, 0, 0.03})},
+                 1);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_EQ(a.rows(), 1u);
+  EXPECT_EQ(a.cols(), 1u);
+  EXPECT_EQ(ap(a.at(0, 0)).no_phys_elements, 8);
+  EXPECT_EQ(ap(a.at(0, 0)).phys_elements[0].no_rects, 8);
+  call_result b = orvel_call({1012, 3, 0.3e-3, 2, embedded_matrix(1, 2, {1e-3, 2e-3}), 0.05e-3,
+                              0.1e-3, 1, 2, embedded_matrix(1, 3, {0, 0, 0.03})},
+                             1);
+  ASSERT_TRUE(b.ok) << b.error;
+  EXPECT_NEAR(ap(b.at(0, 0)).phys_elements[5].center[1], 1.05e-3 - 0.5e-3 + 0.0, 1e-18);
+  call_result c = orvel_call({1013, 3, 0.3e-3, 2, embedded_matrix(2, 1, {1e-3, 2e-3}), 0.05e-3,
+                              0.1e-3, 0.03, 1, 2, embedded_matrix(1, 3, {0, 0, 0.03})},
+                             1);
+  ASSERT_TRUE(c.ok) << c.error;
+  EXPECT_EQ(ap(c.at(0, 0)).no_phys_elements, 6);
+  // A 2-D array with one position barely enabled (0.51) has one physical element.
+  std::vector<double> table(12, 0.0);
+  table[7] = 0.51;  // position i = 3, j = 1 of a 4 x 3 grid
+  call_result d = orvel_call({1002, 4, 3, 1e-3, 1e-3, 0.1e-3, 0.1e-3, embedded_matrix(4, 3, table),
+                              1, 1, embedded_matrix(1, 3, {0, 0, 0.03})},
+                             1);
+  ASSERT_TRUE(d.ok) << d.error;
+  const aperture_rec& one = ap(d.at(0, 0));
+  ASSERT_EQ(one.no_phys_elements, 1);
+  EXPECT_NEAR(one.phys_elements[0].center[0], 1.5 * 1.1e-3, 1e-18);
+  EXPECT_NEAR(one.phys_elements[0].center[1], 0.0, 1e-18);
+  EXPECT_EQ(current_sys().no_apertures, 4);
+}
+
+TEST_F(transducers_test, QuantizationAndBaffle) {
+  const double h = linear(2);
+  const char* warning = "Warning: Remember to set the focus time line for this aperture\n";
+  call_result r = orvel_call({1065, h, 1e-300});  // quiet does not silence it
+  EXPECT_EQ(r.console, warning);
+  EXPECT_EQ(ap(h).quantize, 1);
+  EXPECT_EQ(ap(h).quant_step, 1e-300);
+  r = orvel_call({1065, h, 0.0});
+  EXPECT_EQ(r.console, warning);
+  EXPECT_EQ(ap(h).quantize, 0);
+  for (auto [value, flag] : {std::pair{0.4, 0}, {0.6, 1}, {2.0, 1}, {-0.4, 0}, {-3.0, 1}}) {
+    ASSERT_TRUE(orvel_call({1066, h, value}).ok);
+    EXPECT_EQ(ap(h).soft_baffle, flag) << value;
+  }
+}
+
+TEST_F(transducers_test, ElementSettingsPrintAndGoOn) {
+  const double h = linear(2);
+  call_result r = orvel_call({1080, h, embedded_matrix(2, 1, {3, 2.4}), embedded_matrix(2, 1, {0.5, 0.25})});
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.console,
+            "Orvel error: Illegal element number when setting mathematical element apodization\n");
+  EXPECT_EQ(ap(h).phys_elements[1].rects[0].apodization, 0.25);
+  r = orvel_call({1081, h, 1.0, embedded_matrix(1, 0)});  // no values at all
+  EXPECT_EQ(r.console, "Orvel error: Not enough values to set mathematical element delay\n");
+  r = orvel_call({1082, h, embedded_matrix(1, 1, {0}), embedded_matrix(1, 2, {1, 2})});
+  EXPECT_EQ(r.console,
+            "Orvel error: Illegal element number when setting physical element waveform\n");
+  EXPECT_EQ(ap(h).individual_excitation, 0);
+}
