@@ -76,10 +76,9 @@ std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t co
 
 const double* read_values(const mxArray* a, size_t count, const char* what) {
   require_double_matrix(a, what);
-  if (value_count(a) < count || value_count(a) == 0)
+  if (value_count(a) < count)
     throw command_error(format_text("Error: %s must hold at least %zu value%s, but holds %zu",
-                                    what, count ? count : 1, count > 1 ? "s" : "",
-                                    value_count(a)));
+                                    what, count, count > 1 ? "s" : "", value_count(a)));
   return host_values(a);
 }
 

@@ -49,7 +49,7 @@ std::vector<double> read_column(const mxArray* a, const char* what);
 std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t cols,
                                            const char* what);
 
-// A real double matrix with at least count values; returns its data.
+// A real double matrix with at least count values (possibly none); returns its data.
 const double* read_values(const mxArray* a, size_t count, const char* what);
 
 // A whole number that must be at least 1 (an element or sub-element count).

@@ -49,8 +49,8 @@ const command_entry transducer_commands[] = {
     {1080, "ele_apodization", cmd_ele_apodization},
     {1081, "ele_delay", cmd_ele_delay},
     {1082, "ele_waveform", cmd_ele_waveform},
-    {1100, "xdc_show", nullptr},
-    {1101, "xdc_get", nullptr},
+    {1100, "xdc_show", cmd_show},
+    {1101, "xdc_get", cmd_get},
 };
 
 const command_entry calculation_commands[] = {

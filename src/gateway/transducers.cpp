@@ -11,13 +11,13 @@
 #include "host/console.h"
 #include "host/errors.h"
 
-namespace {
-// The common opening of every handler: the debug trace, then the argument count.
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
                   const char* too_few) {
   debug_trace(sys, trace);
   if (args.nrhs < min_args) throw command_error(too_few);
 }
+
+namespace {
 
 point3 to_point(const point_value& p) { return {p.x, p.y, p.z}; }
 
@@ -38,7 +38,7 @@ void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap) {
 // A pulse: a row of n samples, n the column count.
 signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {
   const size_t n = host_cols(a);
-  const double* v = read_values(a, n, what);
+  const double* v = read_values(a, n ? n : 1, what);  // a pulse has at least one sample
   if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error(format_text("Error: %s has too many samples", what));
   signal_ptr s = alloc_signal(sys, static_cast<int32_t>(n), 0);

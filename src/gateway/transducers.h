@@ -4,6 +4,10 @@
 #include "apertures/aperture.h"
 #include "gateway/gateway.h"
 
+// The common opening of every handler: the debug trace, then the argument count.
+void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
+                  const char* too_few);
+
 // Puts the aperture into the first empty slot (or a new last one) and returns its handle.
 int32_t register_aperture(sys_con& sys, aperture_ptr ap);
 // The aperture of a handle given as a host number; ends the command for an invalid handle.

@@ -317,3 +317,51 @@ TEST_F(transducers_test, ElementSettingsPrintAndGoOn) {
             "Orvel error: Illegal element number when setting physical element waveform\n");
   EXPECT_EQ(ap(h).individual_excitation, 0);
 }
+
+TEST_F(transducers_test, ApertureWithoutPhysicalElementsSurvivesEveryCommand) {
+  call_result made = orvel_call({1002, 2, 2, 1e-3, 1e-3, 0, 0, embedded_matrix(2, 2), 1, 1,
+                                 embedded_matrix(1, 3, {0, 0, 0.03})},
+                                1);
+  ASSERT_TRUE(made.ok) << made.error;
+  const double h = made.at(0, 0);
+  EXPECT_EQ(ap(h).no_phys_elements, 0);
+  EXPECT_TRUE(orvel_call({1060, h, 0.0, embedded_matrix(1, 3, {0, 0, 0.02})}).ok);
+  EXPECT_TRUE(orvel_call({1061, h, embedded_matrix(2, 1, {0, 1e-6}), embedded_matrix(2, 0)}).ok);
+  EXPECT_TRUE(orvel_call({1070, h, 0.0, embedded_matrix(1, 0)}).ok);
+  EXPECT_TRUE(orvel_call({1062, h, 0.0, 0.1, 0.0}).ok);
+  EXPECT_EQ(orvel_call({1080, h, 1.0, 1.0}).console,
+            "Orvel error: Illegal element number when setting mathematical element apodization\n");
+  EXPECT_EQ(orvel_call({1082, h, 1.0, 1.0}).console,
+            "Orvel error: Illegal element number when setting physical element waveform\n");
+  for (int level = 0; level <= 4; ++level) EXPECT_TRUE(orvel_call({1100, h, level}).ok);
+  for (int kind = 1; kind <= 5; ++kind) {
+    call_result r = orvel_call({1101, h, kind}, 1);
+    ASSERT_TRUE(r.ok) << kind;
+    ASSERT_EQ(r.out.size(), 1u) << kind;
+    const size_t rows[] = {26, 15, 46, 1, 1};  // element kinds, then time lines of 0 elements
+    EXPECT_EQ(r.rows(), rows[kind - 1]) << kind;
+  }
+  call_result focus = orvel_call({1101, h, 4}, 1);
+  EXPECT_EQ(focus.cols(), 1u);  // the dynamic entry
+  EXPECT_TRUE(orvel_call({1040, h}).ok);
+}
+
+TEST_F(transducers_test, InformationMatrixOfAnArray) {
+  const double h = linear(3);
+  call_result r = orvel_call({1101, h, 1}, 1);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.rows(), 26u);
+  ASSERT_EQ(r.cols(), 3u);
+  const double p = 0.35e-3;
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(r.at(0, 0, k), static_cast<double>(k));  // physical element number from 0
+    EXPECT_EQ(r.at(0, 1, k), 0.0);
+    EXPECT_NEAR(r.at(0, 2, k), 0.3e-3, 1e-18);
+    EXPECT_NEAR(r.at(0, 7, k), (static_cast<double>(k) - 1) * p, 1e-18);
+    EXPECT_NEAR(r.at(0, 23, k), (static_cast<double>(k) - 1) * p, 1e-18);
+  }
+  call_result none = orvel_call({1101, h, 6}, 1);
+  EXPECT_TRUE(none.ok);
+  EXPECT_TRUE(none.out.empty());
+  EXPECT_EQ(none.console, "");
+}

@@ -1,0 +1,131 @@
+% Transducer commands through the script layer and the real module: handles, the report and
+% the information matrix, element settings and errors.
+orvel_init(-1);
+c = 1540;
+p = 0.35e-3;  % pitch of the arrays below: width 0.3 mm + kerf 0.05 mm
+
+Th = xdc_linear_array(2, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 30e-3]);
+assert(Th == 0);
+
+% The report at the focus level: header and one focus entry with two delays on one line.
+out = evalc('xdc_show(Th, ''focus'')');
+lines = strsplit(out, "\n", "CollapseDelimiters", false);
+delay = (30e-3 - hypot(p / 2, 30e-3)) / c;  % both elements are p/2 off the axis
+assert(strcmp(lines{1}, 'Aperture name: Linear array transducer '));
+assert(~isempty(regexp(lines{2}, '^Created: [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4}$', 'once')), lines{2});
+expected = { ' ', ...
+  'Impulse response consists of 1 samples', ...
+  'Excitation response consists of 1 samples', ...
+  'All elements uses same excitation', ...
+  'No quantization of phase delays are used.', ...
+  'Aperture uses the rigid baffle boundary condition', ...
+  'The reference point for focusing is at  (x,y,z) = (    0.0000,     0.0000,     0.0000) mm', ...
+  'The aperture consists of 2 physical elements. ', ...
+  '', ...
+  'Time line for focusing:', ...
+  'Time [us]  Focal point [mm] or focal direction ', ...
+  '  0.0000   (  0.0000,   0.0000,  30.0000) ', ...
+  'Delay times [s] (Element: Value) ', ...
+  ['            ' sprintf('(%3d, %10.3e)  ', 1, delay) sprintf('(%3d, %10.3e)  ', 2, delay)], ...
+  ''};
+assert(numel(lines) == 2 + numel(expected));
+for k = 1:numel(expected)
+  assert(strcmp(lines{k + 2}, expected{k}), sprintf('line %d: [%s]', k + 2, lines{k + 2}));
+end
+
+% Rectangles: 26 rows, one column per rectangle, values as stored in m.
+info = xdc_get(Th, 'rect');
+assert(isequal(size(info), [26 2]));
+assert(isequal(info(1, :), [0 1]) && isequal(info(2, :), [0 0]));
+assert(all(abs(info(3, :) - 0.3e-3) < 1e-18) && all(abs(info(4, :) - 5e-3) < 1e-18));
+assert(abs(info(8, 1) + p / 2) < 1e-18 && abs(info(24, 2) - p / 2) < 1e-18);
+assert(abs(info(11, 1) - (-p / 2 - 0.15e-3)) < 1e-18 && abs(info(12, 1) + 2.5e-3) < 1e-18);
+focus = xdc_get(Th, 'focus');
+assert(isequal(size(focus), [3 1]) && focus(1) == 0);
+assert(all(abs(focus(2:3) - delay) < 1e-20));
+apod = xdc_get(Th, 5);
+assert(isequal(apod, [0; 1; 1]));
+assert(isempty(xdc_get(Th, 'tri')) && isequal(size(xdc_get(Th, 'tri')), [15 0]));
+expect_text(evalc('x = xdc_get(Th, 6);'), '');
+assert(isempty(x));
+
+% Time lines and settings from the script layer.
+xdc_focus(Th, [0 10e-6], [0 0 20e-3; 0 0 50e-3]);  % times as a row are taken as n values
+focus = xdc_get(Th, 'focus');
+assert(isequal(size(focus), [3 2]) && focus(1, 2) == 10e-6);
+assert(abs(focus(2, 2) - (50e-3 - hypot(p / 2, 50e-3)) / c) < 1e-20);
+xdc_focus_delays(Th, 0, [1e-9 2e-9]);
+assert(isequal(xdc_get(Th, 'focus'), [0; 1e-9; 2e-9]));
+xdc_dynamic_focusing(Th, 0, 0.1, 0);
+assert(isequal(xdc_get(Th, 'focus'), [0; 0; 0]));
+out = evalc('xdc_show(Th, 2)');
+assert(~isempty(strfind(out, '  0.0000  Dynamic along:    5.7296 deg. (z-x),    0.0000 deg. (z-y)) ')));
+xdc_apodization(Th, [0; 5e-6], [1 0.5; 0.25 0]);
+assert(isequal(xdc_get(Th, 'apod'), [0 5e-6; 1 0.25; 0.5 0]));
+xdc_center_focus(Th, [1e-3 0 0]);
+xdc_impulse(Th, [0.5; 1; 0.5]);  % a column is passed on as a row
+xdc_excitation(Th, sin(2 * pi * (0:9) / 10));
+xdc_baffle(Th, 1);
+expect_text(evalc('xdc_quantization(Th, 5e-9)'), ...
+            ['Warning: Remember to set the focus time line for this aperture' "\n"]);
+out = evalc('xdc_show(Th, 4)');
+assert(~isempty(strfind(out, ['Impulse response consists of 3 samples' "\n" ...
+                              'Excitation response consists of 10 samples' "\n"])));
+assert(~isempty(strfind(out, 'Quantized phase delay is used. Quantization =     5.0000 ns')));
+assert(~isempty(strfind(out, 'Aperture uses the soft-baffle boundary condition')));
+assert(~isempty(strfind(out, '(x,y,z) = (    1.0000,     0.0000,     0.0000) mm')));
+assert(isempty(strfind(out, 'Time line')));
+
+% Element settings: bad numbers are reported and the others still set.
+out = evalc('ele_apodization(Th, [3; 2], [0.5; 0.25])');
+expect_text(out, ['Orvel error: Illegal element number when setting mathematical element apodization' "\n"]);
+info = xdc_get(Th, 'rect');
+assert(isequal(info(5, :), [1 0.25]));
+ele_delay(Th, 1, 7e-9);
+info = xdc_get(Th, 'rect');
+assert(info(23, 1) == 7e-9);
+ele_waveform(Th, 2, [1 -1 1 -1]);
+out = evalc('xdc_show(Th, 1)');
+assert(~isempty(strfind(out, 'Physical elements uses individual excitation')));
+assert(~isempty(strfind(out, '    This physical element uses an individual excitation with 4 samples')));
+
+% Refusals leave the aperture as it was.
+expect_error(@() xdc_apodization(Th, 0, [1 1 1]), ...
+    'Error: Apodization mxArray must have one column for each physical aperture element');
+expect_error(@() xdc_focus_delays(Th, 0, 1), ...
+    'Error: Delay mxArray must have one column for each physical aperture element');
+expect_error(@() xdc_focus(Th, [0 1e-6 2e-6], [0 0 0.02; 0 0 0.03]), ...
+    'Error: The focus point table must hold at least 9 values, but holds 6');
+expect_error(@() xdc_focus(Th, [], zeros(0, 3)), 'Error: The time vector is empty; a value is needed');
+assert(isequal(xdc_get(Th, 'apod'), [0 5e-6; 1 0.25; 0.5 0]));
+expect_error(@() xdc_linear_array(0, 1e-3, 1e-3, 0, 1, 1, [0 0 0.03]), ...
+    'Error: The number of elements must be at least 1, not 0');
+expect_error(@() xdc_linear_array(4, 1e-3, 1e-3, 0, 1, 1, [0 0]), ...
+    'Error: The focus point must hold at least 3 values, but holds 2');
+expect_error(@() Orvel_mex(1001, 4, 1e-3), ...
+    'Internal Error 5: Too few parameters to define linear array transducer');
+expect_error(@() Orvel_mex(1101, Th), 'Internal Error 5: Too few parameters to xdc_get');
+expect_error(@() xdc_show(7), 'Orvel error: This aperture has not been defined');
+
+% Handles: slots are reused after xdc_free.
+T1 = xdc_focused_array(4, 0.3e-3, 4e-3, 0.05e-3, 20e-3, 1, 4, [0 0 30e-3]);
+T2 = xdc_linear_multirow(2, 0.3e-3, 3, [1 2 1] * 1e-3, 0.05e-3, 0.1e-3, 1, 1, [0 0 30e-3]);
+assert(T1 == 1 && T2 == 2);
+info = xdc_get(T2, 'rect');
+assert(all(abs(info(25, :) - kron([-1.6 0 1.6] * 1e-3, [1 1])) < 1e-18));
+xdc_free(T1);
+expect_error(@() xdc_free(T1), 'Orvel error: This aperture has been freed and is not defined');
+enabled = zeros(4, 3);
+enabled(4, 2) = 0.51;
+T3 = xdc_2d_array(4, 3, 1e-3, 1e-3, 0.1e-3, 0.1e-3, enabled, 1, 1, [0 0 30e-3]);
+assert(T3 == 1);
+assert(isequal(size(xdc_get(T3, 'focus')), [2 1]));
+T4 = xdc_focused_multirow(3, 0.3e-3, 2, [2 2] * 1e-3, 0.05e-3, 0.1e-3, 30e-3, 1, 2, [0 0 30e-3]);
+assert(T4 == 3);
+
+% Help texts explain arguments and units.
+assert(~isempty(strfind(help('xdc_focus'), 'times')));
+assert(~isempty(strfind(help('xdc_linear_array'), '[m]')));
+assert(~isempty(strfind(help('xdc_get'), '26 rows')));
+orvel_end();
+disp('test_transducers: passed');
