@@ -1,0 +1,18 @@
+// Frequency-dependent attenuation of the pulse: a filter in the frequency domain, evaluated for
+// the distance travelled at the middle of the response the pulse is convolved with.
+#pragma once
+
+#include <cstdint>
+
+#include "signals/signal_store.h"
+
+struct sys_con;
+
+// The packed spectrum in slot (that of b) attenuated over the distance c * (S + (n + e) / 2) / fs:
+// by freq_att dB/(m Hz) relative to att_f0, with the matching dispersion phase. When the slot
+// holds fewer samples than the attenuated convolution may need, it is replaced by a longer
+// spectrum of b, which stays there for later calls. Returns a new spectrum of the slot's length
+// and start sample, owned by the caller. S: start sample and n: sample count of the response,
+// e: extra samples the result must hold beyond it.
+signal_ptr attenuate_spectrum(sys_con& sys, const signal_rec& b, signal_ptr& slot, int32_t S,
+                              int32_t n, int32_t e);

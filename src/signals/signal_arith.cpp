@@ -1,0 +1,260 @@
+#include "signals/signal_arith.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "gateway/sys_con.h"
+
+namespace {
+[[maybe_unused]] bool is_power_of_two(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// r(k) = sum over i of a(i) b(k - i), one running double in ascending i.
+double convolution_sample(const double* a, int32_t na, const double* b, int32_t nb, int32_t k) {
+  const int32_t first = std::max(0, k - nb + 1);
+  const int32_t last = std::min(k, na - 1);
+  double sum = 0.0;
+  for (int32_t i = first; i <= last; i++) sum += a[i] * b[k - i];
+  return sum;
+}
+
+// The twiddle factor w advanced by the angle whose (cos - 1, sin) are (wpr, wpi); the increment
+// is formed first so that the small terms do not lose their bits against w.
+void rotate(double& wr, double& wi, double wpr, double wpi) {
+  const double wr_old = wr;
+  wr = wr + (wr * wpr - wi * wpi);
+  wi = wi + (wi * wpr + wr_old * wpi);
+}
+
+// The zero result of a convolution with an absent operand: the present one's span.
+signal_ptr absent_operand_result(sys_con& sys, const signal_rec* a, const signal_rec* b) {
+  if (!a && !b) return alloc_signal(sys, 0, 0);  // no span to give: an empty signal at 0
+  const signal_rec& present = a ? *a : *b;
+  return alloc_signal(sys, present.no_samples, present.start_sample);
+}
+
+// Sample count of the linear convolution; no samples at all when both operands are empty.
+int32_t convolution_length(int32_t na, int32_t nb) { return std::max(na + nb - 1, 0); }
+}  // namespace
+
+void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b) {
+  assert(b);
+  const int64_t start_a = a.start_sample, end_a = start_a + a.no_samples;
+  const int64_t start_b = b->start_sample, end_b = start_b + b->no_samples;
+  if (end_b < end_a || start_b > start_a) {
+    const int64_t start = std::min(start_a, start_b);
+    const int64_t count = std::max(end_a, end_b) - start;
+    assert(count <= INT32_MAX && start >= INT32_MIN);
+    signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
+    std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));
+    free_signal(sys, b);
+    b = std::move(wide);
+  }
+  if (a.no_samples >= 1) {
+    double* out = b->data.data() + (start_a - b->start_sample);
+    for (int32_t i = 0; i < a.no_samples; i++) out[i] += a.data[i];
+  }
+}
+
+signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b) {
+  const int32_t count = convolution_length(a.no_samples, b.no_samples);
+  signal_ptr r = alloc_signal(sys, count, a.start_sample + b.start_sample);
+  for (int32_t k = 0; k < count; k++)
+    r->data[k] = convolution_sample(a.data.data(), a.no_samples, b.data.data(), b.no_samples, k);
+  return r;
+}
+
+signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
+                              double scale) {
+  assert(D >= 1);
+  const double summed_start = static_cast<double>(a.start_sample) + b.start_sample;
+  const int32_t start = static_cast<int32_t>(std::ceil(summed_start / D));
+  const int32_t full = a.no_samples + b.no_samples - 1;  // length of the full convolution
+  const int32_t count = full / D + 1;                    // an upper bound of the samples kept
+  signal_ptr r = alloc_signal(sys, count, start);
+  r->fs = sys.fs / D;
+  // First sample of the full convolution that lies on the decimated grid.
+  const int64_t k0 = static_cast<int64_t>(start) * D - a.start_sample - b.start_sample;
+  assert(k0 >= 0 && k0 < D);
+  int32_t m = 0;
+  for (int64_t k = k0; k < full; k += D, m++)
+    r->data[m] = scale * convolution_sample(a.data.data(), a.no_samples, b.data.data(),
+                                            b.no_samples, static_cast<int32_t>(k));
+  return r;
+}
+
+int32_t fft_size(int32_t a, int32_t b) {
+  const int32_t m = std::max(a, b);
+  assert(m <= (1 << 30));  // the largest power of two a 32-bit count holds
+  int32_t size = 4;
+  if (m < 5) return size;
+  while (size < m) size *= 2;
+  return size;
+}
+
+void fft_complex(double* data, int32_t n, int sign) {
+  assert(is_power_of_two(n) && (sign == 1 || sign == -1));
+  const int64_t L = 2 * static_cast<int64_t>(n);  // doubles: n interleaved pairs
+  // Put every value at the bit-reversed index of its pair.
+  int64_t j = 0;
+  for (int64_t i = 0; i < L; i += 2) {
+    if (j > i) {
+      std::swap(data[j], data[i]);
+      std::swap(data[j + 1], data[i + 1]);
+    }
+    int64_t m = L / 2;
+    while (m >= 2 && j >= m) {
+      j -= m;
+      m /= 2;
+    }
+    j += m;
+  }
+  // Danielson-Lanczos: merge transforms of mmax / 2 points into ones of mmax points; the twiddle
+  // factor exp(i theta m / 2) comes from the trigonometric recurrence, not from sin and cos.
+  for (int64_t mmax = 2; mmax < L; mmax *= 2) {
+    const double theta = 6.28318530717959 / static_cast<double>(sign * mmax);
+    const double half_sin = std::sin(0.5 * theta);
+    const double wpr = -2.0 * half_sin * half_sin;
+    const double wpi = std::sin(theta);
+    double wr = 1.0, wi = 0.0;
+    for (int64_t m = 0; m < mmax; m += 2) {
+      for (int64_t i = m; i < L; i += 2 * mmax) {
+        const int64_t k = i + mmax;
+        const double tr = wr * data[k] - wi * data[k + 1];
+        const double ti = wr * data[k + 1] + wi * data[k];
+        data[k] = data[i] - tr;
+        data[k + 1] = data[i + 1] - ti;
+        data[i] += tr;
+        data[i + 1] += ti;
+      }
+      rotate(wr, wi, wpr, wpi);
+    }
+  }
+}
+
+void fft_real(double* data, int32_t n, int sign) {
+  assert(is_power_of_two(n) && (sign == 1 || sign == -1));
+  // The 2n reals are transformed as n complex values (even samples real, odd imaginary); the
+  // two interleaved half transforms are then separated pair by pair with their mirror bins.
+  const double c1 = 0.5;
+  double c2 = -0.5;
+  double theta = 3.141592653589793 / n;
+  if (sign == 1) {
+    fft_complex(data, n, 1);
+  } else {
+    c2 = 0.5;
+    theta = -theta;
+  }
+  const double half_sin = std::sin(0.5 * theta);
+  const double wpr = -2.0 * half_sin * half_sin;
+  const double wpi = std::sin(theta);
+  double wr = 1.0 + wpr, wi = wpi;
+  for (int64_t i = 1; i < n / 2; i++) {
+    double* p = data + 2 * i;                 // bin i
+    double* q = data + 2 * (int64_t{n} - i);  // its mirror bin n - i
+    const double h1r = c1 * (p[0] + q[0]);
+    const double h1i = c1 * (p[1] - q[1]);
+    const double h2r = -c2 * (p[1] + q[1]);
+    const double h2i = c2 * (p[0] - q[0]);
+    p[0] = h1r + wr * h2r - wi * h2i;
+    p[1] = h1i + wr * h2i + wi * h2r;
+    q[0] = h1r - wr * h2r + wi * h2i;
+    q[1] = -h1i + wr * h2i + wi * h2r;
+    rotate(wr, wi, wpr, wpi);
+  }
+  // The zero-frequency and half-sampling-frequency terms, both real, share the first pair.
+  const double x0 = data[0];
+  if (sign == 1) {
+    data[0] = x0 + data[1];
+    data[1] = x0 - data[1];
+  } else {
+    data[0] = c1 * (x0 + data[1]);
+    data[1] = c1 * (x0 - data[1]);
+    fft_complex(data, n, -1);
+  }
+}
+
+signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N) {
+  assert(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
+  signal_ptr S = alloc_signal(sys, N, s.start_sample);
+  std::copy_n(s.data.begin(), s.no_samples, S->data.begin());
+  fft_real(S->data.data(), N / 2, 1);
+  return S;
+}
+
+signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec& B) {
+  const bool a_shorter = A.no_samples <= B.no_samples;
+  const signal_rec& shorter = a_shorter ? A : B;
+  const signal_rec& longer = a_shorter ? B : A;
+  const int32_t L = shorter.no_samples;
+  assert(is_power_of_two(L) && L >= 4 && is_power_of_two(longer.no_samples));
+  // Bin k of L points lies at the frequency of bin k * M / L of M points: the longer spectrum
+  // is read every r = 2M / L doubles (r = 2, pair after pair, at equal lengths).
+  const int64_t r = 2 * static_cast<int64_t>(longer.no_samples) / L;
+  signal_ptr P = alloc_signal(sys, L, A.start_sample + B.start_sample);
+  const double* a = A.data.data();
+  const double* b = B.data.data();
+  const int64_t a_step = a_shorter ? 2 : r;  // doubles between two bins of A
+  const int64_t b_step = a_shorter ? r : 2;
+  double* p = P->data.data();
+  p[0] = a[0] * b[0];
+  p[1] = a[1] * b[1];
+  for (int64_t k = 1; k < L / 2; k++) {
+    const double are = a[k * a_step], aim = a[k * a_step + 1];
+    const double bre = b[k * b_step], bim = b[k * b_step + 1];
+    p[2 * k] = are * bre - aim * bim;
+    p[2 * k + 1] = aim * bre + are * bim;
+  }
+  const double dt = 1.0 / sys.fs;  // the sampling interval turns the sum into an integral
+  for (int32_t i = 0; i < L; i++) p[i] *= dt;
+  return P;
+}
+
+void inverse_spectrum(sys_con& /*sys*/, signal_rec& S, int32_t n) {
+  const int32_t N = S.no_samples;
+  assert(is_power_of_two(N) && N >= 4 && n >= 0 && n <= N);
+  const double norm = 2.0 / N;  // the real inverse returns N / 2 times the values
+  for (int32_t i = 0; i < N; i++) S.data[i] *= norm;
+  fft_real(S.data.data(), N / 2, -1);
+  S.no_samples = n;
+}
+
+// Both operands absent is a case without a span: the result is then a signal of no samples at
+// sample 0, which adds nothing wherever it is summed.
+signal_ptr convolve_fft(sys_con& sys, const signal_rec* a, const signal_rec* b) {
+  if (!a || !b) return absent_operand_result(sys, a, b);
+  // Na + Nb, one more than the convolution needs, so the transform always has a spare sample.
+  const int32_t N = fft_size(std::max(a->no_samples + b->no_samples, 0), 0);
+  signal_ptr A = signal_spectrum(sys, *a, N);
+  signal_ptr P;
+  if (a == b) {
+    P = multiply_spectra(sys, *A, *A);
+  } else {
+    signal_ptr B = signal_spectrum(sys, *b, N);
+    P = multiply_spectra(sys, *B, *A);
+    free_signal(sys, B);
+  }
+  free_signal(sys, A);
+  inverse_spectrum(sys, *P, convolution_length(a->no_samples, b->no_samples));
+  return P;
+}
+
+// The slot's spectrum of b is kept as long as it holds at least Na + Nb samples; a longer one
+// than this call needs is read at the frequencies of the shorter transform.
+signal_ptr convolve_fft_cached(sys_con& sys, const signal_rec* a, const signal_rec* b,
+                               signal_ptr& slot) {
+  if (!a || !b) return absent_operand_result(sys, a, b);
+  assert(slot);
+  const int32_t needed = a->no_samples + b->no_samples;
+  signal_ptr A = signal_spectrum(sys, *a, fft_size(needed, 0));
+  if (needed > slot->no_samples) {
+    free_signal(sys, slot);
+    slot = signal_spectrum(sys, *b, fft_size(needed, 0));
+  }
+  signal_ptr P = multiply_spectra(sys, *A, *slot);
+  free_signal(sys, A);
+  inverse_spectrum(sys, *P, convolution_length(a->no_samples, b->no_samples));
+  return P;
+}

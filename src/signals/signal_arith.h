@@ -1,0 +1,63 @@
+// Arithmetic on signals of the global time grid: sums of signals that start at different
+// samples, linear convolution in the time domain (full, or only on every D-th sample) and linear
+// convolution through a radix-2 real FFT.
+//
+// Two scalings, never mixed: the time-domain convolutions return the plain sum of products; the
+// FFT convolutions return it times the sampling interval 1/fs, approximating the convolution
+// integral. A convolution starts at the sum of its operands' start samples.
+//
+// A packed spectrum is a signal of N samples (N a power of two, at least 4) holding the real
+// FFT of N real values: [0] the value at zero frequency, [1] the value at fs/2, and [2k], [2k+1]
+// the real and imaginary part of bin k = 1 ... N/2 - 1, at k * fs / N Hz. Its start sample is
+// that of the signal it was made from. The forward transform is
+// X(k) = sum_j x(j) exp(+2 pi i j k / N); the attenuation filter relies on this sign.
+#pragma once
+
+#include <cstdint>
+
+#include "signals/signal_store.h"
+
+struct sys_con;
+
+// Adds a into the receiver b. When b's span does not cover a's, b is replaced by a new record
+// covering both spans (the old one released); the decision looks at the spans only, so even a
+// zero-sample addend outside b widens it. Use b, not a copy of the old pointer, afterwards.
+void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b);
+
+// Full linear convolution, Na + Nb - 1 samples, plain sum of products.
+signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b);
+
+// The full convolution times scale, evaluated only at the grid samples that are multiples of D,
+// as a signal of sampling frequency fs / D. D >= 1.
+signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
+                              double scale);
+
+// The smallest power of two that is at least max(a, b), and never less than 4.
+int32_t fft_size(int32_t a, int32_t b);
+
+// In-place radix-2 transform of n complex values (interleaved re, im; n a power of two) with
+// the exponent sign +1 or -1; unscaled.
+void fft_complex(double* data, int32_t n, int sign);
+
+// In-place transform of 2n real values (n a power of two) into the packed layout (sign +1), or
+// back (sign -1); the way back returns n times the original values.
+void fft_real(double* data, int32_t n, int sign);
+
+// The packed spectrum of s, zero-padded to N samples (N a power of two, 4 <= N, Ns <= N).
+signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N);
+
+// The product of two packed spectra times 1/fs. With unequal lengths the result has the shorter
+// length and the longer spectrum is read at the bins of the same frequencies.
+signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec& B);
+
+// Turns the packed spectrum S in place into the time signal of its first n samples (n <= N);
+// its storage and byte charge stay as allocated.
+void inverse_spectrum(sys_con& sys, signal_rec& S, int32_t n);
+
+// Linear convolution times 1/fs through the FFT. nullptr is an absent (zero) operand.
+signal_ptr convolve_fft(sys_con& sys, const signal_rec* a, const signal_rec* b);
+
+// As convolve_fft, with the spectrum of b kept by the caller in slot between calls (slot must
+// hold a spectrum); it is replaced by a longer one when the convolution outgrows it.
+signal_ptr convolve_fft_cached(sys_con& sys, const signal_rec* a, const signal_rec* b,
+                               signal_ptr& slot);

@@ -1,0 +1,420 @@
+// Signal arithmetic: sums on the grid, direct and decimated convolution, the FFT and its packed
+// layout, and the FFT convolutions with their 1/fs scaling, against hand sums and naive
+// transforms written here.
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gateway/sys_con.h"
+#include "harness.h"
+#include "signals/signal_arith.h"
+#include "signals/signal_store.h"
+
+namespace {
+using cplx = std::complex<long double>;
+constexpr double eps = std::numeric_limits<double>::epsilon();
+constexpr long double pi_l = 3.141592653589793238462643383279502884L;
+
+// The DFT with the positive exponent, X(k) = sum_j x(j) exp(+2 pi i j k / N), summed in long
+// double with the angle reduced exactly, so that it is far more accurate than the code tested.
+std::vector<cplx> naive_dft(const std::vector<cplx>& x, int sign) {
+  const size_t N = x.size();
+  std::vector<cplx> roots(N);  // exp(sign 2 pi i m / N)
+  for (size_t m = 0; m < N; m++) {
+    const long double angle = sign * 2 * pi_l * static_cast<long double>(m) / N;
+    roots[m] = cplx(std::cos(angle), std::sin(angle));
+  }
+  std::vector<cplx> X(N);
+  for (size_t k = 0; k < N; k++)
+    for (size_t j = 0; j < N; j++) X[k] += x[j] * roots[j * k % N];
+  return X;
+}
+
+// The packed layout of the forward DFT of N reals (x zero-padded to N).
+std::vector<double> packed_dft(const std::vector<double>& x, size_t N) {
+  std::vector<cplx> z(N);
+  for (size_t j = 0; j < x.size(); j++) z[j] = x[j];
+  const std::vector<cplx> X = naive_dft(z, +1);
+  std::vector<double> p(N);
+  p[0] = static_cast<double>(X[0].real());
+  p[1] = static_cast<double>(X[N / 2].real());
+  for (size_t k = 1; k < N / 2; k++) {
+    p[2 * k] = static_cast<double>(X[k].real());
+    p[2 * k + 1] = static_cast<double>(X[k].imag());
+  }
+  return p;
+}
+
+std::vector<double> naive_convolution(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> r(a.size() + b.size() - 1, 0.0);
+  for (size_t k = 0; k < r.size(); k++) {
+    double sum = 0.0;  // ascending i, as the time-domain convolutions sum
+    for (size_t i = 0; i < a.size(); i++)
+      if (k >= i && k - i < b.size()) sum += a[i] * b[k - i];
+    r[k] = sum;
+  }
+  return r;
+}
+
+double abs_sum(const std::vector<double>& x) {
+  double s = 0.0;
+  for (double v : x) s += std::fabs(v);
+  return s;
+}
+
+std::vector<double> random_values(std::mt19937& gen, size_t n) {
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<double> x(n);
+  for (double& v : x) v = u(gen);
+  return x;
+}
+
+std::vector<double> samples(const signal_rec& s) {
+  return std::vector<double>(s.data.begin(), s.data.begin() + s.no_samples);
+}
+
+// "A<no>" and "F<no>" for each allocation and release traced on the console, in order.
+std::string trace_events(const std::string& console) {
+  std::istringstream lines(console);
+  std::string line, events;
+  int no = 0;
+  while (std::getline(lines, line)) {
+    if (std::sscanf(line.c_str(), "Allocate signal %d, bytes", &no) == 1 &&
+        line.find("bytes=") != std::string::npos)
+      events += "A" + std::to_string(no) + " ";
+    else if (std::sscanf(line.c_str(), "Free signal %d, bytes", &no) == 1)
+      events += "F" + std::to_string(no) + " ";
+  }
+  return events;
+}
+
+class signal_arith_test : public orvel_test {
+ protected:
+  sys_con sys;
+  signal_ptr make(const std::vector<double>& x, int32_t start) {
+    signal_ptr s = alloc_signal(sys, static_cast<int32_t>(x.size()), start);
+    for (size_t i = 0; i < x.size(); i++) s->data[i] = x[i];
+    return s;
+  }
+  template <typename... T>
+  void release(T&... s) {
+    (free_signal(sys, s), ...);
+    EXPECT_EQ(sys.bytes_reserved, 0);
+  }
+};
+}  // namespace
+
+TEST_F(signal_arith_test, AddSignalInsideTheReceiverAddsInPlace) {
+  signal_ptr b = make({1, 2, 3, 4, 5, 6}, 10);
+  signal_ptr a = make({10, 20}, 12);
+  const signal_rec* before = b.get();
+  add_signal(sys, *a, b);
+  EXPECT_EQ(b.get(), before);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 2, 13, 24, 5, 6}));
+  // Ending exactly where the receiver ends is still inside.
+  signal_ptr tail = make({100}, 15);
+  add_signal(sys, *tail, b);
+  EXPECT_EQ(b.get(), before);
+  EXPECT_EQ(b->data[5], 106);
+  release(a, b, tail);
+}
+
+TEST_F(signal_arith_test, AddSignalStickingOutReplacesTheReceiver) {
+  sys.debug = 1;
+  // Sticking out before the receiver: new span [-2, 4).
+  signal_ptr b = make({1, 2, 3, 4}, 0);
+  signal_ptr a = make({10, 20, 30}, -2);
+  const int32_t old_no = b->signal_no;
+  embedded_console_take();
+  add_signal(sys, *a, b);
+  EXPECT_EQ(trace_events(embedded_console_take()),
+            "A" + std::to_string(old_no + 2) + " F" + std::to_string(old_no) + " ");
+  EXPECT_EQ(b->start_sample, -2);
+  EXPECT_EQ(samples(*b), (std::vector<double>{10, 20, 31, 2, 3, 4}));
+  EXPECT_EQ(sys.bytes_reserved, a->bytes + b->bytes);  // the old receiver is uncharged
+  // Sticking out after it: new span [-2, 7).
+  signal_ptr c = make({5, 6}, 5);
+  add_signal(sys, *c, b);
+  EXPECT_EQ(b->start_sample, -2);
+  EXPECT_EQ(samples(*b), (std::vector<double>{10, 20, 31, 2, 3, 4, 0, 5, 6}));
+  // Covering it on both sides.
+  signal_ptr d = make(std::vector<double>(11, 1.0), -3);
+  add_signal(sys, *d, b);
+  EXPECT_EQ(b->start_sample, -3);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 11, 21, 32, 3, 4, 5, 1, 6, 7, 1}));
+  embedded_console_take();
+  release(a, b, c, d);
+}
+
+TEST_F(signal_arith_test, ZeroSampleAddendWidensOnlyWhenOutside) {
+  signal_ptr b = make({1, 2, 3, 4}, 0);
+  signal_ptr inside = alloc_signal(sys, 0, 2);
+  const signal_rec* before = b.get();
+  add_signal(sys, *inside, b);
+  EXPECT_EQ(b.get(), before);
+  signal_ptr after = alloc_signal(sys, 0, 10);  // span [10, 10): the receiver must reach 10
+  add_signal(sys, *after, b);
+  EXPECT_EQ(b->start_sample, 0);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0}));
+  signal_ptr before_start = alloc_signal(sys, 0, -3);
+  add_signal(sys, *before_start, b);
+  EXPECT_EQ(b->start_sample, -3);
+  EXPECT_EQ(b->no_samples, 13);
+  EXPECT_EQ(b->data[3], 1);
+  release(b, inside, after, before_start);
+}
+
+TEST_F(signal_arith_test, ConvolveDirectIsThePlainSumOfProducts) {
+  signal_ptr a = make({1, 2, 3}, 10);
+  signal_ptr b = make({4, 5}, 5);
+  signal_ptr r = convolve_direct(sys, *a, *b);
+  EXPECT_EQ(r->start_sample, 15);
+  // 1*4, 1*5 + 2*4, 2*5 + 3*4, 3*5: no factor 1/fs.
+  EXPECT_EQ(samples(*r), (std::vector<double>{4, 13, 22, 15}));
+  EXPECT_EQ(r->fs, sys.fs);
+  release(a, b, r);
+}
+
+TEST_F(signal_arith_test, ConvolveDecimatedKeepsEveryDthGridSample) {
+  std::mt19937 gen(7);
+  const std::vector<double> xa = random_values(gen, 7), xb = random_values(gen, 4);
+  const std::vector<double> full = naive_convolution(xa, xb);  // 10 samples
+  struct decimation {
+    int32_t start_a, start_b, D, start, k0;
+  };
+  // Start sums -5 (D = 2: ceil(-2.5) = -2, -4 + 5 = 1), 7 (D = 3: 3, 9 - 7 = 2), 6 (D = 3:
+  // on the grid, k0 = 0), 4 (D = 1: every sample).
+  for (const decimation& t : {decimation{-8, 3, 2, -2, 1}, decimation{3, 4, 3, 3, 2},
+                              decimation{2, 4, 3, 2, 0}, decimation{1, 3, 1, 4, 0}}) {
+    SCOPED_TRACE(t.D);
+    signal_ptr a = make(xa, t.start_a), b = make(xb, t.start_b);
+    const double scale = 0.37;
+    signal_ptr r = convolve_decimated(sys, *a, *b, t.D, scale);
+    EXPECT_EQ(r->start_sample, t.start);
+    EXPECT_EQ(r->fs, sys.fs / t.D);
+    EXPECT_EQ(r->no_samples, 10 / t.D + 1);  // an upper bound: (Na + Nb - 1) div D + 1
+    for (int32_t m = 0; m < r->no_samples; m++) {
+      const int32_t k = t.k0 + m * t.D;
+      EXPECT_EQ(r->data[m], k < 10 ? scale * full[k] : 0.0) << m;
+    }
+    release(a, b, r);
+  }
+}
+
+TEST_F(signal_arith_test, FftSizeIsTheNextPowerOfTwoFromFour) {
+  EXPECT_EQ(fft_size(3, 0), 4);
+  EXPECT_EQ(fft_size(0, 0), 4);
+  EXPECT_EQ(fft_size(4, 0), 4);
+  EXPECT_EQ(fft_size(5, 0), 8);
+  EXPECT_EQ(fft_size(8, 0), 8);
+  EXPECT_EQ(fft_size(9, 0), 16);
+  EXPECT_EQ(fft_size(16, 0), 16);
+  EXPECT_EQ(fft_size(0, 17), 32);
+  EXPECT_EQ(fft_size(1024, 1025), 2048);
+  EXPECT_EQ(fft_size(-5, 0), 4);
+}
+
+// A transform of N values sums N inputs through twiddle factors each made by a recurrence of at
+// most N steps; N * eps * sum |x| bounds the rounding of every output.
+TEST_F(signal_arith_test, FftComplexIsTheDftOfEitherSign) {
+  std::mt19937 gen(11);
+  for (int32_t n : {1, 2, 4, 8, 32, 256}) {
+    for (int sign : {+1, -1}) {
+      SCOPED_TRACE(std::to_string(n) + " points, sign " + std::to_string(sign));
+      std::vector<double> data = random_values(gen, 2 * static_cast<size_t>(n));
+      std::vector<cplx> z(n);
+      for (int32_t j = 0; j < n; j++) z[j] = cplx(data[2 * j], data[2 * j + 1]);
+      const std::vector<cplx> Z = naive_dft(z, sign);
+      const double tol = n * eps * abs_sum(data);
+      fft_complex(data.data(), n, sign);
+      for (int32_t k = 0; k < n; k++) {
+        EXPECT_NEAR(data[2 * k], static_cast<double>(Z[k].real()), tol) << k;
+        EXPECT_NEAR(data[2 * k + 1], static_cast<double>(Z[k].imag()), tol) << k;
+      }
+    }
+  }
+}
+
+TEST_F(signal_arith_test, FftRealForwardGivesThePackedDftAndBackNOverTwoTimesTheInput) {
+  std::mt19937 gen(13);
+  for (int32_t N : {4, 8, 16, 64, 512, 4096}) {
+    SCOPED_TRACE(N);
+    const std::vector<double> x = random_values(gen, N);
+    const std::vector<double> expected = packed_dft(x, N);
+    const double tol = N * eps * abs_sum(x);
+    std::vector<double> data = x;
+    fft_real(data.data(), N / 2, +1);
+    for (int32_t i = 0; i < N; i++) EXPECT_NEAR(data[i], expected[i], tol) << i;
+    fft_real(data.data(), N / 2, -1);
+    // Back: N / 2 times x, the forward error carried through a second transform of the same
+    // bound.
+    for (int32_t i = 0; i < N; i++) EXPECT_NEAR(data[i], N / 2 * x[i], N * tol) << i;
+  }
+}
+
+TEST_F(signal_arith_test, MultiplySpectraReadsALongerSpectrumAtTheSameFrequencies) {
+  std::mt19937 gen(19);
+  const std::vector<double> x = random_values(gen, 5), y = random_values(gen, 3);
+  signal_ptr a = make(x, 2), b = make(y, 3);
+  signal_ptr A8 = signal_spectrum(sys, *a, 8), A64 = signal_spectrum(sys, *a, 64);
+  signal_ptr B8 = signal_spectrum(sys, *b, 8);
+  signal_ptr equal = multiply_spectra(sys, *A8, *B8);
+  signal_ptr longer_first = multiply_spectra(sys, *A64, *B8);
+  signal_ptr longer_second = multiply_spectra(sys, *B8, *A64);
+  const double tol = 2 * 64 * eps * abs_sum(x) * abs_sum(y) / sys.fs;
+  for (const signal_ptr* p : {&longer_first, &longer_second}) {
+    EXPECT_EQ((*p)->no_samples, 8);
+    EXPECT_EQ((*p)->start_sample, 5);
+    for (int i = 0; i < 8; i++) EXPECT_NEAR((*p)->data[i], equal->data[i], tol) << i;
+  }
+  release(a, b, A8, A64, B8, equal, longer_first, longer_second);
+}
+
+TEST_F(signal_arith_test, InverseSpectrumReturnsTheSignalInPlace) {
+  const std::vector<double> x = {3.0, -1.0, 0.25, 2.0, 1.5};
+  signal_ptr s = make(x, -4);
+  signal_ptr S = signal_spectrum(sys, *s, 16);
+  const int32_t bytes = S->bytes;
+  inverse_spectrum(sys, *S, 5);
+  EXPECT_EQ(S->no_samples, 5);
+  EXPECT_EQ(S->data.size(), 16u);
+  EXPECT_EQ(S->bytes, bytes);
+  EXPECT_EQ(S->start_sample, -4);
+  for (int i = 0; i < 16; i++)
+    EXPECT_NEAR(S->data[i], i < 5 ? x[i] : 0.0, 2 * 16 * eps * abs_sum(x)) << i;
+  release(s, S);  // uncharged by its allocated 16 samples
+}
+
+TEST_F(signal_arith_test, ConvolveFftWithAUnitSampleGivesTheSignalOverFs) {
+  sys.fs = 25e6;
+  std::mt19937 gen(23);
+  const std::vector<double> x = random_values(gen, 10);
+  signal_ptr one = make({1.0}, 3);
+  signal_ptr s = make(x, -7);
+  for (auto [a, b] : {std::pair{one.get(), s.get()}, std::pair{s.get(), one.get()}}) {
+    signal_ptr r = convolve_fft(sys, a, b);
+    EXPECT_EQ(r->start_sample, -4);
+    ASSERT_EQ(r->no_samples, 10);
+    const double tol = 3 * 16 * eps * abs_sum(x) / sys.fs;
+    for (int i = 0; i < 10; i++) EXPECT_NEAR(r->data[i], x[i] / sys.fs, tol) << i;
+    free_signal(sys, r);
+  }
+  release(one, s);
+}
+
+// The FFT path carries three transforms, each within N * eps of sum |a| * sum |b| after the
+// product: 3 N eps sum |a| sum |b| / fs bounds the difference to the exact sum times 1/fs.
+TEST_F(signal_arith_test, ConvolveFftIsTheDirectConvolutionOverFs) {
+  // A fresh seed each run; ORVEL_TEST_SEED repeats a printed one.
+  const char* fixed = std::getenv("ORVEL_TEST_SEED");
+  const unsigned seed =
+      fixed ? static_cast<unsigned>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
+  std::printf("ConvolveFftIsTheDirectConvolutionOverFs seed %u\n", seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 gen(seed);
+  struct lengths {
+    int32_t na, nb, N;  // N: the transform of at least Na + Nb points
+  };
+  for (auto [na, nb, N] : {lengths{1, 1, 4}, lengths{1, 7, 8}, lengths{5, 4, 16}, lengths{2, 6, 8},
+                           lengths{100, 29, 256}, lengths{17, 33, 64}, lengths{100, 37, 256},
+                           lengths{256, 256, 512}, lengths{1000, 24, 1024}}) {
+    SCOPED_TRACE(std::to_string(na) + " x " + std::to_string(nb));
+    const std::vector<double> x = random_values(gen, na), y = random_values(gen, nb);
+    signal_ptr a = make(x, 40), b = make(y, -13);
+    signal_ptr r = convolve_fft(sys, a.get(), b.get());
+    signal_ptr d = convolve_direct(sys, *a, *b);
+    EXPECT_EQ(r->start_sample, 27);
+    ASSERT_EQ(r->no_samples, na + nb - 1);
+    EXPECT_EQ(r->data.size(), static_cast<size_t>(N));
+    const double tol = 3.0 * N * eps * abs_sum(x) * abs_sum(y) / sys.fs;
+    for (int32_t i = 0; i < r->no_samples; i++)
+      EXPECT_NEAR(r->data[i], d->data[i] / sys.fs, tol) << i;
+    // An operand convolved with itself.
+    signal_ptr self = convolve_fft(sys, a.get(), a.get());
+    signal_ptr self_direct = convolve_direct(sys, *a, *a);
+    EXPECT_EQ(self->start_sample, 80);
+    const double self_tol = 3.0 * fft_size(2 * na, 0) * eps * abs_sum(x) * abs_sum(x) / sys.fs;
+    for (int32_t i = 0; i < self->no_samples; i++)
+      EXPECT_NEAR(self->data[i], self_direct->data[i] / sys.fs, self_tol) << i;
+    release(a, b, r, d, self, self_direct);
+  }
+}
+
+TEST_F(signal_arith_test, ConvolveFftWithAnAbsentOperandIsZeroOverTheOther) {
+  signal_ptr s = make({1, 2, 3, 4, 5}, 12);
+  for (bool a_absent : {true, false}) {
+    signal_ptr r =
+        a_absent ? convolve_fft(sys, nullptr, s.get()) : convolve_fft(sys, s.get(), nullptr);
+    EXPECT_EQ(r->start_sample, 12);
+    EXPECT_EQ(samples(*r), std::vector<double>(5, 0.0));
+    free_signal(sys, r);
+  }
+  signal_ptr none = convolve_fft(sys, nullptr, nullptr);
+  EXPECT_EQ(none->no_samples, 0);
+  EXPECT_EQ(none->start_sample, 0);
+  release(s, none);
+}
+
+TEST_F(signal_arith_test, ConvolveFftReleasesItsSpectraInOrder) {
+  signal_ptr a = make({1, 2}, 0), b = make({3, 4, 5}, 0);
+  const int32_t n = sys.next_signal_no;  // spectrum of a, of b, then the product
+  sys.debug = 1;
+  signal_ptr r = convolve_fft(sys, a.get(), b.get());
+  const auto no = [n](int k) { return std::to_string(n + k); };
+  EXPECT_EQ(trace_events(embedded_console_take()),
+            "A" + no(0) + " A" + no(1) + " A" + no(2) + " F" + no(1) + " F" + no(0) + " ");
+  EXPECT_EQ(r->signal_no, n + 2);
+  release(a, b, r);
+  embedded_console_take();
+}
+
+TEST_F(signal_arith_test, ConvolveFftCachedUsesALongEnoughSlotAsIs) {
+  std::mt19937 gen(29);
+  const std::vector<double> x = random_values(gen, 10), y = random_values(gen, 6);
+  signal_ptr a = make(x, 5), b = make(y, 9);
+  signal_ptr expected = convolve_fft(sys, a.get(), b.get());  // a 16-point transform
+  // Na + Nb = 16 fits a slot of 16 exactly, and one of 256 with room to spare.
+  for (int32_t slot_size : {16, 256}) {
+    SCOPED_TRACE(slot_size);
+    signal_ptr slot = signal_spectrum(sys, *b, slot_size);
+    const int32_t slot_no = slot->signal_no;
+    signal_ptr r = convolve_fft_cached(sys, a.get(), b.get(), slot);
+    EXPECT_EQ(slot->signal_no, slot_no);
+    EXPECT_EQ(slot->no_samples, slot_size);
+    EXPECT_EQ(r->start_sample, 14);
+    ASSERT_EQ(r->no_samples, 15);
+    const double tol = 3.0 * (16 + slot_size) * eps * abs_sum(x) * abs_sum(y) / sys.fs;
+    for (int i = 0; i < 15; i++) EXPECT_NEAR(r->data[i], expected->data[i], tol) << i;
+    free_signal(sys, slot);
+    free_signal(sys, r);
+  }
+  release(a, b, expected);
+}
+
+TEST_F(signal_arith_test, ConvolveFftCachedEnlargesAShortSlot) {
+  std::mt19937 gen(31);
+  const std::vector<double> x = random_values(gen, 14), y = random_values(gen, 3);
+  signal_ptr a = make(x, 0), b = make(y, 2);
+  signal_ptr slot = signal_spectrum(sys, *b, 16);  // Na + Nb = 17 needs 32
+  signal_ptr r = convolve_fft_cached(sys, a.get(), b.get(), slot);
+  ASSERT_EQ(slot->no_samples, 32);
+  EXPECT_EQ(slot->start_sample, 2);
+  const std::vector<double> spectrum = packed_dft(y, 32);
+  for (int i = 0; i < 32; i++) EXPECT_NEAR(slot->data[i], spectrum[i], 32 * eps * abs_sum(y)) << i;
+  signal_ptr d = convolve_direct(sys, *a, *b);
+  ASSERT_EQ(r->no_samples, 16);
+  const double tol = 3.0 * 32 * eps * abs_sum(x) * abs_sum(y) / sys.fs;
+  for (int i = 0; i < 16; i++) EXPECT_NEAR(r->data[i], d->data[i] / sys.fs, tol) << i;
+  // An absent operand leaves the slot alone.
+  const int32_t slot_no = slot->signal_no;
+  signal_ptr zero = convolve_fft_cached(sys, a.get(), nullptr, slot);
+  EXPECT_EQ(slot->signal_no, slot_no);
+  EXPECT_EQ(samples(*zero), std::vector<double>(14, 0.0));
+  release(a, b, slot, r, d, zero);
+}
