@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "gateway/calculations.h"
 #include "gateway/gateway.h"
 #include "gateway/transducers.h"
 #include "host/console.h"
@@ -54,11 +55,11 @@ const command_entry transducer_commands[] = {
 };
 
 const command_entry calculation_commands[] = {
-    {4001, "calc_h", nullptr},
-    {4002, "calc_hp", nullptr},
-    {4003, "calc_hhp", nullptr},
-    {4005, "calc_scat", nullptr},
-    {4006, "calc_scat_multi", nullptr},
+    {4001, "calc_h", cmd_calc_h},
+    {4002, "calc_hp", cmd_calc_hp},
+    {4003, "calc_hhp", cmd_calc_hhp},
+    {4005, "calc_scat", cmd_calc_scat},
+    {4006, "calc_scat_multi", cmd_calc_scat_multi},
     {4007, "calc_scat_all", nullptr},
     {4012, "calc_hp_non_linear", nullptr},
     {4013, "calc_hhp_non_linear", nullptr},
