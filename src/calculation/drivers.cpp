@@ -105,9 +105,10 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
     signal_ptr h = aperture_response(sys, ap, points[i]);
     if (h && sys.use_att) {
       signal_ptr slot = signal_spectrum(sys, *h, fft_size(h->no_samples, 0));
+      // Filtered in the frequency domain and back: all N samples of the transform. No factor
+      // 1/fs: there is no convolution here, and the response keeps its unit (m/s).
       signal_ptr a = attenuate_spectrum(sys, *h, slot, h->start_sample, h->no_samples, 0);
-      inverse_spectrum(sys, *a, a->no_samples);  // all N samples of the transform
-      scale(*a, 1 / sys.fs);
+      inverse_spectrum(sys, *a, a->no_samples);
       free_signal(sys, h);
       free_signal(sys, slot);
       h = std::move(a);

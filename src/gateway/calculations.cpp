@@ -51,8 +51,8 @@ void set_result(const command_args& args, int slot, mxArray* m) {
   if (slot < (args.nlhs > 1 ? args.nlhs : 1)) args.plhs[slot] = m;
 }
 
-// Several signals in one matrix: column k is signal k, each at its own offset from the earliest
-// start S, one trailing row of zeros. Empty signals (no contribution) leave a zero column.
+}  // namespace
+
 void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_ptr>& signals) {
   bool any = false;
   int64_t S = 0, E = 0;
@@ -88,7 +88,6 @@ void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_p
   for (signal_ptr& s : signals) free_signal(sys, s);
 }
 
-// One signal as one column without a trailing row.
 void return_single(sys_con& sys, const command_args& args, signal_ptr& s) {
   if (args.nlhs >= 2) {
     mxArray* t = host_new_matrix(1, 1);
@@ -101,7 +100,6 @@ void return_single(sys_con& sys, const command_args& args, signal_ptr& s) {
   set_result(args, 0, m);
   free_signal(sys, s);
 }
-}  // namespace
 
 void cmd_calc_h(sys_con& sys, const command_args& args) {
   open_command(sys, args, 3, "Calculating h. Calling calc_h",

@@ -1,0 +1,70 @@
+% The field calculation commands through the script layer and the real module.
+orvel_init(-1);
+fs = 100e6;
+Th = xdc_linear_array(16, 0.3e-3, 5e-3, 0.05e-3, 2, 4, [0 0 25e-3]);
+Tr = xdc_focused_array(8, 0.3e-3, 5e-3, 0.05e-3, 30e-3, 1, 4, [0 0 25e-3]);
+bytes_line = @() regexp(evalc('orvel_info'), 'Number of bytes reserved: +(\d+)', 'tokens'){1}{1};
+bytes = bytes_line();
+
+p1 = [0 0 20e-3];
+p2 = [4e-3 1e-3 35e-3];
+[h, t] = calc_h(Th, [p1; p2]);
+[h1, t1] = calc_h(Th, p1);
+[h2, t2] = calc_h(Th, p2);
+assert(isscalar(t) && t == min(t1, t2));
+% Single points: one column and a trailing zero row.
+assert(size(h1, 2) == 1 && h1(end) == 0 && any(h1 ~= 0));
+% Together: each column at its own offset from the earliest start; one trailing zero row.
+o1 = round((t1 - t) * fs);
+o2 = round((t2 - t) * fs);
+rows = max(o1 + numel(h1), o2 + numel(h2)) - 1 + 1;  % the singles carry their zero row
+assert(size(h, 1) == rows && size(h, 2) == 2);
+assert(isequal(h(o1 + (1:numel(h1) - 1), 1), h1(1:end - 1)));
+assert(isequal(h(o2 + (1:numel(h2) - 1), 2), h2(1:end - 1)));
+assert(all(h(1:o1, 1) == 0) && all(h(end, :) == 0));
+
+% Unit pulses: the emitted field is the response divided by fs twice.
+[hp, tp] = calc_hp(Th, [p1; p2]);
+assert(tp == t && isequal(size(hp), size(h)));
+assert(max(abs(hp(:) - h(:) / fs^2)) < 1e-12 * max(abs(h(:))) / fs^2);
+
+% Pulse-echo with one aperture for both sides equals two identical apertures.
+Tcopy = xdc_linear_array(16, 0.3e-3, 5e-3, 0.05e-3, 2, 4, [0 0 25e-3]);
+[hhp, th] = calc_hhp(Th, Th, p2);
+[hhq, tq] = calc_hhp(Th, Tcopy, p2);
+assert(th == tq && max(abs(hhp - hhq)) <= 1e-12 * max(abs(hhp)));
+
+% Scattered signals: per receive element, summed, equal the summed signal.
+pos = [0 0 15e-3; 2e-3 0 25e-3; -3e-3 1e-3 30e-3];
+amp = [1; -0.5; 2];
+[s, ts] = calc_scat(Th, Tr, pos, amp);
+[m, tm] = calc_scat_multi(Th, Tr, pos, amp);
+assert(size(s, 2) == 1 && size(m, 2) == 8);
+total = sum(m, 2);
+off = round((ts - tm) * fs);
+ref = zeros(size(total));
+ref(off + (1:numel(s))) = s;
+assert(max(abs(total - ref)) < 1e-10 * max(abs(s)));
+[z, tz] = calc_scat(Th, Tr, pos, [0 0 0]);
+assert(all(z == 0) && numel(z) > 0);
+
+% Empty inputs give empty results; bad inputs are refused.
+[e, te] = calc_h(Th, zeros(0, 3));
+assert(isempty(e) && te == 0);
+expect_error(@() calc_hp(Th, [0 0.02]), ...
+    'Error: The point table must have 3 columns (x, y, z), but has 2');
+expect_error(@() calc_hp(Th, [0 0 NaN]), ...
+    'Error: The point table must hold finite coordinates, but row 1 does not');
+expect_error(@() calc_scat(Th, Tr, pos, [1 2]), ...
+    'Error: The amplitude vector must hold at least 3 values, but holds 2');
+expect_error(@() Orvel_mex(4003, Th, Tr), ...
+    'Internal Error 5: Too few parameters to calculate pulse-echo field');
+xdc_free(Tcopy);
+expect_error(@() calc_hhp(Tcopy, 99, p1), ...
+    'Orvel error: This aperture has been freed and is not defined');
+
+% Every signal of every calculation has been released.
+assert(strcmp(bytes_line(), bytes));
+assert(~isempty(strfind(help('calc_hp'), 'start_time')));
+orvel_end();
+disp('test_calculations: passed');

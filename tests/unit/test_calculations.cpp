@@ -1,0 +1,243 @@
+// The calculation commands through the embedded host: traces and too-few texts, the aligned
+// result matrix and its start time, refusals, and the store's byte count after each command.
+#include <cmath>
+
+#include "gateway/calculations.h"
+#include "gateway/gateway.h"
+#include "harness.h"
+
+namespace {
+class calculations_test : public orvel_test {
+ protected:
+  void SetUp() override { init_quiet(); }
+  double linear(int n) {
+    call_result r = orvel_call({1001, n, 0.3e-3, 5e-3, 0.05e-3, 1, 2, points(1, {0, 0, 0.03})}, 1);
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.at(0, 0);
+  }
+  static mxArray* points(size_t n, std::vector<double> xyz_by_row) {
+    std::vector<double> column_major(3 * n);
+    for (size_t i = 0; i < n; ++i)
+      for (size_t c = 0; c < 3; ++c) column_major[i + c * n] = xyz_by_row[3 * i + c];
+    return embedded_matrix(n, 3, column_major);
+  }
+};
+
+struct command_texts {
+  int code;
+  int min_args;
+  const char* trace;
+  const char* too_few;
+};
+
+const command_texts texts[] = {
+    {4001, 3, "Calculating h. Calling calc_h",
+     "Internal Error 5: Too few parameters to calculate spatial impulse response"},
+    {4002, 3, "Calculating emitted ultrasound field. Calling calc_hp",
+     "Internal Error 5: Too few parameters to calculate emitted ultrasound field"},
+    {4003, 4, "Calculating h*h*p. Calling calc_hhp",
+     "Internal Error 5: Too few parameters to calculate pulse-echo field"},
+    {4005, 5, "Calculating scattered field. Calling calc_scat",
+     "Internal Error 5: Too few parameters to calculate scattered field"},
+    {4006, 5, "Calculating scattered field. Calling calc_scat_multi",
+     "Internal Error 5: Too few parameters to calculate scattered field"},
+};
+
+// Signals made by hand for the alignment of results.
+signal_ptr ramp(sys_con& sys, int32_t n, int32_t start) {
+  signal_ptr s = alloc_signal(sys, n, start);
+  for (int32_t k = 0; k < n; ++k) s->data[k] = k + 1.0;
+  return s;
+}
+}  // namespace
+
+TEST_F(calculations_test, EveryCommandTracesThenCountsItsArguments) {
+  ASSERT_TRUE(orvel_call({5010, 1}).ok);
+  for (const command_texts& t : texts) {
+    std::vector<const mxArray*> prhs = {embedded_scalar(t.code)};
+    for (int k = 2; k < t.min_args; ++k) prhs.push_back(embedded_scalar(0));
+    mxArray* plhs[4] = {};
+    embedded_console_take();
+    std::string error;
+    try {
+      mexFunction(2, plhs, static_cast<int>(prhs.size()), prhs.data());
+    } catch (const embedded_host_error& e) {
+      error = e.what();
+    }
+    for (const mxArray* a : prhs) mxDestroyArray(const_cast<mxArray*>(a));
+    EXPECT_EQ(error, t.too_few) << t.code;
+    EXPECT_EQ(embedded_console_take(), std::string("Orvel debug message: ") + t.trace + " \n");
+    EXPECT_EQ(plhs[0], nullptr);
+  }
+}
+
+TEST_F(calculations_test, SignalsAreAlignedOnTheEarliestStart) {
+  sys_con& sys = current_sys();
+  const int32_t bytes = sys.bytes_reserved;
+  mxArray* plhs[2] = {};
+  command_args args{2, plhs, 0, nullptr};
+  std::vector<signal_ptr> two;
+  two.push_back(ramp(sys, 50, 100));
+  two.push_back(ramp(sys, 40, 120));
+  return_aligned(sys, args, two);
+  host_array m(plhs[0]), t(plhs[1]);
+  ASSERT_EQ(mxGetM(m.get()), 61u);  // 160 - 100 + 1
+  ASSERT_EQ(mxGetN(m.get()), 2u);
+  const double* v = mxGetPr(m.get());
+  for (int r = 0; r < 61; ++r) {
+    EXPECT_EQ(v[r], r < 50 ? r + 1.0 : 0.0) << r;
+    EXPECT_EQ(v[61 + r], r >= 20 && r < 60 ? r - 19.0 : 0.0) << r;
+  }
+  EXPECT_EQ(mxGetPr(t.get())[0], 100 / sys.fs);
+  EXPECT_EQ(sys.bytes_reserved, bytes);
+  // The earliest signal need not be the first; an empty one leaves a zero column.
+  std::vector<signal_ptr> three;
+  three.push_back(ramp(sys, 3, 10));
+  three.push_back(signal_ptr());
+  three.push_back(ramp(sys, 2, 7));
+  mxArray* more[2] = {};
+  return_aligned(sys, command_args{2, more, 0, nullptr}, three);
+  host_array m3(more[0]), t3(more[1]);
+  ASSERT_EQ(mxGetM(m3.get()), 7u);  // samples 7 .. 12 and the trailing row
+  const double* w = mxGetPr(m3.get());
+  EXPECT_EQ(std::vector<double>(w, w + 7), (std::vector<double>{0, 0, 0, 1, 2, 3, 0}));
+  EXPECT_EQ(std::vector<double>(w + 7, w + 14), std::vector<double>(7, 0.0));
+  EXPECT_EQ(std::vector<double>(w + 14, w + 21), (std::vector<double>{1, 2, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(mxGetPr(t3.get())[0], 7 / sys.fs);
+  // One signal alone: no trailing row.
+  signal_ptr one = ramp(sys, 30, -4);
+  mxArray* single[2] = {};
+  return_single(sys, command_args{2, single, 0, nullptr}, one);
+  host_array m1(single[0]), t1(single[1]);
+  EXPECT_EQ(mxGetM(m1.get()), 30u);
+  EXPECT_EQ(mxGetN(m1.get()), 1u);
+  EXPECT_EQ(mxGetPr(m1.get())[29], 30.0);
+  EXPECT_EQ(mxGetPr(t1.get())[0], -4 / sys.fs);
+  EXPECT_EQ(sys.bytes_reserved, bytes);
+}
+
+TEST_F(calculations_test, OnePointGivesOneColumnAndATrailingZeroRow) {
+  const double h = linear(4);
+  ASSERT_TRUE(orvel_call({1061, h, 0.0, embedded_matrix(1, 4)}).ok);  // no focusing delays
+  const int32_t bytes = current_sys().bytes_reserved;
+  call_result r = orvel_call({4001, h, points(1, {1e-3, 0, 20e-3})}, 2);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.cols(0), 1u);
+  EXPECT_EQ(r.at(0, r.rows(0) - 1), 0.0);
+  EXPECT_NE(r.at(0, 1), 0.0);
+  EXPECT_EQ(r.rows(1), 1u);
+  // The first row lies on the grid a little before the arrival from the nearest point of the
+  // aperture, the edge of element 4 at x = 0.675 mm (each 2.5 mm rectangle's linear arrival
+  // ramp starts up to 3 samples early at this point).
+  const double fs = current_sys().fs, nearest = std::hypot(1e-3 - 0.675e-3, 20e-3) / 1540;
+  EXPECT_EQ(r.at(1, 0) * fs, std::round(r.at(1, 0) * fs));
+  EXPECT_LE(r.at(1, 0), nearest);
+  EXPECT_GT(r.at(1, 0), nearest - 5 / fs);
+  EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  EXPECT_EQ(current_sys().last_calc_type, 0);
+}
+
+TEST_F(calculations_test, EveryCommandReleasesEverySignal) {
+  const double a = linear(4), b = linear(3);
+  const int32_t bytes = current_sys().bytes_reserved;
+  mxArray* (*pts)(size_t, std::vector<double>) = points;
+  auto three = [pts] { return pts(3, {0, 0, 20e-3, 2e-3, 0, 30e-3, -1e-3, 1e-3, 10e-3}); };
+  auto amp = [] { return embedded_matrix(3, 1, {1, 0.5, -1}); };
+  call_result h = orvel_call({4001, a, three()}, 2);
+  call_result hp = orvel_call({4002, a, three()}, 2);
+  call_result hhp = orvel_call({4003, a, b, three()}, 2);
+  call_result scat = orvel_call({4005, a, b, three(), amp()}, 2);
+  call_result multi = orvel_call({4006, a, b, three(), amp()}, 2);
+  for (const call_result* r : {&h, &hp, &hhp, &scat, &multi}) {
+    ASSERT_TRUE(r->ok) << r->error;
+    ASSERT_EQ(r->out.size(), 2u);
+  }
+  EXPECT_EQ(h.cols(), 3u);
+  EXPECT_EQ(hp.cols(), 3u);
+  EXPECT_EQ(hhp.cols(), 3u);
+  EXPECT_EQ(scat.cols(), 1u);
+  EXPECT_EQ(multi.cols(), 3u);  // the receive aperture's 3 elements
+  EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  // The per-element signals summed row by row give the summed signal on its own time axis.
+  const double fs = current_sys().fs;
+  const long offset = std::lround((scat.at(1, 0) - multi.at(1, 0)) * fs);
+  double worst = 0.0, largest = 0.0;
+  for (size_t row = 0; row < multi.rows(); ++row) {
+    double total = 0.0;
+    for (size_t c = 0; c < 3; ++c) total += multi.at(0, row, c);
+    const long k = static_cast<long>(row) - offset;
+    const double single = k >= 0 && k < static_cast<long>(scat.rows()) ? scat.at(0, k) : 0.0;
+    worst = std::max(worst, std::fabs(total - single));
+    largest = std::max(largest, std::fabs(single));
+  }
+  EXPECT_GT(largest, 0.0);
+  EXPECT_LT(worst, 1e-10 * largest);
+}
+
+TEST_F(calculations_test, OnlyTheResultsTheHostAskedForAreMade) {
+  const double a = linear(2);
+  call_result r = orvel_call({4002, a, points(1, {0, 0, 0.02})}, 1);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.out.size(), 1u);  // the host has room for one result only
+  call_result none = orvel_call({4005, a, a, points(1, {0, 0, 0.02}), 1.0}, 0);
+  ASSERT_TRUE(none.ok);
+  EXPECT_EQ(none.out.size(), 1u);  // a host always has room for one
+}
+
+TEST_F(calculations_test, HandlesAreLookedUpTransmitFirst) {
+  const double a = linear(2), b = linear(2);
+  ASSERT_TRUE(orvel_call({1040, a}).ok);
+  const char* freed = "Orvel error: This aperture has been freed and is not defined";
+  EXPECT_EQ(orvel_call({4003, a, 99, points(1, {0, 0, 0.02})}, 2).error, freed);
+  EXPECT_EQ(orvel_call({4005, b, a, points(1, {0, 0, 0.02}), 1.0}, 2).error, freed);
+  EXPECT_EQ(orvel_call({4006, 99, a, points(1, {0, 0, 0.02}), 1.0}, 2).error,
+            "Orvel error: This aperture has not been defined");
+}
+
+TEST_F(calculations_test, BadPointsAndAmplitudesAreRefused) {
+  const double a = linear(2);
+  const int32_t bytes = current_sys().bytes_reserved;
+  EXPECT_EQ(orvel_call({4001, a, embedded_matrix(2, 2)}, 2).error,
+            "Error: The point table must have 3 columns (x, y, z), but has 2");
+  EXPECT_EQ(orvel_call({4002, a, points(2, {0, 0, 0.02, 0, NAN, 0.02})}, 2).error,
+            "Error: The point table must hold finite coordinates, but row 2 does not");
+  EXPECT_EQ(orvel_call({4003, a, a, points(1, {INFINITY, 0, 0.02})}, 2).error,
+            "Error: The point table must hold finite coordinates, but row 1 does not");
+  EXPECT_EQ(orvel_call({4005, a, a, points(2, {0, 0, 0.02, 0, 0, 0.03}), 1.0}, 2).error,
+            "Error: The amplitude vector must hold at least 2 values, but holds 1");
+  EXPECT_EQ(orvel_call({4006, a, a, "points", 1.0}, 2).error,
+            "Error: The scatterer position table must be real double values (not text, "
+            "logical, integer, single, complex or sparse data)");
+  ASSERT_TRUE(orvel_call({5050, "fs", 0.0}).ok);
+  EXPECT_EQ(orvel_call({4001, a, points(1, {0, 0, 0.02})}, 2).error,
+            "Error: The sampling frequency must be positive for a calculation");
+  ASSERT_TRUE(orvel_call({5050, "fs", 100e6}).ok);
+  ASSERT_TRUE(orvel_call({5050, "c", -1.0}).ok);
+  EXPECT_EQ(orvel_call({4001, a, points(1, {0, 0, 0.02})}, 2).error,
+            "Error: The speed of sound must be positive for a calculation");
+  ASSERT_TRUE(orvel_call({5050, "c", 1540.0}).ok);
+  // A point so far away that its response lies beyond the 32-bit sample grid.
+  EXPECT_EQ(orvel_call({4002, a, points(1, {0, 0, 1e9})}, 2).error,
+            "Error: The response at this field point lies beyond the reach of the time grid");
+  EXPECT_EQ(current_sys().bytes_reserved, bytes);
+}
+
+TEST_F(calculations_test, NoPointsGiveEmptyResults) {
+  const double a = linear(2);
+  for (int code : {4001, 4002}) {
+    call_result r = orvel_call({code, a, embedded_matrix(0, 3)}, 2);
+    ASSERT_TRUE(r.ok) << code;
+    EXPECT_EQ(r.rows(0) * r.cols(0), 0u);
+    EXPECT_EQ(r.at(1, 0), 0.0);
+  }
+  call_result s = orvel_call({4005, a, a, embedded_matrix(0, 3), embedded_matrix(0, 1)}, 2);
+  ASSERT_TRUE(s.ok) << s.error;
+  EXPECT_EQ(s.rows(0), 0u);
+  EXPECT_EQ(s.cols(0), 1u);
+  // A receive aperture without physical elements gives no columns.
+  call_result none = orvel_call({1002, 1, 1, 1e-3, 1e-3, 0, 0, 0.0, 1, 1, points(1, {0, 0, 0.03})}, 1);
+  ASSERT_TRUE(none.ok);
+  call_result m = orvel_call({4006, a, none.at(0, 0), points(1, {0, 0, 0.02}), 1.0}, 2);
+  ASSERT_TRUE(m.ok) << m.error;
+  EXPECT_EQ(m.cols(0), 0u);
+}
