@@ -14,8 +14,8 @@ void format_created(long long t, char* out) {
   std::tm local{};
   localtime_r(&tt, &local);
   std::snprintf(out, 40, "%s %s %2d %02d:%02d:%02d %04d\n", days[local.tm_wday % 7],
-                months[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, local.tm_year + 1900);
+                months[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                local.tm_year + 1900);
 }
 
 aperture_ptr new_aperture(sys_con& sys, const char* name) {

@@ -15,17 +15,17 @@ struct sys_con;
 using point3 = std::array<double, 3>;  // x, y, z [m]
 
 struct rect_element {
-  std::array<point3, 4> corners{};  // around the rectangle: 1, 2 along one edge, 3 opposite 1, 4
-  point3 center{};                  // centre point [m]
-  double apodization = 1.0;         // weight of this mathematical element
-  double delay = 0.0;               // extra delay of this mathematical element [s]
-  double width = 0.0;               // edge from corner 1 along x [m]
-  double height = 0.0;              // edge from corner 1 along y [m]
-  double tan_xz = 0.0;              // slope in the x-z plane
-  double tan_yz = 0.0;              // slope in the y-z plane
+  std::array<point3, 4> corners{};    // around the rectangle: 1, 2 along one edge, 3 opposite 1, 4
+  point3 center{};                    // centre point [m]
+  double apodization = 1.0;           // weight of this mathematical element
+  double delay = 0.0;                 // extra delay of this mathematical element [s]
+  double width = 0.0;                 // edge from corner 1 along x [m]
+  double height = 0.0;                // edge from corner 1 along y [m]
+  double tan_xz = 0.0;                // slope in the x-z plane
+  double tan_yz = 0.0;                // slope in the y-z plane
   double cos_xz = 1.0, sin_xz = 0.0;  // of atan(tan_xz)
   double cos_yz = 1.0, sin_yz = 0.0;  // of atan(tan_yz)
-  int16_t tilted = 0;               // both slopes exceed 1e-15 in magnitude
+  int16_t tilted = 0;                 // both slopes exceed 1e-15 in magnitude
 };
 
 struct tri_element {
@@ -68,12 +68,12 @@ struct phys_element {
 };
 
 struct focus_entry {
-  double time = 0.0;            // switch time [s]
-  int16_t dynamic = 0;          // focus moves along a direction with the time of flight
-  std::vector<double> delays;   // one per physical element [s]; empty in a dynamic entry
-  point3 focus_point{};         // [m]; (0, 0, 0) when made from delays
-  double angle_xz = 0.0;        // direction of dynamic focusing in the x-z plane [rad]
-  double angle_yz = 0.0;        // ... and in the y-z plane [rad]
+  double time = 0.0;           // switch time [s]
+  int16_t dynamic = 0;         // focus moves along a direction with the time of flight
+  std::vector<double> delays;  // one per physical element [s]; empty in a dynamic entry
+  point3 focus_point{};        // [m]; (0, 0, 0) when made from delays
+  double angle_xz = 0.0;       // direction of dynamic focusing in the x-z plane [rad]
+  double angle_yz = 0.0;       // ... and in the y-z plane [rad]
 };
 
 struct apod_entry {
@@ -82,10 +82,10 @@ struct apod_entry {
 };
 
 struct aperture_rec {
-  char name[80] = {};             // type of transducer
-  char created[40] = {};          // local time of construction, 24 characters and a newline
-  signal_ptr impulse;             // impulse response of the transducer
-  signal_ptr excitation;          // excitation of elements without a waveform of their own
+  char name[80] = {};     // type of transducer
+  char created[40] = {};  // local time of construction, 24 characters and a newline
+  signal_ptr impulse;     // impulse response of the transducer
+  signal_ptr excitation;  // excitation of elements without a waveform of their own
   int32_t no_phys_elements = 0;
   std::vector<phys_element> phys_elements;
   std::vector<focus_entry> focus_line;  // in time-line order
@@ -99,7 +99,7 @@ struct aperture_rec {
   int16_t uses_rectangles = 1;
   int16_t uses_triangles = 0;
   int16_t uses_lines = 0;
-  int16_t soft_baffle = 0;              // 1 soft baffle, 0 rigid
+  int16_t soft_baffle = 0;  // 1 soft baffle, 0 rigid
 };
 
 using aperture_ptr = std::unique_ptr<aperture_rec>;

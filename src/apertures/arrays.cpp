@@ -37,8 +37,8 @@ phys_element new_element(const point3& center, int32_t sub_x, int32_t sub_y) {
 // Sub-rows of equal height dy from y_start, sub-columns of equal width dx from x_start,
 // stored sub-row by sub-row, each from lowest x; positions accumulate by repeated addition.
 template <class Surface>
-void fill_grid(phys_element& e, double x_start, double y_start, double dx, double dy,
-               int32_t sub_x, int32_t sub_y, Surface z) {
+void fill_grid(phys_element& e, double x_start, double y_start, double dx, double dy, int32_t sub_x,
+               int32_t sub_y, Surface z) {
   double y = y_start;
   for (int32_t r = 0; r < sub_y; ++r) {
     double x = x_start;
@@ -178,10 +178,9 @@ aperture_ptr xdc_focused_multirow(sys_con& sys, int32_t columns, double width, i
   return ap;
 }
 
-aperture_ptr xdc_2d_array(sys_con& sys, int32_t columns, int32_t rows, double width,
-                          double height, double kerf_x, double kerf_y,
-                          const std::vector<int16_t>& enabled, int32_t sub_x, int32_t sub_y,
-                          const point3& focus) {
+aperture_ptr xdc_2d_array(sys_con& sys, int32_t columns, int32_t rows, double width, double height,
+                          double kerf_x, double kerf_y, const std::vector<int16_t>& enabled,
+                          int32_t sub_x, int32_t sub_y, const point3& focus) {
   aperture_ptr ap = new_aperture(sys, "2-dimensional array transducer");
   int32_t count = 0;
   for (int16_t f : enabled) count += f ? 1 : 0;
@@ -189,7 +188,8 @@ aperture_ptr xdc_2d_array(sys_con& sys, int32_t columns, int32_t rows, double wi
   ap->phys_elements.reserve(static_cast<size_t>(count));
   const double dx = width / sub_x, dy = height / sub_y;
   for (int32_t j = 0; j < rows; ++j) {
-    const double y = static_cast<double>(1 - rows) * (height + kerf_y) * 0.5 + j * (height + kerf_y);
+    const double y =
+        static_cast<double>(1 - rows) * (height + kerf_y) * 0.5 + j * (height + kerf_y);
     for (int32_t i = 0; i < columns; ++i) {
       if (!enabled[static_cast<size_t>(i) + static_cast<size_t>(j) * columns]) continue;
       const double x =

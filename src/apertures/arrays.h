@@ -25,10 +25,9 @@ aperture_ptr xdc_focused_multirow(sys_con& sys, int32_t columns, double width, i
                                   const point3& focus);
 
 // enabled holds columns x rows flags, position (i, j) at i + j * columns.
-aperture_ptr xdc_2d_array(sys_con& sys, int32_t columns, int32_t rows, double width,
-                          double height, double kerf_x, double kerf_y,
-                          const std::vector<int16_t>& enabled, int32_t sub_x, int32_t sub_y,
-                          const point3& focus);
+aperture_ptr xdc_2d_array(sys_con& sys, int32_t columns, int32_t rows, double width, double height,
+                          double kerf_x, double kerf_y, const std::vector<int16_t>& enabled,
+                          int32_t sub_x, int32_t sub_y, const point3& focus);
 
 // The last steps every constructor shares: reference point at the origin, the fixed focus at
 // time 0 and unit apodization.

@@ -12,7 +12,8 @@ void warn_slope(const rect_element& r, double dx, double dy, double dz) {
   host_printf("Warning: Excessively large value for tan_xz or tan_yz\n");
   host_printf("Values are: tan_xz = %10.6f,  tan_yz = %10.6f \n", r.tan_xz, r.tan_yz);
   host_printf("Difference: dx = %10e, dy = %10e, dz = %10e \n", dx, dy, dz);
-  for (const point3& p : c) host_printf("Corner points are: %10.6f, %10.6f, %10.6f \n", p[0], p[1], p[2]);
+  for (const point3& p : c)
+    host_printf("Corner points are: %10.6f, %10.6f, %10.6f \n", p[0], p[1], p[2]);
   const double d1 = std::fabs(c[0][0] - c[1][0]), t1 = 1e-14 * std::fabs(c[0][0] + c[1][0]);
   const double d2 = std::fabs(c[0][1] - c[3][1]), t2 = 1e-14 * std::fabs(c[0][1] + c[3][1]);
   host_printf("Check one: %10.6f, %10.6f, %d \n", d1, t1, t1 >= d1 ? 1 : 0);
@@ -70,8 +71,7 @@ void concave_corners(rect_element& r, double x, double y, double size, double fo
 }
 
 void convex_focused_corners(rect_element& r, double y, double dy, double convex_radius,
-                            double focus_radius, double plane_depth, double theta,
-                            double dtheta) {
+                            double focus_radius, double plane_depth, double theta, double dtheta) {
   const double Rc = convex_radius, Rf = focus_radius, zc0 = plane_depth;
   // The surface's distance from the azimuth centre of curvature at elevation v.
   auto point = [=](double t, double v) -> point3 {

@@ -26,8 +26,7 @@ signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture
 signal_ptr apply_pulse(sys_con& sys, const signal_ptr& h, const signal_rec& pulse,
                        signal_ptr& cache) {
   if (!sys.use_att || !h) return convolve_fft_cached(sys, h.get(), &pulse, cache);
-  signal_ptr filtered =
-      attenuate_spectrum(sys, pulse, cache, h->start_sample, h->no_samples, 0);
+  signal_ptr filtered = attenuate_spectrum(sys, pulse, cache, h->start_sample, h->no_samples, 0);
   signal_ptr y = convolve_fft_cached(sys, h.get(), &pulse, filtered);
   free_signal(sys, filtered);
   return y;
@@ -52,11 +51,9 @@ signal_ptr pulse_echo_response(sys_con& sys, const aperture_rec& tx, const apert
 
 // With attenuation, each scattered term carries the filtered pulse; without, the pulse is
 // applied once to the sum afterwards.
-signal_ptr scattered_term(sys_con& sys, signal_ptr hh, const signal_rec& pulse,
-                          signal_ptr& cache) {
+signal_ptr scattered_term(sys_con& sys, signal_ptr hh, const signal_rec& pulse, signal_ptr& cache) {
   if (!sys.use_att) return hh;
-  signal_ptr filtered =
-      attenuate_spectrum(sys, pulse, cache, hh->start_sample, hh->no_samples, 0);
+  signal_ptr filtered = attenuate_spectrum(sys, pulse, cache, hh->start_sample, hh->no_samples, 0);
   signal_ptr y = convolve_fft_cached(sys, hh.get(), &pulse, filtered);
   free_signal(sys, filtered);
   free_signal(sys, hh);
@@ -130,7 +127,8 @@ std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
   progress_state st = start_progress();
   for (int32_t i = 0; i < n; ++i) {
     signal_ptr h = aperture_response(sys, ap, points[i]);
-    if (i == 0) cache = signal_spectrum(sys, *pulse, fft_size(samples_of(h) + pulse->no_samples, 0));
+    if (i == 0)
+      cache = signal_spectrum(sys, *pulse, fft_size(samples_of(h) + pulse->no_samples, 0));
     out[i] = apply_pulse(sys, h, *pulse, cache);
     free_signal(sys, h);
     show_progress(sys, st.t0, st, i, n);
@@ -151,7 +149,8 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
   progress_state st = start_progress();
   for (int32_t i = 0; i < n; ++i) {
     signal_ptr hh = pulse_echo_response(sys, transmit, receive, points[i]);
-    if (i == 0) cache = signal_spectrum(sys, *pulse, fft_size(pulse->no_samples + hh->no_samples, 0));
+    if (i == 0)
+      cache = signal_spectrum(sys, *pulse, fft_size(pulse->no_samples + hh->no_samples, 0));
     out[i] = apply_pulse(sys, hh, *pulse, cache);
     free_signal(sys, hh);
     show_progress(sys, st.t0, st, i, n);
@@ -172,8 +171,8 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   signal_ptr sum;
   progress_state st = start_progress();
   for (int32_t i = 0; i < n; ++i) {
-    signal_ptr y = scattered_term(sys, pulse_echo_response(sys, transmit, receive, points[i]),
-                                  *pulse, cache);
+    signal_ptr y =
+        scattered_term(sys, pulse_echo_response(sys, transmit, receive, points[i]), *pulse, cache);
     scale(*y, amplitudes[i]);
     accumulate(sys, std::move(y), sum);
     show_progress(sys, st.t0, st, i, n);

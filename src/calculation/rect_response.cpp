@@ -49,8 +49,7 @@ ramp_record default_ramp(const sys_con& sys, const rect_element& r, const far_fi
 }
 
 // The arrival times of the four corners bound the response exactly.
-ramp_record corner_ramp(const sys_con& sys, const rect_element& r, const point3& p,
-                        double delay) {
+ramp_record corner_ramp(const sys_con& sys, const rect_element& r, const point3& p, double delay) {
   double t[4];
   for (int k = 0; k < 4; ++k) t[k] = distance(r.corners[k], p) / sys.c + delay + r.delay;
   sort_ascending(4, t);
@@ -89,11 +88,15 @@ void weight_by_distance(const sys_con& sys, signal_rec& s, double delay, double 
 void weight_element(const sys_con& sys, const aperture_rec& ap, signal_rec& s, double delay,
                     double apodization, double z) {
   if (ap.soft_baffle) {
-    if (sys.use_att) weight_by_distance<true, true>(sys, s, delay, apodization, z);
-    else weight_by_distance<true, false>(sys, s, delay, apodization, z);
+    if (sys.use_att)
+      weight_by_distance<true, true>(sys, s, delay, apodization, z);
+    else
+      weight_by_distance<true, false>(sys, s, delay, apodization, z);
   } else {
-    if (sys.use_att) weight_by_distance<false, true>(sys, s, delay, apodization, z);
-    else weight_by_distance<false, false>(sys, s, delay, apodization, z);
+    if (sys.use_att)
+      weight_by_distance<false, true>(sys, s, delay, apodization, z);
+    else
+      weight_by_distance<false, false>(sys, s, delay, apodization, z);
   }
 }
 }  // namespace
@@ -159,8 +162,7 @@ void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_element* rects
   }
 }
 
-void trapezoid_integral(const sys_con& sys, const ramp_record& m, double dt,
-                        signal_rec& scratch) {
+void trapezoid_integral(const sys_con& sys, const ramp_record& m, double dt, signal_rec& scratch) {
   const int32_t S = grid_sample(std::floor(m.t1 * sys.fs) - 1);
   auto t_at = [&](int32_t i) { return S * dt + dt / 2 + i * dt; };  // midpoint of sample i
   // +2: the sample before the rise and the one past the fall. When the rise starts in the

@@ -5,8 +5,7 @@
 
 #include "host/errors.h"
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 void require_double_matrix(const mxArray* a, const char* what) {
   if (!host_is_real_double(a))
@@ -77,8 +76,8 @@ std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t co
 const double* read_values(const mxArray* a, size_t count, const char* what) {
   require_double_matrix(a, what);
   if (value_count(a) < count)
-    throw command_error(format_text("Error: %s must hold at least %zu value%s, but holds %zu",
-                                    what, count, count > 1 ? "s" : "", value_count(a)));
+    throw command_error(format_text("Error: %s must hold at least %zu value%s, but holds %zu", what,
+                                    count, count > 1 ? "s" : "", value_count(a)));
   return host_values(a);
 }
 

@@ -10,7 +10,8 @@
 namespace {
 void sampling_warning(const sys_con& sys) {
   if (!sys.quiet)
-    host_printf("Warning:  Remember to set all pulses in apertures for the new sampling frequency\n");
+    host_printf(
+        "Warning:  Remember to set all pulses in apertures for the new sampling frequency\n");
 }
 
 void set_use_rectangles(sys_con& sys, int16_t v) {
@@ -57,7 +58,8 @@ const option_key option_keys[] = {
      [](sys_con& s, double, int32_t n) { s.accurate_time_calc = static_cast<int16_t>(n); }},
     {"fast_integration", option_kind::rounded,
      [](sys_con& s, double, int32_t n) { s.fast_integration = static_cast<int16_t>(n); }},
-    {"show_times", option_kind::rounded, [](sys_con& s, double, int32_t n) { set_show_times(s, n); }},
+    {"show_times", option_kind::rounded,
+     [](sys_con& s, double, int32_t n) { set_show_times(s, n); }},
     {"use_rectangles", option_kind::rounded,
      [](sys_con& s, double, int32_t n) { set_use_rectangles(s, static_cast<int16_t>(n)); }},
     {"use_triangles", option_kind::rounded,
@@ -93,7 +95,8 @@ void set_option(sys_con& sys, const command_args& args) {
   char name[200];  // the host's text copy holds at most 199 characters
   read_text(args.arg(2), name, sizeof name, "The option name");
   const double value = read_number(args.arg(3), "The option value");
-  for (char* p = name; *p; ++p) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  for (char* p = name; *p; ++p)
+    *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
   if (sys.debug) host_printf("Setting option %s in program to %10.4f \n", name, value);
   for (const option_key& k : option_keys) {
     if (std::strcmp(name, k.key) != 0) continue;

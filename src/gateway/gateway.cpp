@@ -1,13 +1,14 @@
 // The entry point: decodes the command code, checks initialisation, looks the code up in the
 // table of its module and runs the handler. Command errors come back as one exception type and
 // reach the host's error call only after every object of the command has been destroyed.
+#include "gateway/gateway.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "gateway/calculations.h"
-#include "gateway/gateway.h"
 #include "gateway/transducers.h"
 #include "host/console.h"
 #include "host/errors.h"
@@ -91,8 +92,7 @@ command_module module_of(const command_entry (&table)[N], const char* illegal) {
 
 void dispatch(const command_args& args) {
   if (args.nrhs == 0)
-    throw command_error(
-        "Internal Error 1: Orvel_mex must be called with at least one argument");
+    throw command_error("Internal Error 1: Orvel_mex must be called with at least one argument");
   const int32_t code = read_whole(args.arg(1), "The command code");
   const int32_t main_code = code / 1000;  // truncated toward zero
   const int32_t function_code = code - 1000 * main_code;
@@ -128,9 +128,9 @@ void dispatch(const command_args& args) {
   if (entry->code == init_code) {
     orvel_init(args);
   } else if (!entry->run) {
-    throw command_error(format_text(
-        "Error: The command %s (code %d) is not available yet in this version of Orvel",
-        entry->name, entry->code));
+    throw command_error(
+        format_text("Error: The command %s (code %d) is not available yet in this version of Orvel",
+                    entry->name, entry->code));
   } else {
     entry->run(current_sys(), args);
   }
@@ -140,9 +140,7 @@ void dispatch(const command_args& args) {
 // this function's frame (a host may unwind it without running destructors).
 char error_text[2048];
 
-void keep_error_text(const char* text) {
-  std::snprintf(error_text, sizeof error_text, "%s", text);
-}
+void keep_error_text(const char* text) { std::snprintf(error_text, sizeof error_text, "%s", text); }
 
 // Runs one command; false with error_text set when it failed. Every object of the command is
 // destroyed when this returns.

@@ -10,15 +10,15 @@ using command_handler = void (*)(sys_con& sys, const command_args& args);
 
 // Lifecycle.
 bool orvel_initialised();
-sys_con& current_sys();                   // valid while initialised
+sys_con& current_sys();                     // valid while initialised
 void orvel_init(const command_args& args);  // 5001
 void orvel_end(sys_con& sys);               // 5002
 void release_all(sys_con& sys);
 
 // General commands.
-void set_debug_flag(sys_con& sys, const command_args& args);         // 5010
+void set_debug_flag(sys_con& sys, const command_args& args);          // 5010
 void set_sampling_frequency(sys_con& sys, const command_args& args);  // 5020
-void set_option(sys_con& sys, const command_args& args);             // 5050
-void show_configuration(sys_con& sys, const command_args& args);     // 5051
+void set_option(sys_con& sys, const command_args& args);              // 5050
+void show_configuration(sys_con& sys, const command_args& args);      // 5051
 
 extern const char* const orvel_version;

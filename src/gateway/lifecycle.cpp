@@ -11,7 +11,7 @@
 const char* const orvel_version = "Orvel version 0.1.0";
 
 namespace {
-int32_t init_flag = 0;            // 1 while the system is initialised
+int32_t init_flag = 0;             // 1 while the system is initialised
 std::unique_ptr<sys_con> current;  // the record of the last successful initialisation
 
 constexpr int banner_width = 60;  // text between the frame's two '*'
@@ -57,7 +57,8 @@ void orvel_init(const command_args& args) {
   if (init_flag == 1)
     throw command_error(
         "Orvel error: Orvel already initialized. Call orvel_end before reinitializing.");
-  if (args.nrhs < 2) throw command_error("Internal Error 5: Too few parameters to initialize program");
+  if (args.nrhs < 2)
+    throw command_error("Internal Error 5: Too few parameters to initialize program");
   const int32_t mode = read_whole(args.arg(2), "The display mode");
 
   // The record of an earlier, released initialisation holds no apertures and no signals.

@@ -15,7 +15,7 @@ struct sys_con {
   sys_con& operator=(const sys_con&) = delete;
 
   std::vector<std::unique_ptr<aperture_rec>> apertures;  // one slot per handle; freed: null
-  int32_t no_apertures = 0;        // slots in apertures, empty ones included
+  int32_t no_apertures = 0;                              // slots in apertures, empty ones included
   int16_t use_rectangles = 1;      // apertures defined from now on keep their rectangles
   int16_t use_triangles = 0;       // ... are converted to triangles
   int16_t use_lines = 0;           // ... are converted to bounding-line elements

@@ -134,8 +134,9 @@ void cmd_2d_array(sys_con& sys, const command_args& args) {
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
   std::vector<int16_t> enabled(positions);
   for (size_t k = 0; k < positions; ++k) enabled[k] = table[k] > 0.5 ? 1 : 0;
-  return_handle(sys, args, xdc_2d_array(sys, nx, ny, width, height, kerf_x, kerf_y, enabled,
-                                        sub_x, sub_y, focus));
+  return_handle(
+      sys, args,
+      xdc_2d_array(sys, nx, ny, width, height, kerf_x, kerf_y, enabled, sub_x, sub_y, focus));
 }
 
 void cmd_focused_array(sys_con& sys, const command_args& args) {
@@ -150,8 +151,7 @@ void cmd_focused_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
   check_sizes(n, sub_x, sub_y);
-  return_handle(sys, args,
-                xdc_focused_array(sys, n, width, height, kerf, rf, sub_x, sub_y, focus));
+  return_handle(sys, args, xdc_focused_array(sys, n, width, height, kerf, rf, sub_x, sub_y, focus));
 }
 
 void cmd_linear_multirow(sys_con& sys, const command_args& args) {
@@ -167,8 +167,9 @@ void cmd_linear_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
-  return_handle(sys, args, xdc_linear_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y,
-                                               sub_x, sub_y, focus));
+  return_handle(
+      sys, args,
+      xdc_linear_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, sub_x, sub_y, focus));
 }
 
 void cmd_focused_multirow(sys_con& sys, const command_args& args) {
@@ -186,8 +187,9 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
-  return_handle(sys, args, xdc_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rf,
-                                                sub_x, sub_y, focus));
+  return_handle(
+      sys, args,
+      xdc_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rf, sub_x, sub_y, focus));
 }
 
 void cmd_free(sys_con& sys, const command_args& args) {

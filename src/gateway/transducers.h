@@ -15,23 +15,23 @@ aperture_rec& lookup_aperture(sys_con& sys, double handle);
 size_t lookup_slot(sys_con& sys, double handle);
 aperture_rec& lookup_aperture(sys_con& sys, const mxArray* handle);
 
-void cmd_linear_array(sys_con& sys, const command_args& args);       // 1001
-void cmd_2d_array(sys_con& sys, const command_args& args);           // 1002
-void cmd_focused_array(sys_con& sys, const command_args& args);      // 1003
-void cmd_linear_multirow(sys_con& sys, const command_args& args);    // 1012
-void cmd_focused_multirow(sys_con& sys, const command_args& args);   // 1013
-void cmd_free(sys_con& sys, const command_args& args);               // 1040
-void cmd_impulse(sys_con& sys, const command_args& args);            // 1050
-void cmd_excitation(sys_con& sys, const command_args& args);         // 1051
-void cmd_focus(sys_con& sys, const command_args& args);              // 1060
-void cmd_focus_delays(sys_con& sys, const command_args& args);       // 1061
-void cmd_dynamic_focusing(sys_con& sys, const command_args& args);   // 1062
-void cmd_center_focus(sys_con& sys, const command_args& args);       // 1063
-void cmd_quantization(sys_con& sys, const command_args& args);       // 1065
-void cmd_baffle(sys_con& sys, const command_args& args);             // 1066
-void cmd_apodization(sys_con& sys, const command_args& args);        // 1070
-void cmd_ele_apodization(sys_con& sys, const command_args& args);    // 1080
-void cmd_ele_delay(sys_con& sys, const command_args& args);          // 1081
-void cmd_ele_waveform(sys_con& sys, const command_args& args);       // 1082
-void cmd_show(sys_con& sys, const command_args& args);               // 1100
-void cmd_get(sys_con& sys, const command_args& args);                // 1101
+void cmd_linear_array(sys_con& sys, const command_args& args);      // 1001
+void cmd_2d_array(sys_con& sys, const command_args& args);          // 1002
+void cmd_focused_array(sys_con& sys, const command_args& args);     // 1003
+void cmd_linear_multirow(sys_con& sys, const command_args& args);   // 1012
+void cmd_focused_multirow(sys_con& sys, const command_args& args);  // 1013
+void cmd_free(sys_con& sys, const command_args& args);              // 1040
+void cmd_impulse(sys_con& sys, const command_args& args);           // 1050
+void cmd_excitation(sys_con& sys, const command_args& args);        // 1051
+void cmd_focus(sys_con& sys, const command_args& args);             // 1060
+void cmd_focus_delays(sys_con& sys, const command_args& args);      // 1061
+void cmd_dynamic_focusing(sys_con& sys, const command_args& args);  // 1062
+void cmd_center_focus(sys_con& sys, const command_args& args);      // 1063
+void cmd_quantization(sys_con& sys, const command_args& args);      // 1065
+void cmd_baffle(sys_con& sys, const command_args& args);            // 1066
+void cmd_apodization(sys_con& sys, const command_args& args);       // 1070
+void cmd_ele_apodization(sys_con& sys, const command_args& args);   // 1080
+void cmd_ele_delay(sys_con& sys, const command_args& args);         // 1081
+void cmd_ele_waveform(sys_con& sys, const command_args& args);      // 1082
+void cmd_show(sys_con& sys, const command_args& args);              // 1100
+void cmd_get(sys_con& sys, const command_args& args);               // 1101

@@ -6,7 +6,7 @@
 #include <cstddef>
 
 void host_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void host_flush();                     // flush standard output
+void host_flush();                    // flush standard output
 void host_eval(const char* command);  // have the host run a command line; its result is ignored
 
 // Reads one whitespace-delimited word from standard input into buf, cut to size - 1 characters

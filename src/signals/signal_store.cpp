@@ -40,13 +40,12 @@ signal_ptr alloc_signal(sys_con& sys, int32_t no_samples, int32_t start_sample) 
   try {
     s.reset(new signal_rec);
   } catch (const std::bad_alloc&) {
-    allocation_failed(sys, "FATAL ERROR: Not possible to allocate storage for signal\n",
-                      no_samples, charge);
+    allocation_failed(sys, "FATAL ERROR: Not possible to allocate storage for signal\n", no_samples,
+                      charge);
   }
   // The counters are 32-bit: a charge they cannot hold is storage the store cannot give.
-  const bool countable = no_samples >= 0 &&
-                         static_cast<int64_t>(sys.bytes_reserved) + charge <=
-                             std::numeric_limits<int32_t>::max();
+  const bool countable = no_samples >= 0 && static_cast<int64_t>(sys.bytes_reserved) + charge <=
+                                                std::numeric_limits<int32_t>::max();
   try {
     if (!countable) throw std::bad_alloc();
     s->data.assign(static_cast<size_t>(no_samples), 0.0);

@@ -9,13 +9,13 @@
 struct sys_con;
 
 struct signal_rec {
-  int16_t in_use = 0;         // 1 from allocation until release
-  int32_t start_sample = 0;   // first sample on the global grid [1/fs]
-  double fs = 0.0;            // sampling frequency of this signal [Hz]
-  int32_t no_samples = 0;     // samples in use; may be lowered below data.size()
-  std::vector<double> data;   // the samples as allocated, zero-filled
-  int32_t signal_no = 0;      // serial number given at allocation
-  int32_t bytes = 0;          // charged to the store: 8 per allocated sample + 40
+  int16_t in_use = 0;        // 1 from allocation until release
+  int32_t start_sample = 0;  // first sample on the global grid [1/fs]
+  double fs = 0.0;           // sampling frequency of this signal [Hz]
+  int32_t no_samples = 0;    // samples in use; may be lowered below data.size()
+  std::vector<double> data;  // the samples as allocated, zero-filled
+  int32_t signal_no = 0;     // serial number given at allocation
+  int32_t bytes = 0;         // charged to the store: 8 per allocated sample + 40
 };
 
 // Deleter of an owned signal. free_signal is the path that releases a signal with its trace;

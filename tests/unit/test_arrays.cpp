@@ -149,8 +149,10 @@ TEST_F(arrays_test, ElevationFocusedArrayLiesOnItsCylinder) {
       EXPECT_EQ(r.tilted, 0);
       for (const point3& c : r.corners) EXPECT_NEAR(std::hypot(c[1], c[2] - zc0), Rf, 1e-16);
       const double s = std::fabs(r.tan_yz);
-      if (k < 2 || k >= 14) outer_slope = std::max(outer_slope, s);
-      else inner_slope = std::min(inner_slope, s);
+      if (k < 2 || k >= 14)
+        outer_slope = std::max(outer_slope, s);
+      else
+        inner_slope = std::min(inner_slope, s);
     }
     // The long edges lie in the plane z = 0 at y = -h/2 and +h/2.
     EXPECT_NEAR(e.rects[0].corners[0][1], -h / 2, 1e-17);
@@ -215,8 +217,8 @@ TEST_F(arrays_test, TwoDimensionalArrayNumbersEnabledPositionsOnly) {
   EXPECT_EQ(ap->focus_line[0].delays.size(), 3u);
   free_aperture(sys, ap);
 
-  aperture_ptr none = xdc_2d_array(sys, nx, ny, w, h, kx, ky, std::vector<int16_t>(6, 0), 1, 1,
-                                   focus);
+  aperture_ptr none =
+      xdc_2d_array(sys, nx, ny, w, h, kx, ky, std::vector<int16_t>(6, 0), 1, 1, focus);
   EXPECT_EQ(none->no_phys_elements, 0);
   EXPECT_TRUE(none->phys_elements.empty());
   ASSERT_EQ(none->focus_line.size(), 1u);

@@ -235,7 +235,8 @@ TEST_F(calculations_test, NoPointsGiveEmptyResults) {
   EXPECT_EQ(s.rows(0), 0u);
   EXPECT_EQ(s.cols(0), 1u);
   // A receive aperture without physical elements gives no columns.
-  call_result none = orvel_call({1002, 1, 1, 1e-3, 1e-3, 0, 0, 0.0, 1, 1, points(1, {0, 0, 0.03})}, 1);
+  call_result none =
+      orvel_call({1002, 1, 1, 1e-3, 1e-3, 0, 0, 0.0, 1, 1, points(1, {0, 0, 0.03})}, 1);
   ASSERT_TRUE(none.ok);
   call_result m = orvel_call({4006, a, none.at(0, 0), points(1, {0, 0, 0.02}), 1.0}, 2);
   ASSERT_TRUE(m.ok) << m.error;

@@ -17,9 +17,8 @@ TEST_F(config_test, ReportAfterInitShowsEveryDefault) {
   ASSERT_TRUE(orvel_call({5001, 0.0}).ok);
   call_result r = orvel_call({5051});
   ASSERT_TRUE(r.ok);
-  const std::string expected = std::string() +
-      "Current Orvel configuration:\n\n" +
-      "    " + orvel_version + "\n\n" +
+  const std::string expected =
+      std::string() + "Current Orvel configuration:\n\n" + "    " + orvel_version + "\n\n" +
       "    Number of apertures in operation:            0 \n"
       "    Apertures to be defined uses rectangles:     1\n"
       "    Apertures to be defined uses triangles:      0\n"
@@ -119,8 +118,8 @@ TEST_F(config_test, ShowTimesSetsFlagAndInterval) {
   struct {
     double value;
     int show, interval;
-  } cases[] = {{1, 1, 5}, {2, 1, 5}, {3, 1, 3}, {0, 0, 5}, {-4, 0, 5}, {2.6, 1, 3}, {2.4, 1, 5},
-               {17, 1, 17}, {0.4, 0, 5}};
+  } cases[] = {{1, 1, 5},   {2, 1, 5},   {3, 1, 3},   {0, 0, 5},  {-4, 0, 5},
+               {2.6, 1, 3}, {2.4, 1, 5}, {17, 1, 17}, {0.4, 0, 5}};
   for (const auto& c : cases) {
     ASSERT_TRUE(orvel_call({5050, "show_times", c.value}).ok);
     EXPECT_EQ(current_sys().show_times, c.show) << c.value;

@@ -65,7 +65,8 @@ TEST_F(drivers_test, EmittedFieldOfUnitPulsesIsTheResponseOverFsSquared) {
     EXPECT_EQ(hp[i]->start_sample, h[i]->start_sample);  // both pulses start at sample 0
     EXPECT_EQ(hp[i]->no_samples, h[i]->no_samples);
     for (int32_t k = 0; k < h[i]->no_samples; ++k)
-      ASSERT_NEAR(hp[i]->data[k], h[i]->data[k] / (sys.fs * sys.fs), 1e-12 * peak(*h[i]) / (sys.fs * sys.fs));
+      ASSERT_NEAR(hp[i]->data[k], h[i]->data[k] / (sys.fs * sys.fs),
+                  1e-12 * peak(*h[i]) / (sys.fs * sys.fs));
   }
   release(h);
   release(hp);
@@ -128,7 +129,8 @@ TEST_F(drivers_test, ScatteredSignalOfOneScattererIsItsPulseEchoField) {
 
 TEST_F(drivers_test, ScatteredSignalsPerElementSumToTheSummedSignal) {
   std::vector<double> amplitudes = {1.0, -0.5, 2.0};
-  xdc_apodization(sys, *rx, {0, 20e-6}, {std::vector<double>(8, 1.0), {1, 0.5, 0.25, 1, 1, 2, 0, 1}});
+  xdc_apodization(sys, *rx, {0, 20e-6},
+                  {std::vector<double>(8, 1.0), {1, 0.5, 0.25, 1, 1, 2, 0, 1}});
   const std::vector<apod_entry> own = rx->apod_line;
   signal_ptr sum = calc_scat(sys, *tx, *rx, points, amplitudes);
   std::vector<signal_ptr> parts = calc_scat_multi(sys, *tx, *rx, points, amplitudes);
@@ -239,8 +241,7 @@ TEST_F(drivers_test, FrequencyDependentAttenuationFollowsTheFrequencyLaw) {
   const double r = sys.c * (h[0]->start_sample + h[0]->no_samples / 2) / sys.fs;
   for (double f : {2e6, 3e6, 4e6}) {
     const double expected = std::exp(-(f - 3e6) * 0.11512925465 * sys.freq_att * r);
-    EXPECT_NEAR(magnitude(*damped[0], f) / magnitude(*plain[0], f), expected, 0.1 * expected)
-        << f;
+    EXPECT_NEAR(magnitude(*damped[0], f) / magnitude(*plain[0], f), expected, 0.1 * expected) << f;
   }
   release(plain);
   release(damped);

@@ -83,15 +83,15 @@ TEST_F(gateway_test, CommandsOfLaterVersionsSayTheyAreNotAvailable) {
 
 TEST_F(gateway_test, BadCommandCodesAreRefusedBeforeAnything) {
   const double inf = std::numeric_limits<double>::infinity();
-  const char* text = "Error: The command code must be a finite whole number within the 32-bit range";
+  const char* text =
+      "Error: The command code must be a finite whole number within the 32-bit range";
   for (double code : {std::nan(""), inf, -inf, 2147483647.5, -2147483649.0, 1e300})
     EXPECT_EQ(orvel_call({code}).error, text) << code;
   EXPECT_EQ(orvel_call({"5001", -1}).error,
             "Error: The command code must be real double values (not text, logical, integer, "
             "single, complex or sparse data)");
   EXPECT_EQ(orvel_call({embedded_special(embedded_class::int32_class, 1, 1), -1}).ok, false);
-  EXPECT_EQ(orvel_call({embedded_special(embedded_class::double_class, 1, 1, true), -1}).ok,
-            false);
+  EXPECT_EQ(orvel_call({embedded_special(embedded_class::double_class, 1, 1, true), -1}).ok, false);
   EXPECT_EQ(orvel_call({embedded_special(embedded_class::double_class, 1, 1, false, true), -1}).ok,
             false);
   EXPECT_EQ(orvel_call({embedded_special(embedded_class::logical_class, 1, 1), -1}).ok, false);

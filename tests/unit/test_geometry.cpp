@@ -19,7 +19,8 @@ using geometry_test = orvel_test;
 }  // namespace
 
 TEST_F(geometry_test, FlatRectangleHasNoTilt) {
-  rect_element r = rect_of({-1e-3, -2e-3, 0}, {-1e-3, 3e-3, 0}, {0.5e-3, 3e-3, 0}, {0.5e-3, -2e-3, 0});
+  rect_element r =
+      rect_of({-1e-3, -2e-3, 0}, {-1e-3, 3e-3, 0}, {0.5e-3, 3e-3, 0}, {0.5e-3, -2e-3, 0});
   rect_geometry(r);
   EXPECT_DOUBLE_EQ(r.width, 1.5e-3);
   EXPECT_DOUBLE_EQ(r.height, 5e-3);

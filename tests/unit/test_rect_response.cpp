@@ -62,7 +62,8 @@ TEST_F(rect_response_test, FinelyDividedRectangleMatchesTheExactResponse) {
       double mean = 0.0;
       const int sub = 16;
       for (int q = 0; q < sub; ++q)
-        mean += exact_response(sys.c, w, h, p[0], p[1], p[2], t0 + ((q + 0.5) / sub - 0.5) / sys.fs);
+        mean +=
+            exact_response(sys.c, w, h, p[0], p[1], p[2], t0 + ((q + 0.5) / sub - 0.5) / sys.fs);
       mean /= sub;
       err += std::fabs(s->data[k] - mean);
       norm += std::fabs(mean);
@@ -244,7 +245,8 @@ TEST_F(rect_response_test, SoftBaffleVanishesInThePlaneAndObliquityElsewhere) {
   ASSERT_EQ(soft->no_samples, rigid->no_samples);
   for (int32_t k = 0; k < soft->no_samples; ++k) {
     const double r = sys.c * (soft->start_sample + k) / sys.fs;
-    EXPECT_NEAR(soft->data[k], rigid->data[k] * p[2] / r, 1e-12 * std::fabs(rigid->data[k]) + 1e-300);
+    EXPECT_NEAR(soft->data[k], rigid->data[k] * p[2] / r,
+                1e-12 * std::fabs(rigid->data[k]) + 1e-300);
   }
   free_signal(sys, soft);
   free_signal(sys, rigid);
@@ -284,7 +286,8 @@ TEST_F(rect_response_test, WaveformsApplyOnlyBeyondTheSpatialImpulseResponse) {
   for (int32_t k = 0; k < hw->no_samples; ++k) {
     double expected = 0.0;  // plain convolution, no factor 1/fs
     for (int32_t i = 0; i < 3; ++i)
-      if (k - i >= 0 && k - i < h->no_samples) expected += h->data[k - i] * std::vector<double>{1.0, -2.0, 0.5}[i];
+      if (k - i >= 0 && k - i < h->no_samples)
+        expected += h->data[k - i] * std::vector<double>{1.0, -2.0, 0.5}[i];
     EXPECT_DOUBLE_EQ(hw->data[k], expected);
   }
   free_signal(sys, h);
@@ -330,7 +333,12 @@ TEST_F(rect_response_test, DynamicFocusFollowsTheTimeOfFlight) {
   ap->quantize = 1;
   ap->quant_step = 20e-9;
   focus_and_apodization(sys, *ap, p, delay, apodization);
-  EXPECT_NEAR(delay[0], std::floor((std::hypot(1e-3, 30e-3) - std::hypot(1e-3, std::hypot(1e-3, 30e-3))) / sys.c / 20e-9 + 0.5) * 20e-9, 1e-24);
+  EXPECT_NEAR(delay[0],
+              std::floor((std::hypot(1e-3, 30e-3) - std::hypot(1e-3, std::hypot(1e-3, 30e-3))) /
+                             sys.c / 20e-9 +
+                         0.5) *
+                  20e-9,
+              1e-24);
 }
 
 TEST_F(rect_response_test, HeapSortSortsAnyOrder) {

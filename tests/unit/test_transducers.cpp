@@ -139,7 +139,7 @@ TEST_F(transducers_test, FreeingReleasesEveryChargedSignal) {
   const int32_t empty = 0;
   ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 5, {1, 2, 3, 4, 5})}).ok);
   ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 3, {1, 2, 3})}).ok);
-  EXPECT_EQ(current_sys().bytes_reserved, (8 * 3 + 40) + (8 + 40));  // one impulse charged
+  EXPECT_EQ(current_sys().bytes_reserved, (8 * 3 + 40) + (8 + 40));         // one impulse charged
   ASSERT_TRUE(orvel_call({1051, h, embedded_matrix(3, 1, {7, 8, 9})}).ok);  // a column: 1 sample
   EXPECT_EQ(ap(h).excitation->no_samples, 1);
   EXPECT_EQ(ap(h).excitation->data[0], 7.0);
@@ -235,29 +235,25 @@ TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
             "Error: The focus point must hold at least 3 values, but holds 2");
   EXPECT_EQ(orvel_call({1001, 100000, 1e-3, 1e-3, 0, 1000, 1000, p()}, 1).error,
             "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
-  EXPECT_EQ(orvel_call({1002, 2, 2, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3, {1, 1, 1}), 1, 1,
-                        p()},
-                       1)
-                .error,
-            "Error: The enabled table must hold at least 4 values, but holds 3");
+  EXPECT_EQ(
+      orvel_call({1002, 2, 2, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3, {1, 1, 1}), 1, 1, p()}, 1)
+          .error,
+      "Error: The enabled table must hold at least 4 values, but holds 3");
   EXPECT_EQ(orvel_call({1002, 2, 0, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3), 1, 1, p()}, 1).error,
             "Error: The number of elements in y must be at least 1, not 0");
-  EXPECT_EQ(orvel_call({1012, 4, 1e-3, 3, embedded_matrix(1, 2, {1e-3, 1e-3}), 0, 0, 1, 1, p()},
-                       1)
-                .error,
-            "Error: The row heights must hold at least 3 values, but holds 2");
-  EXPECT_EQ(orvel_call({1013, 4, 1e-3, 2, embedded_matrix(1, 1, {1e-3}), 0, 0, 0.02, 1, 1, p()},
-                       1)
-                .error,
-            "Error: The row heights must hold at least 2 values, but holds 1");
+  EXPECT_EQ(
+      orvel_call({1012, 4, 1e-3, 3, embedded_matrix(1, 2, {1e-3, 1e-3}), 0, 0, 1, 1, p()}, 1).error,
+      "Error: The row heights must hold at least 3 values, but holds 2");
+  EXPECT_EQ(
+      orvel_call({1013, 4, 1e-3, 2, embedded_matrix(1, 1, {1e-3}), 0, 0, 0.02, 1, 1, p()}, 1).error,
+      "Error: The row heights must hold at least 2 values, but holds 1");
   EXPECT_EQ(current_sys().no_apertures, 0);
   EXPECT_EQ(current_sys().bytes_reserved, 0);
 }
 
 TEST_F(transducers_test, ConstructorsThroughTheHost) {
-  call_result a =
-      orvel_call({1003, 8, 0.3e-3, 4e-3, 0.05e-3, 0.02, 2, 4, embedded_matrix(3, 1, {0, 0, 0.03})},
-                 1);
+  call_result a = orvel_call(
+      {1003, 8, 0.3e-3, 4e-3, 0.05e-3, 0.02, 2, 4, embedded_matrix(3, 1, {0, 0, 0.03})}, 1);
   ASSERT_TRUE(a.ok) << a.error;
   EXPECT_EQ(a.rows(), 1u);
   EXPECT_EQ(a.cols(), 1u);
@@ -305,7 +301,8 @@ TEST_F(transducers_test, QuantizationAndBaffle) {
 
 TEST_F(transducers_test, ElementSettingsPrintAndGoOn) {
   const double h = linear(2);
-  call_result r = orvel_call({1080, h, embedded_matrix(2, 1, {3, 2.4}), embedded_matrix(2, 1, {0.5, 0.25})});
+  call_result r =
+      orvel_call({1080, h, embedded_matrix(2, 1, {3, 2.4}), embedded_matrix(2, 1, {0.5, 0.25})});
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.console,
             "Orvel error: Illegal element number when setting mathematical element apodization\n");

@@ -50,8 +50,7 @@ mxArray* embedded_text(const std::string& text) {
   return a;
 }
 
-mxArray* embedded_special(embedded_class cls, size_t rows, size_t cols, bool complex,
-                          bool sparse) {
+mxArray* embedded_special(embedded_class cls, size_t rows, size_t cols, bool complex, bool sparse) {
   mxArray* a = make(cls, rows, cols);
   a->complex = complex;
   a->sparse = sparse;

@@ -25,7 +25,7 @@ mxArray* embedded_text(const std::string& text);  // a 1 x n character array
 mxArray* embedded_special(embedded_class cls, size_t rows, size_t cols, bool complex = false,
                           bool sparse = false);
 
-std::string embedded_console_take();                  // console text since the last take
+std::string embedded_console_take();                   // console text since the last take
 std::vector<std::string> embedded_evaluations_take();  // commands evaluated since the last take
 void embedded_console_input(const std::string& text);  // what standard input will deliver
 size_t embedded_live_arrays();                         // arrays made and not yet destroyed
