@@ -46,19 +46,28 @@ signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {
   return s;
 }
 
-// Element numbers (1-based, rounded) and their rows of m values, for the element settings.
-void read_element_rows(const command_args& args, std::vector<int32_t>& numbers, int32_t& m,
-                       std::vector<std::vector<double>>& rows) {
-  const std::vector<double> raw = read_column(args.arg(3), "The element number vector");
-  numbers.clear();
-  for (double x : raw) numbers.push_back(round_whole(x, "Each element number"));
+// The aperture, its element numbers (1-based, rounded) and their rows of m values, for the
+// element settings.
+struct element_rows {
+  aperture_rec& ap;
+  std::vector<int32_t> numbers;
+  int32_t m;
+  std::vector<std::vector<double>> rows;
+};
+
+element_rows read_element_rows(sys_con& sys, const command_args& args) {
+  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  std::vector<int32_t> numbers;
+  for (double x : read_column(args.arg(3), "The element number vector"))
+    numbers.push_back(round_whole(x, "Each element number"));
   require_double_matrix(args.arg(4), "The value table");
   const size_t cols = host_cols(args.arg(4));
   if (cols > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error("Error: The value table has too many columns");
-  m = static_cast<int32_t>(cols);
-  rows = cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table")
-              : std::vector<std::vector<double>>(numbers.size());
+  std::vector<std::vector<double>> rows =
+      cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table")
+           : std::vector<std::vector<double>>(numbers.size());
+  return {ap, std::move(numbers), static_cast<int32_t>(cols), std::move(rows)};
 }
 
 // Times (a column of n values) and an n-row table with one column per physical element.
@@ -288,32 +297,20 @@ void cmd_ele_apodization(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4,
                "Setting apodization for mathematical elements. Calling ele_apodization",
                "Internal Error 5: Too few parameters to set apodization for mathematical elements");
-  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
-  std::vector<int32_t> numbers;
-  int32_t m;
-  std::vector<std::vector<double>> rows;
-  read_element_rows(args, numbers, m, rows);
-  ele_apodization(ap, numbers, m, rows);
+  const element_rows r = read_element_rows(sys, args);
+  ele_apodization(r.ap, r.numbers, r.m, r.rows);
 }
 
 void cmd_ele_delay(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Setting delay values for mathematical elements. Calling ele_delay",
                "Internal Error 5: Too few parameters to set delay for mathematical elements");
-  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
-  std::vector<int32_t> numbers;
-  int32_t m;
-  std::vector<std::vector<double>> rows;
-  read_element_rows(args, numbers, m, rows);
-  ele_delay(ap, numbers, m, rows);
+  const element_rows r = read_element_rows(sys, args);
+  ele_delay(r.ap, r.numbers, r.m, r.rows);
 }
 
 void cmd_ele_waveform(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Setting waveform for physical elements. Calling ele_waveform",
                "Internal Error 5: Too few parameters to set waveform for physical elements");
-  aperture_rec& ap = lookup_aperture(sys, args.arg(2));
-  std::vector<int32_t> numbers;
-  int32_t m;
-  std::vector<std::vector<double>> rows;
-  read_element_rows(args, numbers, m, rows);
-  ele_waveform(sys, ap, numbers, m, rows);
+  const element_rows r = read_element_rows(sys, args);
+  ele_waveform(sys, r.ap, r.numbers, r.m, r.rows);
 }
