@@ -4,15 +4,17 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make libgtest-dev octave liboctave-dev
+DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test unit-asan demo clean
+.PHONY: all deps demo-deps build test unit-asan demo bench clean
 
 all: build
 
-deps:
+# Debian packages in $(1) that are not installed yet are installed.
+define install_missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -20,6 +22,14 @@ deps:
 	  $(SUDO) apt-get update && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+# The demo's pictures: gnuplot without X, and fonts for its cairo terminal.
+demo-deps:
+	$(call install_missing,$(DEMO_PACKAGES))
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -34,10 +44,17 @@ unit-asan: deps
 test: build unit-asan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Writes orvel_field.png and orvel_scatterers.png into $(BUILD).
+demo: build demo-deps
 	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
 	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
 	  "$(CURDIR)/octave/examples/demo.m" < /dev/null
+
+# Timings of the field calculation through the module (not a test).
+bench: build
+	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
+	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
+	  "$(CURDIR)/bench/field_linear_array.m" < /dev/null
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
