@@ -39,7 +39,7 @@ struct call_result {
 };
 
 // Calls mexFunction with the arguments (the command code first) and nlhs result slots.
-inline call_result orvel_call(std::initializer_list<host_arg> args, int nlhs = 0) {
+inline call_result orvel_call(const std::vector<host_arg>& args, int nlhs = 0) {
   std::vector<const mxArray*> prhs;
   for (const host_arg& a : args) prhs.push_back(a.a);
   std::vector<mxArray*> plhs(static_cast<size_t>(nlhs > 4 ? nlhs : 4), nullptr);
@@ -56,6 +56,18 @@ inline call_result orvel_call(std::initializer_list<host_arg> args, int nlhs = 0
   for (mxArray* a : plhs)
     if (a) r.out.emplace_back(a);
   return r;
+}
+
+inline call_result orvel_call(std::initializer_list<host_arg> args, int nlhs = 0) {
+  return orvel_call(std::vector<host_arg>(args), nlhs);
+}
+
+// A command called with count arguments in all (the code included), the others zeros: what the
+// argument-count checks see.
+inline call_result orvel_call_with(int code, int count, int nlhs = 1) {
+  std::vector<host_arg> args = {host_arg(code)};
+  for (int k = 2; k <= count; ++k) args.emplace_back(0.0);
+  return orvel_call(args, nlhs);
 }
 
 // A fixture that leaves the module unloaded (uninitialised) after each test.

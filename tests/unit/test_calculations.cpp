@@ -54,20 +54,10 @@ signal_ptr ramp(sys_con& sys, int32_t n, int32_t start) {
 TEST_F(calculations_test, EveryCommandTracesThenCountsItsArguments) {
   ASSERT_TRUE(orvel_call({5010, 1}).ok);
   for (const command_texts& t : texts) {
-    std::vector<const mxArray*> prhs = {embedded_scalar(t.code)};
-    for (int k = 2; k < t.min_args; ++k) prhs.push_back(embedded_scalar(0));
-    mxArray* plhs[4] = {};
-    embedded_console_take();
-    std::string error;
-    try {
-      mexFunction(2, plhs, static_cast<int>(prhs.size()), prhs.data());
-    } catch (const embedded_host_error& e) {
-      error = e.what();
-    }
-    for (const mxArray* a : prhs) mxDestroyArray(const_cast<mxArray*>(a));
-    EXPECT_EQ(error, t.too_few) << t.code;
-    EXPECT_EQ(embedded_console_take(), std::string("Orvel debug message: ") + t.trace + " \n");
-    EXPECT_EQ(plhs[0], nullptr);
+    call_result r = orvel_call_with(t.code, t.min_args - 1, 2);  // one argument too few
+    EXPECT_EQ(r.error, t.too_few) << t.code;
+    EXPECT_EQ(r.console, std::string("Orvel debug message: ") + t.trace + " \n") << t.code;
+    EXPECT_TRUE(r.out.empty()) << t.code;
   }
 }
 

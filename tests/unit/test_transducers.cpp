@@ -79,28 +79,12 @@ const command_texts texts[] = {
 TEST_F(transducers_test, EveryCommandTracesThenCountsItsArguments) {
   ASSERT_TRUE(orvel_call({5010, 1}).ok);
   for (const command_texts& t : texts) {
-    std::vector<host_arg> args;
-    std::vector<mxArray*> made;
-    mxArray* code = embedded_scalar(t.code);
-    // One argument too few (the code included).
-    std::initializer_list<host_arg> none = {};
-    (void)none;
-    std::vector<const mxArray*> prhs = {code};
-    for (int k = 2; k < t.min_args; ++k) prhs.push_back(embedded_scalar(0));
-    mxArray* plhs[4] = {};
-    embedded_console_take();
-    std::string error;
-    try {
-      mexFunction(1, plhs, static_cast<int>(prhs.size()), prhs.data());
-    } catch (const embedded_host_error& e) {
-      error = e.what();
-    }
-    for (const mxArray* a : prhs) mxDestroyArray(const_cast<mxArray*>(a));
-    EXPECT_EQ(error, t.too_few) << t.code;
-    EXPECT_EQ(embedded_console_take(), std::string("Orvel debug message: ") + t.trace + " \n")
-        << t.code;
-    EXPECT_EQ(plhs[0], nullptr);
+    call_result r = orvel_call_with(t.code, t.min_args - 1, 1);  // one argument too few
+    EXPECT_EQ(r.error, t.too_few) << t.code;
+    EXPECT_EQ(r.console, std::string("Orvel debug message: ") + t.trace + " \n") << t.code;
+    EXPECT_TRUE(r.out.empty()) << t.code;
   }
+
   EXPECT_EQ(current_sys().no_apertures, 0);
 }
 
