@@ -33,6 +33,9 @@ void flush_and_draw() {
   host_eval("drawnow;");
 }
 
+void print_progress_line(double percent, double remaining);
+}  // namespace
+
 // The blanks after each text wipe the rest of a longer line printed before it.
 void print_estimate(double total) {
   if (total <= minute) {
@@ -50,6 +53,7 @@ void print_estimate(double total) {
   flush_and_draw();
 }
 
+namespace {
 void print_progress_line(double percent, double remaining) {
   if (remaining <= minute) {
     host_printf("%6.1f %% performed (roughly %2.0f seconds remaining)%*s\r", percent, remaining, 29,

@@ -28,3 +28,7 @@ void show_progress(sys_con& sys, long long t0, progress_state& st, int32_t i, in
 
 // Called once at the end of a calculation: the time used since t0, when more than 1 second.
 void show_elapsed(sys_con& sys, long long t0, const progress_state& st);
+
+// The estimate of the total time [s] of a calculation in its seconds (up to a minute),
+// minutes or hours form; show_progress prints it once, when a calculation runs long.
+void print_estimate(double total);

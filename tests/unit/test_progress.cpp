@@ -109,6 +109,26 @@ TEST_F(progress_test, EstimateForms) {
   }
 }
 
+TEST_F(progress_test, EstimateFormsAtTheirLimits) {
+  // A running calculation prints its estimate only past 61 s in all; the forms themselves:
+  print_estimate(60.0);
+  EXPECT_EQ(embedded_console_take(),
+            "Calculation will take roughly 60 seconds to complete" + blanks(56) + "\n");
+  print_estimate(61.0);
+  EXPECT_EQ(embedded_console_take(),
+            "Calculation will take roughly   1 minutes  1 seconds to complete" + blanks(39) + "\n");
+  print_estimate(3600.0);
+  EXPECT_EQ(embedded_console_take(),
+            "Calculation will take roughly  60 minutes  0 seconds to complete" + blanks(39) + "\n");
+  print_estimate(3601.0);
+  EXPECT_EQ(embedded_console_take(),
+            "Calculation will take roughly   1 hours,  0 minutes  1 "
+            "seconds to complete" +
+                blanks(26) + "\n");
+  EXPECT_EQ(embedded_flushes_take(), 4u);
+  EXPECT_EQ(embedded_evaluations_take().size(), 4u);
+}
+
 TEST_F(progress_test, EstimateIsPrintedAtMostOnce) {
   begin(0);
   sys.time_interval = 100000;
