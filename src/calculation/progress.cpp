@@ -33,7 +33,6 @@ void flush_and_draw() {
   host_eval("drawnow;");
 }
 
-void print_progress_line(double percent, double remaining);
 }  // namespace
 
 // The blanks after each text wipe the rest of a longer line printed before it.
