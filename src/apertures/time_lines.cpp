@@ -27,6 +27,24 @@ int16_t link_entry(std::vector<Entry>& line, Entry entry) {
   return 0;
 }
 
+// A whole time line of entries at times, entry k taking vectors[k] as its per-element values,
+// built and then swapped in; returns the line's single flag.
+template <class Entry>
+int16_t replace_line(std::vector<Entry>& target, const std::vector<double>& times,
+                     std::vector<std::vector<double>>& vectors,
+                     std::vector<double> Entry::*values) {
+  std::vector<Entry> line;
+  int16_t single = 0;
+  for (size_t k = 0; k < times.size(); ++k) {
+    Entry e;
+    e.time = times[k];
+    e.*values = std::move(vectors[k]);
+    single = link_entry(line, std::move(e));
+  }
+  target.swap(line);
+  return single;
+}
+
 focus_entry fixed_focus_entry(const sys_con& sys, const aperture_rec& ap, double time,
                               const point3& focus) {
   focus_entry e;
@@ -102,16 +120,8 @@ void xdc_focus(sys_con& sys, aperture_rec& ap, const std::vector<double>& times,
 
 void xdc_focus_delays(sys_con&, aperture_rec& ap, const std::vector<double>& times,
                       std::vector<std::vector<double>> delays) {
-  std::vector<focus_entry> line;
-  int16_t single = 0;
-  for (size_t k = 0; k < times.size(); ++k) {
-    focus_entry e;
-    e.time = times[k];
-    e.delays = std::move(delays[k]);  // used as given: no reference point, no quantization
-    single = link_entry(line, std::move(e));
-  }
-  ap.focus_line.swap(line);
-  ap.single_focus = single;
+  // Delays are used as given: no reference point, no quantization.
+  ap.single_focus = replace_line(ap.focus_line, times, delays, &focus_entry::delays);
 }
 
 void xdc_dynamic_focusing(sys_con&, aperture_rec& ap, double time, double angle_xz,
@@ -131,16 +141,7 @@ void xdc_center_focus(sys_con&, aperture_rec& ap, const point3& point) { ap.ref_
 
 void xdc_apodization(sys_con&, aperture_rec& ap, const std::vector<double>& times,
                      std::vector<std::vector<double>> values) {
-  std::vector<apod_entry> line;
-  int16_t single = 0;
-  for (size_t k = 0; k < times.size(); ++k) {
-    apod_entry e;
-    e.time = times[k];
-    e.values = std::move(values[k]);
-    single = link_entry(line, std::move(e));
-  }
-  ap.apod_line.swap(line);
-  ap.single_apod = single;
+  ap.single_apod = replace_line(ap.apod_line, times, values, &apod_entry::values);
 }
 
 void ele_apodization(aperture_rec& ap, const std::vector<int32_t>& numbers, int32_t m,

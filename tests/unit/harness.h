@@ -70,6 +70,26 @@ inline call_result orvel_call_with(int code, int count, int nlhs = 1) {
   return orvel_call(args, nlhs);
 }
 
+// The debug trace and too-few text of one command, and the least argument count it takes.
+struct command_texts {
+  int code;
+  int min_args;
+  const char* trace;
+  const char* too_few;
+};
+
+// Each command called with one argument too few (debug on): its trace, then its too-few error,
+// and no result.
+template <size_t N>
+void expect_traces_and_too_few(const command_texts (&texts)[N], int nlhs) {
+  for (const command_texts& t : texts) {
+    call_result r = orvel_call_with(t.code, t.min_args - 1, nlhs);
+    EXPECT_EQ(r.error, t.too_few) << t.code;
+    EXPECT_EQ(r.console, std::string("Orvel debug message: ") + t.trace + " \n") << t.code;
+    EXPECT_TRUE(r.out.empty()) << t.code;
+  }
+}
+
 // A fixture that leaves the module unloaded (uninitialised) after each test.
 class orvel_test : public ::testing::Test {
  protected:

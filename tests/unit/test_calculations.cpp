@@ -23,13 +23,6 @@ class calculations_test : public orvel_test {
   }
 };
 
-struct command_texts {
-  int code;
-  int min_args;
-  const char* trace;
-  const char* too_few;
-};
-
 const command_texts texts[] = {
     {4001, 3, "Calculating h. Calling calc_h",
      "Internal Error 5: Too few parameters to calculate spatial impulse response"},
@@ -53,12 +46,7 @@ signal_ptr ramp(sys_con& sys, int32_t n, int32_t start) {
 
 TEST_F(calculations_test, EveryCommandTracesThenCountsItsArguments) {
   ASSERT_TRUE(orvel_call({5010, 1}).ok);
-  for (const command_texts& t : texts) {
-    call_result r = orvel_call_with(t.code, t.min_args - 1, 2);  // one argument too few
-    EXPECT_EQ(r.error, t.too_few) << t.code;
-    EXPECT_EQ(r.console, std::string("Orvel debug message: ") + t.trace + " \n") << t.code;
-    EXPECT_TRUE(r.out.empty()) << t.code;
-  }
+  expect_traces_and_too_few(texts, 2);
 }
 
 TEST_F(calculations_test, SignalsAreAlignedOnTheEarliestStart) {

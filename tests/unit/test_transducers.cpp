@@ -24,13 +24,6 @@ class transducers_test : public orvel_test {
 const char* const undefined = "Orvel error: This aperture has not been defined";
 const char* const freed = "Orvel error: This aperture has been freed and is not defined";
 
-struct command_texts {
-  int code;
-  int min_args;
-  const char* trace;
-  const char* too_few;
-};
-
 const command_texts texts[] = {
     {1001, 8, "Defining new transducer. Calling xdc_linear_array",
      "Internal Error 5: Too few parameters to define linear array transducer"},
@@ -78,12 +71,7 @@ const command_texts texts[] = {
 
 TEST_F(transducers_test, EveryCommandTracesThenCountsItsArguments) {
   ASSERT_TRUE(orvel_call({5010, 1}).ok);
-  for (const command_texts& t : texts) {
-    call_result r = orvel_call_with(t.code, t.min_args - 1, 1);  // one argument too few
-    EXPECT_EQ(r.error, t.too_few) << t.code;
-    EXPECT_EQ(r.console, std::string("Orvel debug message: ") + t.trace + " \n") << t.code;
-    EXPECT_TRUE(r.out.empty()) << t.code;
-  }
+  expect_traces_and_too_few(texts, 1);
 
   EXPECT_EQ(current_sys().no_apertures, 0);
 }
