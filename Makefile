@@ -3,7 +3,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := cmake g++ make libgtest-dev octave liboctave-dev
+PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

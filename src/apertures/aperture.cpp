@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 
 void format_created(long long t, char* out) {
   // English names whatever the host's locale is.
@@ -19,7 +19,7 @@ void format_created(long long t, char* out) {
 }
 
 aperture_ptr new_aperture(sys_con& sys, const char* name) {
-  auto ap = std::make_unique<aperture_rec>();
+  aperture_ptr ap(new aperture_rec);
   std::snprintf(ap->name, sizeof ap->name, "%s", name);
   format_created(static_cast<long long>(std::time(nullptr)), ap->created);
   ap->impulse = alloc_signal(sys, 1, 0);
@@ -28,6 +28,8 @@ aperture_ptr new_aperture(sys_con& sys, const char* name) {
   ap->excitation->data[0] = 1.0;
   return ap;
 }
+
+void aperture_delete::operator()(aperture_rec* ap) const { delete ap; }
 
 void free_aperture(sys_con& sys, aperture_ptr& ap) {
   if (!ap) return;

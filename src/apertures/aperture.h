@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/sys_con.h"
 #include "signals/signal_store.h"
 
 struct sys_con;
@@ -101,8 +102,6 @@ struct aperture_rec {
   int16_t uses_lines = 0;
   int16_t soft_baffle = 0;  // 1 soft baffle, 0 rigid
 };
-
-using aperture_ptr = std::unique_ptr<aperture_rec>;
 
 // A new aperture in its initial state: name and creation time set, made of rectangles, one-sample
 // impulse response and excitation of value 1.0, no elements and empty time lines.

@@ -4,7 +4,7 @@
 
 #include "apertures/geometry.h"
 #include "apertures/time_lines.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 
 namespace {
 // A rectangle with lower-left corner (x, y), extent dx by dy, on the surface z(y) (which

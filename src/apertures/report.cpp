@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "apertures/aperture.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "host/console.h"
 
 namespace {

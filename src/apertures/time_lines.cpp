@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "host/console.h"
 
 namespace {

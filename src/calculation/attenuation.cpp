@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "signals/signal_arith.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "calculation/attenuation.h"
 #include "calculation/progress.h"
 #include "calculation/rect_response.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "signals/signal_arith.h"
 
 namespace {

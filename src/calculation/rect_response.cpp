@@ -5,8 +5,8 @@
 #include <numbers>
 #include <vector>
 
-#include "gateway/sys_con.h"
-#include "host/errors.h"
+#include "core/sys_con.h"
+#include "core/errors.h"
 #include "signals/signal_arith.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "host/errors.h"
+#include "core/errors.h"
 
 namespace {}  // namespace
 

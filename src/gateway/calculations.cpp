@@ -8,7 +8,7 @@
 
 #include "calculation/drivers.h"
 #include "gateway/transducers.h"
-#include "host/errors.h"
+#include "core/errors.h"
 
 namespace {
 // Points: an n-row table of x, y, z [m], n its row count. Coordinates must be finite.

@@ -5,7 +5,7 @@
 
 #include "gateway/gateway.h"
 #include "host/console.h"
-#include "host/errors.h"
+#include "core/errors.h"
 
 namespace {
 void sampling_warning(const sys_con& sys) {

@@ -11,7 +11,7 @@
 #include "gateway/calculations.h"
 #include "gateway/transducers.h"
 #include "host/console.h"
-#include "host/errors.h"
+#include "core/errors.h"
 
 namespace {
 // A handler of null means the command is known but not available in this version.

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "gateway/arguments.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 
 using command_handler = void (*)(sys_con& sys, const command_args& args);
 

@@ -4,9 +4,10 @@
 #include <memory>
 
 #include "apertures/aperture.h"
+#include "core/errors.h"
 #include "gateway/gateway.h"
 #include "host/console.h"
-#include "host/errors.h"
+#include "signals/fft.h"
 
 const char* const orvel_version = "Orvel version 0.1.0";
 
@@ -81,5 +82,6 @@ void release_all(sys_con& sys) {
   sys.apertures.clear();
   sys.apertures.shrink_to_fit();
   sys.no_apertures = 0;
+  release_fft_plans();
   init_flag = 0;
 }

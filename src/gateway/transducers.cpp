@@ -9,7 +9,7 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "host/console.h"
-#include "host/errors.h"
+#include "core/errors.h"
 
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
                   const char* too_few) {

@@ -2,48 +2,30 @@
 // MATLAB's) mex.h for the module and against the embedded host for the tests.
 #include "host.h"
 
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "console.h"
-#include "errors.h"
+#include "core/errors.h"
+#include "core/thread_pool.h"
 #ifdef ORVEL_EMBEDDED_HOST
 #include "embedded_host.h"
 #endif
 
-namespace {
-std::string vformat(const char* fmt, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  if (n <= 0) return std::string();
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), fmt, ap);
-  text.resize(static_cast<size_t>(n));
-  return text;
-}
-}  // namespace
-
-std::string format_text(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  std::string text = vformat(fmt, ap);
-  va_end(ap);
-  return text;
-}
-
 void host_printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  std::string text = vformat(fmt, ap);
+  std::string text = format_text_v(fmt, ap);
   va_end(ap);
+  if (defer_helper_text(text)) return;  // a helper thread never calls the host
   mexPrintf("%s", text.c_str());
 }
 
 void host_flush() {
+  assert(!on_helper_thread());
 #ifdef ORVEL_EMBEDDED_HOST
   embedded_flush();
 #else
@@ -51,7 +33,10 @@ void host_flush() {
 #endif
 }
 
-void host_eval(const char* command) { mexEvalString(command); }
+void host_eval(const char* command) {
+  assert(!on_helper_thread());
+  mexEvalString(command);
+}
 
 bool host_read_word(char* buf, size_t size) {
 #ifdef ORVEL_EMBEDDED_HOST

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
+#include "signals/fft.h"
 
 namespace {
 [[maybe_unused]] bool is_power_of_two(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
@@ -18,14 +19,6 @@ double convolution_sample(const double* a, int32_t na, const double* b, int32_t 
   double sum = 0.0;
   for (int32_t i = first; i <= last; i++) sum += a[i] * b[k - i];
   return sum;
-}
-
-// The twiddle factor w advanced by the angle whose (cos - 1, sin) are (wpr, wpi); the increment
-// is formed first so that the small terms do not lose their bits against w.
-void rotate(double& wr, double& wi, double wpr, double wpi) {
-  const double wr_old = wr;
-  wr = wr + (wr * wpr - wi * wpi);
-  wi = wi + (wi * wpr + wr_old * wpi);
 }
 
 // The zero result of a convolution with an absent operand: the present one's span.
@@ -96,91 +89,21 @@ int32_t fft_size(int32_t a, int32_t b) {
 
 void fft_complex(double* data, int32_t n, int sign) {
   assert(is_power_of_two(n) && (sign == 1 || sign == -1));
-  const int64_t L = 2 * static_cast<int64_t>(n);  // doubles: n interleaved pairs
-  // Put every value at the bit-reversed index of its pair.
-  int64_t j = 0;
-  for (int64_t i = 0; i < L; i += 2) {
-    if (j > i) {
-      std::swap(data[j], data[i]);
-      std::swap(data[j + 1], data[i + 1]);
-    }
-    int64_t m = L / 2;
-    while (m >= 2 && j >= m) {
-      j -= m;
-      m /= 2;
-    }
-    j += m;
-  }
-  // Danielson-Lanczos: merge transforms of mmax / 2 points into ones of mmax points; the twiddle
-  // factor exp(i theta m / 2) comes from the trigonometric recurrence, not from sin and cos.
-  for (int64_t mmax = 2; mmax < L; mmax *= 2) {
-    const double theta = 6.28318530717959 / static_cast<double>(sign * mmax);
-    const double half_sin = std::sin(0.5 * theta);
-    const double wpr = -2.0 * half_sin * half_sin;
-    const double wpi = std::sin(theta);
-    double wr = 1.0, wi = 0.0;
-    for (int64_t m = 0; m < mmax; m += 2) {
-      for (int64_t i = m; i < L; i += 2 * mmax) {
-        const int64_t k = i + mmax;
-        const double tr = wr * data[k] - wi * data[k + 1];
-        const double ti = wr * data[k + 1] + wi * data[k];
-        data[k] = data[i] - tr;
-        data[k + 1] = data[i + 1] - ti;
-        data[i] += tr;
-        data[i + 1] += ti;
-      }
-      rotate(wr, wi, wpr, wpi);
-    }
-  }
+  complex_transform(n, sign, data);
 }
 
 void fft_real(double* data, int32_t n, int sign) {
   assert(is_power_of_two(n) && (sign == 1 || sign == -1));
-  // The 2n reals are transformed as n complex values (even samples real, odd imaginary); the
-  // two interleaved half transforms are then separated pair by pair with their mirror bins.
-  const double c1 = 0.5;
-  double c2 = -0.5;
-  double theta = 3.141592653589793 / n;
-  if (sign == 1) {
-    fft_complex(data, n, 1);
-  } else {
-    c2 = 0.5;
-    theta = -theta;
-  }
-  const double half_sin = std::sin(0.5 * theta);
-  const double wpr = -2.0 * half_sin * half_sin;
-  const double wpi = std::sin(theta);
-  double wr = 1.0 + wpr, wi = wpi;
-  for (int64_t i = 1; i < n / 2; i++) {
-    double* p = data + 2 * i;                 // bin i
-    double* q = data + 2 * (int64_t{n} - i);  // its mirror bin n - i
-    const double h1r = c1 * (p[0] + q[0]);
-    const double h1i = c1 * (p[1] - q[1]);
-    const double h2r = -c2 * (p[1] + q[1]);
-    const double h2i = c2 * (p[0] - q[0]);
-    p[0] = h1r + wr * h2r - wi * h2i;
-    p[1] = h1i + wr * h2i + wi * h2r;
-    q[0] = h1r - wr * h2r + wi * h2i;
-    q[1] = -h1i + wr * h2i + wi * h2r;
-    rotate(wr, wi, wpr, wpi);
-  }
-  // The zero-frequency and half-sampling-frequency terms, both real, share the first pair.
-  const double x0 = data[0];
-  if (sign == 1) {
-    data[0] = x0 + data[1];
-    data[1] = x0 - data[1];
-  } else {
-    data[0] = c1 * (x0 + data[1]);
-    data[1] = c1 * (x0 - data[1]);
-    fft_complex(data, n, -1);
-  }
+  if (sign == 1)
+    packed_forward(2 * n, data, 2 * n, data);
+  else
+    packed_inverse(2 * n, data, data, 0.5);  // n times the values, as the way back gives them
 }
 
 signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N) {
   assert(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
   signal_ptr S = alloc_signal(sys, N, s.start_sample);
-  std::copy_n(s.data.begin(), s.no_samples, S->data.begin());
-  fft_real(S->data.data(), N / 2, 1);
+  packed_forward(N, s.data.data(), s.no_samples, S->data.data());
   return S;
 }
 
@@ -215,9 +138,7 @@ signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec&
 void inverse_spectrum(sys_con& /*sys*/, signal_rec& S, int32_t n) {
   const int32_t N = S.no_samples;
   assert(is_power_of_two(N) && N >= 4 && n >= 0 && n <= N);
-  const double norm = 2.0 / N;  // the real inverse returns N / 2 times the values
-  for (int32_t i = 0; i < N; i++) S.data[i] *= norm;
-  fft_real(S.data.data(), N / 2, -1);
+  packed_inverse(N, S.data.data(), S.data.data(), 1.0 / N);
   S.no_samples = n;
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "apertures/arrays.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 
 namespace {

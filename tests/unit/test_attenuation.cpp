@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "calculation/attenuation.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 #include "signals/signal_arith.h"
 #include "signals/signal_store.h"

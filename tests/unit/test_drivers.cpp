@@ -6,9 +6,9 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "calculation/drivers.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
-#include "host/errors.h"
+#include "core/errors.h"
 #include "signals/signal_arith.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "calculation/progress.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "calculation/rect_response.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 
 namespace {

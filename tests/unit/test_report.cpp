@@ -8,7 +8,7 @@
 
 #include "apertures/aperture.h"
 #include "apertures/report.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 
 namespace {

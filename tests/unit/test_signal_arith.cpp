@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 #include "signals/signal_arith.h"
 #include "signals/signal_store.h"

@@ -2,7 +2,7 @@
 #include "apertures/aperture.h"
 #include "gateway/gateway.h"
 #include "harness.h"
-#include "host/errors.h"
+#include "core/errors.h"
 #include "signals/signal_store.h"
 
 namespace {

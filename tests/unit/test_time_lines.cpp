@@ -3,7 +3,7 @@
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
-#include "gateway/sys_con.h"
+#include "core/sys_con.h"
 #include "harness.h"
 
 namespace {

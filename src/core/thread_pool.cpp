@@ -1,0 +1,144 @@
+#include "core/thread_pool.h"
+
+#include <sched.h>
+
+#include <chrono>
+
+#include "host/console.h"
+
+namespace {
+thread_local bool helper_thread = false;
+
+std::mutex deferred_lock;
+std::string deferred_text;  // printed by helpers during the running job
+
+// Prints what helpers printed, in the order they printed it.
+void print_deferred() {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> hold(deferred_lock);
+    text.swap(deferred_text);
+  }
+  if (!text.empty()) host_printf("%s", text.c_str());
+}
+}  // namespace
+
+int32_t available_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n >= 1) return n;
+  }
+  const unsigned n = std::thread::hardware_concurrency();
+  return n >= 1 ? static_cast<int32_t>(n) : 1;
+}
+
+bool on_helper_thread() { return helper_thread; }
+
+bool defer_helper_text(const std::string& text) {
+  if (!helper_thread) return false;
+  std::lock_guard<std::mutex> hold(deferred_lock);
+  deferred_text += text;
+  return true;
+}
+
+worker_team::worker_team(int32_t threads) {
+  for (int32_t w = 1; w < threads; ++w) helpers_.emplace_back(&worker_team::helper_loop, this, w);
+}
+
+worker_team::~worker_team() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    closing_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& t : helpers_) t.join();
+}
+
+void worker_team::fail(std::exception_ptr e) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!error_) error_ = e;
+  stopped_ = true;
+}
+
+// Takes runs of indices until none is left or an error stopped the job.
+void worker_team::work(int32_t worker) {
+  try {
+    while (!stopped_.load(std::memory_order_relaxed)) {
+      const int64_t first = next_.fetch_add(grain_);
+      if (first >= n_) break;
+      const int64_t last = std::min(first + grain_, n_);
+      for (int64_t i = first; i < last && !stopped_.load(std::memory_order_relaxed); ++i) {
+        (*task_)(i, worker);
+        done_.fetch_add(1, std::memory_order_release);
+      }
+      if (worker == 0) return;  // the calling thread reports after each run (see run)
+    }
+  } catch (...) {
+    fail(std::current_exception());
+  }
+}
+
+void worker_team::helper_loop(int32_t worker) {
+  helper_thread = true;
+  uint64_t seen = 0;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      wake_.wait(hold, [&] { return closing_ || job_ != seen; });
+      if (closing_) return;
+      seen = job_;
+    }
+    work(worker);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      --busy_;
+    }
+    idle_.notify_one();
+  }
+}
+
+void worker_team::run(int64_t n, int64_t grain, const task_fn& task, const wait_fn& waiting) {
+  if (n <= 0) return;
+  task_ = &task;
+  n_ = n;
+  grain_ = grain < 1 ? 1 : grain;
+  next_ = 0;
+  done_ = 0;
+  stopped_ = false;
+  error_ = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    busy_ = static_cast<int32_t>(helpers_.size());
+    ++job_;
+  }
+  wake_.notify_all();
+
+  // The calling thread works too, reporting between its runs.
+  auto report = [&] {
+    if (!waiting) return;
+    try {
+      waiting(done_.load(std::memory_order_acquire));
+    } catch (...) {
+      fail(std::current_exception());
+    }
+  };
+  while (!stopped_.load() && next_.load() < n_) {
+    work(0);
+    report();
+  }
+  // Then waits for the helpers, reporting at least every tenth of a second.
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (busy_ > 0) {
+      if (idle_.wait_for(hold, std::chrono::milliseconds(100), [&] { return busy_ == 0; })) break;
+      hold.unlock();
+      report();
+      hold.lock();
+    }
+  }
+  task_ = nullptr;
+  if (!error_) report();  // everything done
+  print_deferred();
+  if (error_) std::rethrow_exception(error_);
+}

@@ -1,0 +1,70 @@
+// A small team of std::thread workers for the calculations. The calling thread (the host's) takes
+// part in the work and stays the only one that talks to the host: text that a helper prints is
+// kept and printed by the calling thread when the work is done, and an error of any worker stops
+// the others and is rethrown on the calling thread.
+//
+// Work is a range of indices, each run exactly once; which thread runs an index never changes
+// what is computed for it, so results do not depend on the number of threads.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The cores this process may run on (its CPU affinity), at least 1.
+int32_t available_cores();
+
+// True on a helper thread of a team: the host must not be called from here.
+bool on_helper_thread();
+
+// Keeps text printed on a helper thread for the calling thread to print later; false on the
+// calling thread, which prints directly.
+bool defer_helper_text(const std::string& text);
+
+class worker_team {
+ public:
+  using task_fn = std::function<void(int64_t index, int32_t worker)>;
+  using wait_fn = std::function<void(int64_t done)>;
+
+  // threads >= 1: the calling thread and threads - 1 helpers, started here and joined by the
+  // destructor. One thread runs everything on the calling thread, without helpers.
+  explicit worker_team(int32_t threads);
+  ~worker_team();
+  worker_team(const worker_team&) = delete;
+  worker_team& operator=(const worker_team&) = delete;
+
+  int32_t size() const { return static_cast<int32_t>(helpers_.size()) + 1; }
+
+  // Runs task(i, w) for i = 0 .. n - 1, handed out in runs of grain indices; w (0 .. size() - 1)
+  // names the thread, 0 being the calling thread, so that tasks can use per-thread scratch.
+  // The calling thread calls waiting(done), done being the number of finished indices, after
+  // each of its own runs and at least every tenth of a second while it waits for the helpers.
+  // The first exception of any thread (waiting included) stops the handing out and is rethrown
+  // here once every thread has left the task; helpers' console text is printed before.
+  void run(int64_t n, int64_t grain, const task_fn& task, const wait_fn& waiting = {});
+
+ private:
+  void helper_loop(int32_t worker);
+  void work(int32_t worker);
+  void fail(std::exception_ptr e);
+
+  std::vector<std::thread> helpers_;
+  std::mutex lock_;
+  std::condition_variable wake_;  // helpers wait here for a new job or the end
+  std::condition_variable idle_;  // the calling thread waits here for the helpers
+  uint64_t job_ = 0;              // number of the current job; helpers run each once
+  int32_t busy_ = 0;              // helpers still inside the current job
+  bool closing_ = false;
+  const task_fn* task_ = nullptr;
+  int64_t n_ = 0, grain_ = 1;
+  std::atomic<int64_t> next_{0};      // next index to hand out
+  std::atomic<int64_t> done_{0};      // indices finished
+  std::atomic<bool> stopped_{false};  // an error stops the handing out
+  std::exception_ptr error_;
+};
