@@ -21,6 +21,9 @@ function set_option(name, value)
 %     'use_rectangles'     apertures defined from now on keep rectangles    (1)
 %     'use_triangles'      ... are converted to triangles                   (0)
 %     'use_lines'          ... are converted to bounding-line elements      (0)
+%     'threads'            threads a calculation runs on, 1 to 1024; 1 runs it on the
+%                          calling thread alone. Results are the same for every count.
+%                          (the cores this process may use)
 %
 %   Whole-number options are rounded. Turning one of use_rectangles, use_triangles and
 %   use_lines on turns the other two off. An unknown name is an error.

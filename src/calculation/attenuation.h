@@ -16,3 +16,14 @@ struct sys_con;
 // e: extra samples the result must hold beyond it.
 signal_ptr attenuate_spectrum(sys_con& sys, const signal_rec& b, signal_ptr& slot, int32_t S,
                               int32_t n, int32_t e);
+
+// The distance [m] travelled at the middle of a response of n + e samples from sample S.
+double attenuation_distance(const sys_con& sys, int32_t S, int32_t n, int32_t e);
+
+// Samples the attenuated convolution of b (nb samples) with that response may need.
+int32_t attenuation_transform_samples(const sys_con& sys, int32_t nb, int32_t S, int32_t n,
+                                      int32_t e);
+
+// The filter for the distance r applied to the packed spectrum x of L values, into y (which may
+// be x).
+void attenuate_packed(const sys_con& sys, double r, int32_t L, const double* x, double* y);

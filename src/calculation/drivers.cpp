@@ -1,17 +1,20 @@
 #include "calculation/drivers.h"
 
+#include <algorithm>
+
 #include "calculation/attenuation.h"
 #include "calculation/progress.h"
-#include "calculation/rect_response.h"
+#include "calculation/response.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
+#include "signals/fft.h"
 #include "signals/signal_arith.h"
 
 namespace {
-int32_t samples_of(const signal_ptr& s) { return s ? s->no_samples : 0; }
-
-void scale(signal_rec& s, double factor) {
-  for (int32_t k = 0; k < s.no_samples; ++k) s.data[k] *= factor;
-}
+constexpr int64_t point_grain = 8;       // points handed to a thread at a time
+constexpr int32_t scatterer_chunk = 16;  // scatterers of one partial sum of calc_scat
+constexpr int32_t scatterer_block = 64;  // scatterers whose transmit responses calc_scat_multi
+                                         // keeps at a time
 
 // The pulse-echo pulse: transmit impulse * transmit excitation * receive impulse.
 signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture_rec& rx) {
@@ -21,226 +24,414 @@ signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture
   return p;
 }
 
-// The response convolved with the pulse whose spectrum the cache holds; with attenuation the
-// pulse is first filtered for the distance of the response.
-signal_ptr apply_pulse(sys_con& sys, const signal_ptr& h, const signal_rec& pulse,
-                       signal_ptr& cache) {
-  if (!sys.use_att || !h) return convolve_fft_cached(sys, h.get(), &pulse, cache);
-  signal_ptr filtered = attenuate_spectrum(sys, pulse, cache, h->start_sample, h->no_samples, 0);
-  signal_ptr y = convolve_fft_cached(sys, h.get(), &pulse, filtered);
-  free_signal(sys, filtered);
-  return y;
+double* room_for(std::vector<double>& v, int32_t n) {
+  if (v.size() < static_cast<size_t>(n)) v.resize(static_cast<size_t>(n));
+  return v.data();
 }
 
-// The pulse-echo response of one point: transmit response convolved with receive response
-// (one response squared when both apertures are the same record).
-signal_ptr pulse_echo_response(sys_con& sys, const aperture_rec& tx, const aperture_rec& rx,
-                               const point3& p) {
-  signal_ptr ht = aperture_response(sys, tx, p);
-  signal_ptr hh;
-  if (&tx == &rx) {
-    hh = convolve_fft(sys, ht.get(), ht.get());
-  } else {
-    signal_ptr hr = aperture_response(sys, rx, p);
-    hh = convolve_fft(sys, ht.get(), hr.get());
-    free_signal(sys, hr);
-  }
-  free_signal(sys, ht);
-  return hh;
+signal_ptr to_signal(sys_con& sys, const grid_buffer& b) {
+  signal_ptr s = alloc_signal(sys, b.n, b.start);
+  std::copy_n(b.data(), b.n, s->data.begin());
+  return s;
 }
 
-// With attenuation, each scattered term carries the filtered pulse; without, the pulse is
-// applied once to the sum afterwards.
-signal_ptr scattered_term(sys_con& sys, signal_ptr hh, const signal_rec& pulse, signal_ptr& cache) {
-  if (!sys.use_att) return hh;
-  signal_ptr filtered = attenuate_spectrum(sys, pulse, cache, hh->start_sample, hh->no_samples, 0);
-  signal_ptr y = convolve_fft_cached(sys, hh.get(), &pulse, filtered);
-  free_signal(sys, filtered);
-  free_signal(sys, hh);
-  return y;
-}
+// One calculation's threads and its progress display, which stays on the calling thread.
+class calculation_run {
+ public:
+  calculation_run(sys_con& sys, int64_t points)
+      : sys_(sys), team_(calculation_threads(sys)), points_(points), st_(start_progress()) {}
+  int32_t threads() const { return team_.size(); }
 
-void accumulate(sys_con& sys, signal_ptr y, signal_ptr& sum) {
-  if (!sum) {
-    sum = std::move(y);
-  } else {
-    add_signal(sys, *y, sum);
-    free_signal(sys, y);
+  // task(i, thread) for i in [0, count); finishing item i finishes points_per_item points.
+  void run(int64_t count, int64_t grain, const worker_team::task_fn& task,
+           int64_t points_before = 0, int64_t points_per_item = 1) {
+    team_.run(count, grain, task, [&](int64_t done) {
+      show(std::min(points_before + done * points_per_item, points_));
+    });
   }
-}
+  // After the first done points are finished.
+  void show(int64_t done) {
+    if (done <= shown_) return;
+    shown_ = done;
+    show_progress(sys_, st_.t0, st_, static_cast<int32_t>(done - 1), static_cast<int32_t>(points_));
+  }
+  void finish() { show_elapsed(sys_, st_.t0, st_); }
 
-// The receive aperture's own apodization line is swapped out while single elements answer,
-// and put back on every path out of the calculation.
-struct apodization_swap {
-  aperture_rec& ap;
-  std::vector<apod_entry> other;
-  bool swapped = false;
-  void toggle() {
-    ap.apod_line.swap(other);
-    swapped = !swapped;
-  }
-  ~apodization_swap() {
-    if (swapped) toggle();
-  }
+ private:
+  sys_con& sys_;
+  worker_team team_;
+  int64_t points_;
+  progress_state st_;
+  int64_t shown_ = 0;
 };
-}  // namespace
 
-signal_ptr aperture_response(sys_con& sys, const aperture_rec& ap, const point3& p) {
-  // Rectangles are the one kind of mathematical element of this version; triangle and
-  // bounding-line responses join the sum here, each kind's signal receiving the sum so far.
-  if (ap.uses_rectangles) return rect_response(sys, ap, p);
-  return signal_ptr();
+// Per-thread scratch of a calculation.
+struct thread_scratch {
+  response_workspace transmit, receive;
+  spectral_scratch spectra;
+  grid_buffer hh, y;           // pulse-echo response, and a term of a sum
+  std::vector<double> filter;  // the attenuated pulse spectrum
+  thread_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
+};
+
+std::vector<thread_scratch> scratch_for(int32_t threads, const response_plan& tx,
+                                        const response_plan& rx) {
+  std::vector<thread_scratch> s;
+  s.reserve(static_cast<size_t>(threads));
+  for (int32_t w = 0; w < threads; ++w) s.emplace_back(tx, rx);
+  return s;
 }
+
+// out = (h * pulse) / fs, n_h + n_pulse - 1 samples. With attenuation the pulse is first
+// filtered for the distance travelled at the middle of h, the filter evaluated at the
+// frequencies of the transform of the product.
+void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_start,
+                 const signal_rec& pulse, spectrum_cache& pulse_spectra, thread_scratch& s,
+                 double* out) {
+  const int32_t np = pulse.no_samples;
+  const double dt = 1 / sys.fs;
+  if (nh == 0 || np == 0) {
+    std::fill_n(out, std::max(nh + np - 1, 0), 0.0);  // a zero operand
+    return;
+  }
+  if (!sys.use_att) {
+    convolve_arrays(h, nh, pulse.data.data(), np, dt, &pulse_spectra, s.spectra, out);
+    return;
+  }
+  const int32_t L = fft_size(nh + np, 0);
+  double* filtered = room_for(s.filter, L);
+  attenuate_packed(sys, attenuation_distance(sys, h_start, nh, 0), L, pulse_spectra.at(L),
+                   filtered);
+  double* H = room_for(s.spectra.a, L);
+  packed_forward(L, h, nh, H);
+  double* P = room_for(s.spectra.p, L);
+  multiply_packed(L, H, filtered, dt, P);
+  packed_inverse(L, P, P, 1.0 / L);
+  std::copy_n(P, nh + np - 1, out);
+}
+
+// The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
+// where nothing contributes.
+signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, const signal_rec& pulse,
+                       spectrum_cache& pulse_spectra, thread_scratch& s) {
+  if (!h) return alloc_signal(sys, pulse.no_samples, pulse.start_sample);
+  signal_ptr y =
+      alloc_signal(sys, std::max(h->n + pulse.no_samples - 1, 0), h->start + pulse.start_sample);
+  apply_pulse(sys, h->data(), h->n, h->start, pulse, pulse_spectra, s, y->data.data());
+  return y;
+}
+
+// hh = (ht * hr) / fs at one point into s.hh: zeros spanning the one response present when the
+// other is missing, no samples at all when both are. The same aperture answers once.
+void pulse_echo_response(const sys_con& sys, const response_plan& tx, const response_plan& rx,
+                         const point3& p, thread_scratch& s) {
+  const bool has_t = aperture_response(tx, s.transmit, p);
+  const bool same = tx.ap == rx.ap;
+  const bool has_r = same ? has_t : aperture_response(rx, s.receive, p);
+  const grid_buffer& ht = s.transmit.out;
+  const grid_buffer& hr = same ? s.transmit.out : s.receive.out;
+  if (has_t && has_r) {
+    s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+    convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, 1 / sys.fs, nullptr, s.spectra, s.hh.data());
+  } else if (has_t || has_r) {
+    const grid_buffer& present = has_t ? ht : hr;
+    s.hh.assign_zero(present.start, present.n);
+  } else {
+    s.hh.assign_zero(0, 0);
+  }
+}
+
+// A sum of terms on the grid: the union of their spans, each sample the sum of the terms in the
+// order they were added.
+class grid_sum {
+ public:
+  bool empty() const { return !any_; }
+
+  void add(int32_t start, int32_t n, const double* y, double scale) {
+    if (n <= 0) return;  // a term without samples adds nothing, not even a span
+    const int64_t end = int64_t{start} + n;
+    lo_ = any_ ? std::min(lo_, int64_t{start}) : start;
+    hi_ = any_ ? std::max(hi_, end) : end;
+    any_ = true;
+    if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end);
+    double* out = v_.data() + (start - base_);
+    for (int32_t k = 0; k < n; ++k) out[k] += y[k] * scale;
+  }
+  int32_t start() const { return static_cast<int32_t>(lo_); }
+  int32_t samples() const { return static_cast<int32_t>(hi_ - lo_); }
+  const double* data() const { return v_.data() + (lo_ - base_); }
+  void clear() {
+    any_ = false;
+    std::fill(v_.begin(), v_.end(), 0.0);
+  }
+
+ private:
+  // Room for [start, end) and what is there already, with slack on both sides so that a sum
+  // that grows a little at a time is not copied each time.
+  void widen(int64_t start, int64_t end) {
+    const int64_t old_end = base_ + static_cast<int64_t>(v_.size());
+    const int64_t lo = v_.empty() ? start : std::min(base_, start);
+    const int64_t hi = v_.empty() ? end : std::max(old_end, end);
+    const int64_t slack = std::max<int64_t>(64, (hi - lo) / 4);
+    const int64_t new_base = lo - slack;
+    std::vector<double> wider(static_cast<size_t>(hi - lo + 2 * slack), 0.0);
+    std::copy(v_.begin(), v_.end(), wider.begin() + (base_ - new_base));
+    v_.swap(wider);
+    base_ = new_base;
+  }
+  bool any_ = false;
+  int64_t lo_ = 0, hi_ = 0;  // union of the spans added
+  int64_t base_ = 0;         // grid sample of v_[0]
+  std::vector<double> v_;
+};
+
+signal_ptr sum_signal(sys_con& sys, const grid_sum& sum) {
+  signal_ptr s = alloc_signal(sys, sum.samples(), sum.start());
+  std::copy_n(sum.data(), sum.samples(), s->data.begin());
+  return s;
+}
+
+// The pulse applied once to a sum of pulse-echo responses.
+signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, const signal_rec& pulse,
+                        spectrum_cache& pulse_spectra, spectral_scratch& s) {
+  signal_ptr y = alloc_signal(sys, std::max(sum.samples() + pulse.no_samples - 1, 0),
+                              sum.start() + pulse.start_sample);
+  if (pulse.no_samples > 0)
+    convolve_arrays(sum.data(), sum.samples(), pulse.data.data(), pulse.no_samples, 1 / sys.fs,
+                    &pulse_spectra, s, y->data.data());
+  return y;
+}
+}  // namespace
 
 std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
                                std::span<const point3> points) {
   sys.last_calc_type = 0;
-  const int32_t n = static_cast<int32_t>(points.size());
+  const response_plan plan = plan_response(sys, ap, false);
   std::vector<signal_ptr> out(points.size());
-  progress_state st = start_progress();
-  for (int32_t i = 0; i < n; ++i) {
-    signal_ptr h = aperture_response(sys, ap, points[i]);
-    if (h && sys.use_att) {
-      signal_ptr slot = signal_spectrum(sys, *h, fft_size(h->no_samples, 0));
-      // Filtered in the frequency domain and back: all N samples of the transform. No factor
-      // 1/fs: there is no convolution here, and the response keeps its unit (m/s).
-      signal_ptr a = attenuate_spectrum(sys, *h, slot, h->start_sample, h->no_samples, 0);
-      inverse_spectrum(sys, *a, a->no_samples);
-      free_signal(sys, h);
-      free_signal(sys, slot);
-      h = std::move(a);
+  calculation_run run(sys, static_cast<int64_t>(points.size()));
+  std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
+  run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
+    thread_scratch& s = scratch[w];
+    if (!aperture_response(plan, s.transmit, points[i])) return;
+    const grid_buffer& h = s.transmit.out;
+    if (!sys.use_att) {
+      out[i] = to_signal(sys, h);
+      return;
     }
-    out[i] = std::move(h);
-    show_progress(sys, st.t0, st, i, n);
-  }
-  show_elapsed(sys, st.t0, st);
+    // Filtered in the frequency domain and back: all L samples of the transform, L the size
+    // the attenuated response may need. No factor 1/fs: there is no convolution here, and the
+    // response keeps its unit (m/s).
+    const int32_t M = attenuation_transform_samples(sys, h.n, h.start, h.n, 0);
+    const int32_t L = std::max(fft_size(h.n, 0), fft_size(M, 0));
+    signal_ptr a = alloc_signal(sys, L, h.start);
+    double* x = a->data.data();
+    packed_forward(L, h.data(), h.n, x);
+    attenuate_packed(sys, attenuation_distance(sys, h.start, h.n, 0), L, x, x);
+    packed_inverse(L, x, x, 1.0 / L);
+    out[i] = std::move(a);
+  });
+  run.finish();
   return out;
 }
 
 std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
                                 std::span<const point3> points) {
   sys.last_calc_type = 1;
-  const int32_t n = static_cast<int32_t>(points.size());
+  const response_plan plan = plan_response(sys, ap, true);
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
-  signal_ptr cache;
-  progress_state st = start_progress();
-  for (int32_t i = 0; i < n; ++i) {
-    signal_ptr h = aperture_response(sys, ap, points[i]);
-    if (i == 0)
-      cache = signal_spectrum(sys, *pulse, fft_size(samples_of(h) + pulse->no_samples, 0));
-    out[i] = apply_pulse(sys, h, *pulse, cache);
-    free_signal(sys, h);
-    show_progress(sys, st.t0, st, i, n);
-  }
-  show_elapsed(sys, st.t0, st);
+  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  calculation_run run(sys, static_cast<int64_t>(points.size()));
+  std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
+  run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
+    thread_scratch& s = scratch[w];
+    const bool any = aperture_response(plan, s.transmit, points[i]);
+    out[i] = pulse_field(sys, any ? &s.transmit.out : nullptr, *pulse, pulse_spectra, s);
+  });
+  run.finish();
   free_signal(sys, pulse);
-  free_signal(sys, cache);
   return out;
 }
 
 std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
                                  const aperture_rec& receive, std::span<const point3> points) {
   sys.last_calc_type = 2;
-  const int32_t n = static_cast<int32_t>(points.size());
+  const response_plan tx = plan_response(sys, transmit, true);
+  const response_plan rx = plan_response(sys, receive, true);
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  signal_ptr cache;
-  progress_state st = start_progress();
-  for (int32_t i = 0; i < n; ++i) {
-    signal_ptr hh = pulse_echo_response(sys, transmit, receive, points[i]);
-    if (i == 0)
-      cache = signal_spectrum(sys, *pulse, fft_size(pulse->no_samples + hh->no_samples, 0));
-    out[i] = apply_pulse(sys, hh, *pulse, cache);
-    free_signal(sys, hh);
-    show_progress(sys, st.t0, st, i, n);
-  }
-  show_elapsed(sys, st.t0, st);
+  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  calculation_run run(sys, static_cast<int64_t>(points.size()));
+  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+  run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
+    thread_scratch& s = scratch[w];
+    pulse_echo_response(sys, tx, rx, points[i], s);
+    out[i] = pulse_field(sys, &s.hh, *pulse, pulse_spectra, s);
+  });
+  run.finish();
   free_signal(sys, pulse);
-  free_signal(sys, cache);
   return out;
 }
 
 signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_rec& receive,
                      std::span<const point3> points, std::span<const double> amplitudes) {
   sys.last_calc_type = 3;
-  const int32_t n = static_cast<int32_t>(points.size());
+  const response_plan tx = plan_response(sys, transmit, true);
+  const response_plan rx = plan_response(sys, receive, true);
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  signal_ptr cache;
-  if (sys.use_att) cache = signal_spectrum(sys, *pulse, fft_size(pulse->no_samples, 0));
-  signal_ptr sum;
-  progress_state st = start_progress();
-  for (int32_t i = 0; i < n; ++i) {
-    signal_ptr y =
-        scattered_term(sys, pulse_echo_response(sys, transmit, receive, points[i]), *pulse, cache);
-    scale(*y, amplitudes[i]);
-    accumulate(sys, std::move(y), sum);
-    show_progress(sys, st.t0, st, i, n);
+  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  const int64_t n = static_cast<int64_t>(points.size());
+  calculation_run run(sys, n);
+  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+
+  // Fixed chunks of scatterers are summed on their own, a block of chunks at a time, and the
+  // chunk sums added into the total in chunk order: the same sums for any number of threads.
+  const int64_t chunks = (n + scatterer_chunk - 1) / scatterer_chunk;
+  const int64_t block = 4 * static_cast<int64_t>(run.threads());
+  std::vector<grid_sum> partial(static_cast<size_t>(block));
+  grid_sum total;
+  for (int64_t first = 0; first < chunks; first += block) {
+    const int64_t count = std::min(block, chunks - first);
+    auto chunk_sum = [&](int64_t c, int32_t w) {
+      thread_scratch& s = scratch[w];
+      grid_sum& sum = partial[c];
+      sum.clear();
+      const int64_t from = (first + c) * scatterer_chunk;
+      const int64_t to = std::min(from + scatterer_chunk, n);
+      for (int64_t i = from; i < to; ++i) {
+        pulse_echo_response(sys, tx, rx, points[i], s);
+        const grid_buffer* y = &s.hh;
+        if (sys.use_att && s.hh.n > 0) {  // each term carries the filtered pulse
+          s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
+          apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s, s.y.data());
+          y = &s.y;
+        }
+        sum.add(y->start, y->n, y->data(), amplitudes[i]);
+      }
+    };
+    run.run(count, 1, chunk_sum, first * scatterer_chunk, scatterer_chunk);
+    for (int64_t c = 0; c < count; ++c)
+      if (!partial[c].empty())
+        total.add(partial[c].start(), partial[c].samples(), partial[c].data(), 1.0);
   }
+
   signal_ptr result;
-  if (!sum) {
-    result = alloc_signal(sys, 0, 0);  // no scatterers: an empty signal
-  } else if (!sys.use_att) {
-    result = convolve_fft(sys, pulse.get(), sum.get());
-    free_signal(sys, sum);
-  } else {
-    result = std::move(sum);
-  }
-  free_signal(sys, cache);
-  show_elapsed(sys, st.t0, st);
+  if (total.empty())
+    result = alloc_signal(sys, 0, 0);  // no scatterers, or none that any element reaches
+  else if (sys.use_att)
+    result = sum_signal(sys, total);
+  else  // the pulse applied once to the sum of all pulse-echo responses
+    result = pulse_on_sum(sys, total, *pulse, pulse_spectra, scratch[0].spectra);
+  run.finish();
   free_signal(sys, pulse);
   return result;
 }
 
+namespace {
+// The transmit responses of a block of scatterers, kept while every receive element uses them,
+// with their spectra where the receive responses are long enough for the transforms to pay.
+struct transmit_block {
+  std::vector<grid_buffer> h;
+  std::vector<char> present;
+  std::vector<std::vector<double>> spectrum;  // empty: the direct sums serve
+  std::vector<int32_t> L;                     // transform size of spectrum
+  explicit transmit_block(size_t n) : h(n), present(n), spectrum(n), L(n) {}
+};
+
+// y = (ht * hr) / fs into out, through ht's kept spectrum when it has one and the transforms
+// cost less than the direct sums.
+void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, const grid_buffer& hr,
+                      thread_scratch& s, double* out) {
+  const grid_buffer& ht = b.h[i];
+  const double dt = 1 / sys.fs;
+  const int32_t L = b.L[i];
+  const bool fits = !b.spectrum[i].empty() && ht.n + hr.n <= L;
+  if (!fits || direct_is_cheaper(ht.n, hr.n, L, 2)) {
+    convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
+    return;
+  }
+  double* R = room_for(s.spectra.b, L);
+  packed_forward(L, hr.data(), hr.n, R);
+  double* P = room_for(s.spectra.p, L);
+  multiply_packed(L, b.spectrum[i].data(), R, dt, P);
+  packed_inverse(L, P, P, 1.0 / L);
+  std::copy_n(P, ht.n + hr.n - 1, out);
+}
+}  // namespace
+
 std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transmit,
-                                        aperture_rec& receive, std::span<const point3> points,
+                                        const aperture_rec& receive, std::span<const point3> points,
                                         std::span<const double> amplitudes) {
   sys.last_calc_type = 4;
-  const int32_t n = static_cast<int32_t>(points.size());
-  const size_t elements = static_cast<size_t>(receive.no_phys_elements);
-  std::vector<signal_ptr> sums(elements);
+  const response_plan tx = plan_response(sys, transmit, true);
+  const response_plan rx = plan_response(sys, receive, true);
+  const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  signal_ptr cache;
-  if (sys.use_att) cache = signal_spectrum(sys, *pulse, fft_size(pulse->no_samples, 0));
+  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  const int64_t n = static_cast<int64_t>(points.size());
+  calculation_run run(sys, n);
+  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+  std::vector<grid_sum> sums(static_cast<size_t>(elements));
+  transmit_block b(scatterer_block);
+  const int32_t longest_receive = rx.longest_element;
 
-  // A shadow of the receive apodization line: same times, all weights 0 but one element's.
-  apodization_swap shadow{receive, {}};
-  for (const apod_entry& e : receive.apod_line)
-    shadow.other.push_back({e.time, std::vector<double>(elements, 0.0)});
+  for (int64_t first = 0; first < n; first += scatterer_block) {
+    const int64_t count = std::min<int64_t>(scatterer_block, n - first);
+    // The transmit response of each scatterer of the block, with the whole transmit aperture.
+    run.run(
+        count, 1,
+        [&](int64_t i, int32_t w) {
+          thread_scratch& s = scratch[w];
+          b.present[i] = aperture_response(tx, s.transmit, points[first + i]);
+          b.spectrum[i].clear();
+          if (!b.present[i]) return;
+          std::swap(b.h[i], s.transmit.out);
+          const grid_buffer& ht = b.h[i];
+          b.L[i] = fft_size(ht.n + longest_receive, 0);
+          if (!direct_is_cheaper(ht.n, longest_receive, b.L[i], 2)) {
+            b.spectrum[i].resize(static_cast<size_t>(b.L[i]));
+            packed_forward(b.L[i], ht.data(), ht.n, b.spectrum[i].data());
+          }
+        },
+        first, 0);
+    // Every receive element alone, over the block's scatterers in order.
+    run.run(
+        elements, 1,
+        [&](int64_t j, int32_t w) {
+          thread_scratch& s = scratch[w];
+          for (int64_t i = 0; i < count; ++i) {
+            if (!b.present[i]) continue;
+            const point3& p = points[first + i];
+            if (!aperture_response(rx, s.receive, p, static_cast<int32_t>(j))) continue;
+            const grid_buffer& ht = b.h[i];
+            const grid_buffer& hr = s.receive.out;
+            s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+            transmit_receive(sys, b, static_cast<size_t>(i), hr, s, s.hh.data());
+            const grid_buffer* y = &s.hh;
+            if (sys.use_att) {
+              s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
+              apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s,
+                          s.y.data());
+              y = &s.y;
+            }
+            sums[j].add(y->start, y->n, y->data(), amplitudes[first + i]);
+          }
+        },
+        first, 0);
+    run.show(first + count);
+  }
 
-  progress_state st = start_progress();
-  for (int32_t i = 0; i < n; ++i) {
-    signal_ptr ht = aperture_response(sys, transmit, points[i]);  // with the own line in place
-    shadow.toggle();
-    const std::vector<apod_entry>& own = shadow.other;
-    for (size_t j = 0; j < elements; ++j) {
-      const size_t before = j > 0 ? j - 1 : elements - 1;
-      for (size_t k = 0; k < own.size(); ++k) {
-        if (elements > 1) receive.apod_line[k].values[before] = 0.0;
-        receive.apod_line[k].values[j] = own[k].values[j];
-      }
-      signal_ptr hr = aperture_response(sys, receive, points[i]);
-      signal_ptr hh = convolve_fft(sys, ht.get(), hr.get());
-      signal_ptr y = scattered_term(sys, std::move(hh), *pulse, cache);
-      scale(*y, amplitudes[i]);
-      accumulate(sys, std::move(y), sums[j]);
-      free_signal(sys, hr);
-    }
-    shadow.toggle();
-    free_signal(sys, ht);
-    show_progress(sys, st.t0, st, i, n);
-  }
-  if (!sys.use_att) {
-    for (signal_ptr& s : sums) {
-      if (!s) continue;
-      signal_ptr shaped = convolve_fft(sys, pulse.get(), s.get());
-      free_signal(sys, s);
-      s = std::move(shaped);
-    }
-  } else {
-    free_signal(sys, cache);
-  }
-  show_elapsed(sys, st.t0, st);
+  std::vector<signal_ptr> out(static_cast<size_t>(elements));
+  run.run(
+      elements, 1,
+      [&](int64_t j, int32_t w) {
+        if (sums[j].empty()) return;
+        out[j] = sys.use_att
+                     ? sum_signal(sys, sums[j])
+                     : pulse_on_sum(sys, sums[j], *pulse, pulse_spectra, scratch[w].spectra);
+      },
+      n, 0);
+  run.finish();
   free_signal(sys, pulse);
-  return sums;
+  return out;
 }

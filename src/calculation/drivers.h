@@ -1,5 +1,7 @@
 // The calculation drivers: spatial impulse responses, emitted fields, pulse-echo fields and
-// scattered signals, point by point, with progress shown after each point.
+// scattered signals, with progress shown on the calling thread. Each plans once and then runs
+// the per-point work on the threads of the option threads; which thread computes what never
+// changes a result.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +9,6 @@
 #include <vector>
 
 #include "apertures/aperture.h"
-
-// The aperture's spatial impulse response at p, summed over the kinds of mathematical
-// elements it is made of; empty when nothing contributes.
-signal_ptr aperture_response(sys_con& sys, const aperture_rec& ap, const point3& p);
 
 // One signal per point, in point order. calc_h gives an empty signal for a point no element
 // reaches; the others give zeros spanning the pulse there.
@@ -22,9 +20,13 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
                                  const aperture_rec& receive, std::span<const point3> points);
 
 // The signal received from point scatterers of the given amplitudes, summed (a zero-sample
-// signal when there are none), or one sum per physical element of the receive aperture.
+// signal when there are none): the scatterers are taken in fixed chunks whose sums are added
+// in chunk order.
 signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_rec& receive,
                      std::span<const point3> points, std::span<const double> amplitudes);
+
+// One sum per physical element of the receive aperture; an element that receives nothing from
+// any scatterer (its apodization 0, say) gives an empty signal.
 std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transmit,
-                                        aperture_rec& receive, std::span<const point3> points,
+                                        const aperture_rec& receive, std::span<const point3> points,
                                         std::span<const double> amplitudes);

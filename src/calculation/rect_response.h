@@ -6,40 +6,45 @@
 #include <cstdint>
 
 #include "apertures/aperture.h"
+#include "calculation/response.h"
 
 // The focusing delay [s] and the apodization of every physical element at field point p, from
 // the time lines read at each element's time of flight |p - centre| / c.
 void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
                            double* delay, double* apodization);
 
-// Far-field terms of one rectangle seen from a field point.
-struct far_field_term {
-  double u;       // direction to the point along the rectangle's width axis
-  double v;       // ... and along its height axis
-  double weight;  // width * height * apodization [m^2]
-  double tc;      // arrival time from the rectangle's centre, delays included [s]
-};
+// The same for the physical elements first .. last - 1 only.
+void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
+                           int32_t first, int32_t last, double* delay, double* apodization);
 
 // Fills out[0..n-1] for the rectangles, offset being added to every arrival time [s].
 void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_element* rects, double offset,
                         const point3& p, far_field_term* out);
 
-// The response of one rectangle is a trapezoid in time of unit area: linear rise over a, flat,
-// linear fall over a; its ramps start and end at t1 <= t2 <= t3 <= t4.
-struct ramp_record {
-  double a, b;            // shorter and longer ramp duration [s], a <= b
-  double t1, t2, t3, t4;  // start of rise, end of rise, start of fall, end of fall [s]
-};
-
 // The running integral of the trapezoid at the sample midpoints of a window from one sample
-// before the rise to past the fall; sets the scratch signal's start and sample count.
+// before the rise to past the fall, at most room samples, into F; its first sample on the grid
+// goes to *start and its sample count is returned.
+int32_t running_integral(const sys_con& sys, const ramp_record& ramp, double dt, int32_t room,
+                         double* F, int32_t* start);
+
+// running_integral into a scratch signal of room data.size(): sets its start and sample count.
 void trapezoid_integral(const sys_con& sys, const ramp_record& ramp, double dt,
                         signal_rec& scratch);
 
 // Sorts n values ascending in place (heap sort).
 void sort_ascending(int32_t n, double* v);
 
-// The aperture's response [m/s] at p summed over its physical elements, focused, apodized,
-// weighted by 1/(2 pi r) (soft baffle and attenuation as configured) and convolved with the
-// elements' own waveforms when the running calculation uses them; empty when nothing contributes.
-signal_ptr rect_response(sys_con& sys, const aperture_rec& ap, const point3& p);
+// The rectangles' part of aperture_response (response.h): summed over the physical elements
+// (or only_element alone), focused, apodized, weighted by 1/(2 pi r) (soft baffle and
+// attenuation as planned) and convolved with the elements' own waveforms when the plan says
+// so. False when nothing contributes.
+bool rect_response(const response_plan& plan, response_workspace& ws, const point3& p,
+                   int32_t only_element = -1);
+
+// The most samples the response of one physical element of rectangles can have at any point,
+// before its waveform.
+int32_t rect_element_bound(const sys_con& sys, const phys_element& pe);
+
+// The same as a new signal, planned for this one point; empty when nothing contributes.
+signal_ptr rect_response(sys_con& sys, const aperture_rec& ap, const point3& p,
+                         bool waveforms = false);

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "calculation/drivers.h"
-#include "gateway/transducers.h"
 #include "core/errors.h"
+#include "gateway/transducers.h"
 
 namespace {
 // Points: an n-row table of x, y, z [m], n its row count. Coordinates must be finite.
@@ -58,7 +58,7 @@ void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_p
   int64_t S = 0, E = 0;
   double fs = sys.fs;
   for (const signal_ptr& s : signals) {
-    if (!s) continue;
+    if (!s || s->no_samples == 0) continue;  // nothing to place: no say in the time range
     const int64_t start = s->start_sample, end = start + s->no_samples;
     if (!any) {
       S = start;
@@ -80,7 +80,7 @@ void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_p
   double* out = host_matrix_values(m);
   for (size_t k = 0; k < signals.size(); ++k) {
     const signal_ptr& s = signals[k];
-    if (!s) continue;
+    if (!s || s->no_samples == 0) continue;
     double* column = out + k * rows + static_cast<size_t>(s->start_sample - S);
     for (int32_t j = 0; j < s->no_samples; ++j) column[j] = s->data[j];
   }
@@ -148,7 +148,7 @@ void cmd_calc_scat_multi(sys_con& sys, const command_args& args) {
   open_command(sys, args, 5, "Calculating scattered field. Calling calc_scat_multi",
                "Internal Error 5: Too few parameters to calculate scattered field");
   const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
-  aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
   const std::vector<point3> points = read_points(args.arg(4), "The scatterer position table");
   const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
   check_grid(sys);

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "core/errors.h"
 #include "gateway/gateway.h"
 #include "host/console.h"
-#include "core/errors.h"
 
 namespace {
 void sampling_warning(const sys_con& sys) {
@@ -32,6 +32,15 @@ void set_use_lines(sys_con& sys, int16_t v) {
 void set_show_times(sys_con& sys, int32_t n) {
   sys.show_times = n > 0 ? 1 : 0;
   sys.time_interval = n > 2 ? n : 5;
+}
+
+// A calculation runs on this many threads; results are the same for every count.
+void set_threads(sys_con& sys, double, int32_t n) {
+  constexpr int32_t most = 1024;
+  if (n < 1 || n > most)
+    throw command_error(format_text(
+        "Error: The option threads must be a whole number from 1 to %d, but is %d", most, n));
+  sys.threads = n;
 }
 
 // Keys of the option setter, compared in this order with the whole lower-cased name.
@@ -72,6 +81,7 @@ const option_key option_keys[] = {
        s.fs = v;
        sampling_warning(s);
      }},
+    {"threads", option_kind::rounded, set_threads},
 };
 }  // namespace
 
@@ -142,6 +152,7 @@ void show_configuration(sys_con& sys, const command_args&) {
   host_printf("    Last calculation type done:                     %d\n", sys.last_calc_type);
   host_printf("    Whether calculation time should be shown:       %d\n", sys.show_times);
   host_printf("    Seconds between showing times                   %d s\n", sys.time_interval);
+  host_printf("    Threads used by a calculation:                  %d\n", sys.threads);
   host_printf("\n");
   host_printf("A boolean value of 1 indicates true, 0 indicates false\n");
 }

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
+#include "core/errors.h"
 #include "gateway/calculations.h"
 #include "gateway/transducers.h"
 #include "host/console.h"
-#include "core/errors.h"
 
 namespace {
 // A handler of null means the command is known but not available in this version.
@@ -157,8 +157,20 @@ bool run_command(const command_args& args) noexcept {
   }
   return false;
 }
+
+// True while a command runs. The host may run script code during a command (the logo, the
+// redraws of the progress display); a call of the module from there would change or free what
+// the running command (and its worker threads) is using, so it is refused, changing nothing.
+bool command_running = false;
 }  // namespace
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  if (!run_command(command_args{nlhs, plhs, nrhs, prhs})) host_error(error_text);
+  if (command_running)
+    host_error(
+        "Error: Orvel_mex was called while one of its commands was running (from host code "
+        "that the command ran, such as drawnow or orvel_logo); the call is refused");
+  command_running = true;
+  const bool done = run_command(command_args{nlhs, plhs, nrhs, prhs});
+  command_running = false;
+  if (!done) host_error(error_text);
 }

@@ -3,8 +3,8 @@
 // declared by their own headers.
 #pragma once
 
-#include "gateway/arguments.h"
 #include "core/sys_con.h"
+#include "gateway/arguments.h"
 
 using command_handler = void (*)(sys_con& sys, const command_args& args);
 

@@ -1,7 +1,7 @@
 // The commands that report an aperture: the console report and the information matrix.
 #include "apertures/report.h"
-#include "gateway/transducers.h"
 #include "core/errors.h"
+#include "gateway/transducers.h"
 
 void cmd_show(sys_con& sys, const command_args& args) {
   open_command(sys, args, 3, "Showing aperture. Calling xdc_show",

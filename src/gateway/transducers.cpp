@@ -8,8 +8,8 @@
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
-#include "host/console.h"
 #include "core/errors.h"
+#include "host/console.h"
 
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
                   const char* too_few) {

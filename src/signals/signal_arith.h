@@ -14,6 +14,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "signals/signal_store.h"
 
@@ -26,6 +29,10 @@ void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b);
 
 // Full linear convolution, Na + Nb - 1 samples, plain sum of products.
 signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b);
+
+// The same on arrays: out[k] = sum over i of a(i) b(k - i), summed in ascending i, for
+// k = 0 .. na + nb - 2.
+void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out);
 
 // The full convolution times scale, evaluated only at the grid samples that are multiples of D,
 // as a signal of sampling frequency fs / D. D >= 1.
@@ -61,3 +68,41 @@ signal_ptr convolve_fft(sys_con& sys, const signal_rec* a, const signal_rec* b);
 // hold a spectrum); it is replaced by a longer one when the convolution outgrows it.
 signal_ptr convolve_fft_cached(sys_con& sys, const signal_rec* a, const signal_rec* b,
                                signal_ptr& slot);
+
+// The same arithmetic on plain arrays, for the calculations' per-point work, which runs on
+// several threads and keeps its intermediate signals in scratch of its own.
+
+// P = A B dt for packed spectra of L values each (the product of multiply_spectra).
+void multiply_packed(int32_t L, const double* A, const double* B, double dt, double* P);
+
+// The spectra of one signal at every transform size asked for, each made once: for the pulse
+// that is convolved with the response of every point. Safe to use from several threads.
+class spectrum_cache {
+ public:
+  spectrum_cache(const double* x, int32_t n);
+  int32_t samples() const { return static_cast<int32_t>(x_.size()); }
+  // The packed spectrum of the signal zero-padded to L values (L a power of two, at least 4
+  // and at least samples()).
+  const double* at(int32_t L);
+
+ private:
+  std::vector<double> x_;
+  std::mutex lock_;
+  std::map<int32_t, std::vector<double>> spectra_;  // by L; entries never move
+};
+
+// Scratch of one thread for the transforms below.
+struct spectral_scratch {
+  std::vector<double> a, b, p;  // spectra and their product
+  std::vector<double> pad;      // an operand of the direct sums between zeros
+};
+
+// Whether the direct sum over na x nb products costs less than `transforms` real transforms of
+// L values (the way through the FFT).
+bool direct_is_cheaper(int64_t na, int64_t nb, int32_t L, int32_t transforms);
+
+// out[k] = dt * sum_i a(i) b(k - i), k = 0 .. na + nb - 2 (na, nb >= 1), by direct sums or
+// through transforms of fft_size(na + nb) values, whichever costs less; the spectra of b come
+// from b_spectra when given (b being its signal). The two ways agree to rounding.
+void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, double dt,
+                     spectrum_cache* b_spectra, spectral_scratch& s, double* out);

@@ -2,6 +2,7 @@
 // and option setter, with exact console and error texts.
 #include <cmath>
 
+#include "core/thread_pool.h"
 #include "gateway/gateway.h"
 #include "harness.h"
 
@@ -46,6 +47,8 @@ TEST_F(config_test, ReportAfterInitShowsEveryDefault) {
       "    Last calculation type done:                     0\n"
       "    Whether calculation time should be shown:       1\n"
       "    Seconds between showing times                   5 s\n"
+      "    Threads used by a calculation:                  " +
+      std::to_string(available_cores()) + "\n" +
       "\n"
       "A boolean value of 1 indicates true, 0 indicates false\n";
   EXPECT_EQ(r.console, expected);

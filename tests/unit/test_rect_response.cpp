@@ -276,11 +276,9 @@ TEST_F(rect_response_test, WaveformsApplyOnlyBeyondTheSpatialImpulseResponse) {
   const point3 p = {0, 0, 10e-3};
   signal_ptr h = rect_response(sys, *ap, p);
   ele_waveform(sys, *ap, {1}, 3, {{1.0, -2.0, 0.5}});
-  sys.last_calc_type = 0;  // calc_h ignores waveforms
-  signal_ptr h0 = rect_response(sys, *ap, p);
+  signal_ptr h0 = rect_response(sys, *ap, p, false);  // calc_h ignores waveforms
   EXPECT_EQ(h0->data, h->data);
-  sys.last_calc_type = 1;
-  signal_ptr hw = rect_response(sys, *ap, p);
+  signal_ptr hw = rect_response(sys, *ap, p, true);
   ASSERT_EQ(hw->no_samples, h->no_samples + 2);
   EXPECT_EQ(hw->start_sample, h->start_sample);
   for (int32_t k = 0; k < hw->no_samples; ++k) {

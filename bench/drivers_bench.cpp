@@ -1,0 +1,132 @@
+// Benchmark of the calculation drivers alone, without a host: the time the kernel takes for the
+// scenarios of the Octave benchmarks, at one thread and at every core, median of three runs.
+// The Octave benchmarks add what the host costs (making and copying the result matrix).
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "apertures/arrays.h"
+#include "apertures/time_lines.h"
+#include "calculation/drivers.h"
+#include "core/sys_con.h"
+#include "core/thread_pool.h"
+
+namespace {
+constexpr int runs = 3;
+
+double median_seconds(const std::function<void()>& work) {
+  std::vector<double> t;
+  for (int k = 0; k < runs; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(t.begin(), t.end());
+  return t[runs / 2];
+}
+
+void release(sys_con& sys, std::vector<signal_ptr>& v) {
+  for (signal_ptr& s : v) free_signal(sys, s);
+}
+
+void report(const char* name, int32_t threads, double seconds, double items, const char* unit) {
+  std::printf("  %-34s threads %2d  median %7.3f s  %10.0f %s/s\n", name, threads, seconds,
+              items / seconds, unit);
+}
+
+// S1: a focused 64-element linear array, 101 x 101 points in the plane y = 0.
+void field_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
+  aperture_ptr ap = xdc_linear_array(sys, 64, 0.28e-3, 5e-3, 0.03e-3, 2, 10, {0, 0, 30e-3});
+  std::vector<point3> points;
+  for (int iz = 0; iz < 101; ++iz)
+    for (int ix = 0; ix < 101; ++ix)
+      points.push_back({-10e-3 + 20e-3 * ix / 100, 0, 5e-3 + 50e-3 * iz / 100});
+  for (int32_t threads : thread_counts) {
+    sys.threads = threads;
+    report("S1 calc_h, 10201 points", threads, median_seconds([&] {
+             std::vector<signal_ptr> r = calc_h(sys, *ap, points);
+             release(sys, r);
+           }),
+           points.size(), "points");
+    report("S1 calc_hp, 10201 points", threads, median_seconds([&] {
+             std::vector<signal_ptr> r = calc_hp(sys, *ap, points);
+             release(sys, r);
+           }),
+           points.size(), "points");
+  }
+  free_aperture(sys, ap);
+}
+
+// S2: a 128-element plane-wave linear array for transmit and receive, two cycles of 5 MHz and
+// a Hann-weighted 5 MHz impulse response, scatterers in x -10..10 mm, z 20..40 mm.
+aperture_ptr s2_array(sys_con& sys) {
+  const double f0 = 5e6, fs = sys.fs;
+  aperture_ptr ap = xdc_linear_array(sys, 128, 0.27e-3, 5e-3, 0.03e-3, 1, 5, {0, 0, 30e-3});
+  xdc_focus_delays(sys, *ap, {0.0}, {std::vector<double>(128, 0.0)});
+  signal_ptr impulse = alloc_signal(sys, 40, 0);
+  for (int k = 0; k < 40; ++k) {
+    const double hann = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (k + 1) / 41);
+    impulse->data[k] = hann * std::sin(2 * std::numbers::pi * f0 * k / fs);
+  }
+  xdc_impulse(sys, *ap, std::move(impulse));
+  const int32_t cycles = static_cast<int32_t>(std::floor(2 / f0 * fs)) + 1;
+  signal_ptr excitation = alloc_signal(sys, cycles, 0);
+  for (int k = 0; k < cycles; ++k)
+    excitation->data[k] = std::sin(2 * std::numbers::pi * f0 * k / fs);
+  xdc_excitation(sys, *ap, std::move(excitation));
+  return ap;
+}
+
+void scatter_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts,
+                      const std::vector<size_t>& sizes) {
+  aperture_ptr tx = s2_array(sys), rx = s2_array(sys);
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> x(-10e-3, 10e-3), z(20e-3, 40e-3), a(-0.5, 0.5);
+  std::vector<point3> points;
+  std::vector<double> amplitudes;
+  for (int k = 0; k < 10000; ++k) {
+    points.push_back({x(gen), 0, z(gen)});
+    amplitudes.push_back(a(gen));
+  }
+  for (int32_t threads : thread_counts) {
+    sys.threads = threads;
+    for (size_t n : sizes) {
+      const std::string name = "S2 calc_scat_multi, " + std::to_string(n) + " scatterers";
+      report(name.c_str(), threads, median_seconds([&] {
+               std::vector<signal_ptr> r =
+                   calc_scat_multi(sys, *tx, *rx, {points.data(), n}, {amplitudes.data(), n});
+               release(sys, r);
+             }),
+             n, "scatterers");
+    }
+    report("S2 calc_scat, 10000 scatterers", threads, median_seconds([&] {
+             signal_ptr r = calc_scat(sys, *tx, *rx, points, amplitudes);
+             free_signal(sys, r);
+           }),
+           points.size(), "scatterers");
+  }
+  free_aperture(sys, tx);
+  free_aperture(sys, rx);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string only = argc > 1 ? argv[1] : "";
+  sys_con sys;
+  sys.show_times = 0;
+  const int32_t cores = available_cores();
+  std::vector<int32_t> thread_counts = {1};
+  if (cores > 1) thread_counts.push_back(cores);
+  std::printf("Orvel drivers benchmark (no host), %d cores usable, median of %d runs\n", cores,
+              runs);
+  if (only.empty() || only == "field") field_scenario(sys, thread_counts);
+  if (only.empty() || only == "scat") scatter_scenario(sys, thread_counts, {1000, 10000});
+  if (only == "scat1000") scatter_scenario(sys, {1}, {1000});
+  return 0;
+}

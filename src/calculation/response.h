@@ -1,0 +1,82 @@
+// The spatial impulse response of a whole aperture at a field point, as the calculations use it:
+// planned once per calculation (what does not depend on the point) and computed point by point
+// on scratch of the calling thread, so that many threads can compute responses of one aperture
+// at once. The aperture is only read.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "apertures/aperture.h"
+
+struct sys_con;
+
+// Samples [start, start + n) of the global time grid, in a buffer reused from point to point.
+struct grid_buffer {
+  int32_t start = 0;      // first sample on the global grid [1/fs]
+  int32_t n = 0;          // samples in use
+  std::vector<double> v;  // at least n values; grows, never shrinks
+
+  // n zero samples from start.
+  void assign_zero(int32_t first, int32_t count);
+  double* data() { return v.data(); }
+  const double* data() const { return v.data(); }
+};
+
+// Far-field terms of one rectangle seen from a field point.
+struct far_field_term {
+  double u;       // direction to the point along the rectangle's width axis
+  double v;       // ... and along its height axis
+  double weight;  // width * height * apodization [m^2]
+  double tc;      // arrival time from the rectangle's centre, delays included [s]
+};
+
+// The response of one rectangle is a trapezoid in time of unit area: linear rise over a, flat,
+// linear fall over a; its ramps start and end at t1 <= t2 <= t3 <= t4.
+struct ramp_record {
+  double a, b;            // shorter and longer ramp duration [s], a <= b
+  double t1, t2, t3, t4;  // start of rise, end of rise, start of fall, end of fall [s]
+};
+
+// What the responses of one aperture in one calculation depend on besides the point.
+struct response_plan {
+  const sys_con* sys;                  // c and fs are read from here
+  const aperture_rec* ap;              //
+  bool waveforms;                      // convolve elements' own waveforms (all but calc_h)
+  bool accurate_time_calc;             // ramps from the corners' arrival times
+  bool use_att;                        // frequency independent attenuation in the weighting
+  std::vector<int32_t> first_rect;     // per physical element: its first rectangle's index
+  int32_t rect_count;                  // rectangles of all physical elements
+  std::vector<int32_t> element_bound;  // per physical element: most samples of its response
+  int32_t longest_element;             // the largest element_bound
+};
+
+// Where one physical element's response lies on the grid at the current point.
+struct element_span {
+  int32_t start;     // first sample
+  int32_t n;         // samples before the waveform
+  int32_t total;     // samples after the waveform, if the element has one and it applies
+  bool contributes;  // apodization non-zero and rectangles present
+};
+
+// Scratch of one thread for the responses of one plan's aperture.
+struct response_workspace {
+  explicit response_workspace(const response_plan& plan);
+  std::vector<double> delay;          // focusing delay per physical element [s]
+  std::vector<double> apodization;    // per physical element
+  std::vector<far_field_term> terms;  // per rectangle of the aperture
+  std::vector<ramp_record> ramps;     // per rectangle of the aperture
+  std::vector<element_span> spans;    // per physical element
+  std::vector<double> element;        // one element's signal, with room around it
+  std::vector<double> running;        // one rectangle's running integral
+  std::vector<double> shaped;         // one element's signal convolved with its waveform
+  grid_buffer out;                    // the response
+};
+
+response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms);
+
+// The aperture's response [m/s] at p into ws.out, summed over the kinds of mathematical
+// elements it is made of; false (ws.out then meaningless) when nothing contributes. With
+// only_element >= 0, that physical element alone answers, with its own apodization.
+bool aperture_response(const response_plan& plan, response_workspace& ws, const point3& p,
+                       int32_t only_element = -1);
