@@ -2,12 +2,13 @@
 # missing (Debian packages, as root or through sudo), configure, build and run.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps demo-deps build test unit-asan demo bench clean
+.PHONY: all deps demo-deps build test unit-asan unit-tsan demo bench clean
 
 all: build
 
@@ -37,11 +38,19 @@ build: deps
 
 # Unit tests again under the address and undefined-behaviour sanitizers.
 unit-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
+	  -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test: build unit-asan
+# Unit tests again under the thread sanitizer (optimised, so that the long cases stay short).
+unit-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_TSAN=ON -DORVEL_BUILD_MEX=OFF \
+	  -DORVEL_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Writes orvel_field.png and orvel_scatterers.png into $(BUILD).
@@ -50,11 +59,14 @@ demo: build demo-deps
 	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
 	  "$(CURDIR)/octave/examples/demo.m" < /dev/null
 
-# Timings of the field calculation through the module (not a test).
+# Timings (not tests): the drivers alone, then the commands through the module in Octave.
 bench: build
-	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
-	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
-	  "$(CURDIR)/bench/field_linear_array.m" < /dev/null
+	$(BUILD)/bench/orvel_drivers_bench
+	cd $(BUILD) && for script in field_linear_array scat_linear_array; do \
+	  octave-cli --no-gui --norc --no-history --quiet \
+	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/bench" \
+	    "$(CURDIR)/bench/$$script.m" < /dev/null || exit 1; \
+	done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -147,14 +147,19 @@ class grid_sum {
  public:
   bool empty() const { return !any_; }
 
-  void add(int32_t start, int32_t n, const double* y, double scale) {
-    if (n <= 0) return;  // a term without samples adds nothing, not even a span
+  // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
+  // sum's. n >= 1.
+  double* room(int32_t start, int32_t n) {
     const int64_t end = int64_t{start} + n;
     lo_ = any_ ? std::min(lo_, int64_t{start}) : start;
     hi_ = any_ ? std::max(hi_, end) : end;
     any_ = true;
     if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end);
-    double* out = v_.data() + (start - base_);
+    return v_.data() + (start - base_);
+  }
+  void add(int32_t start, int32_t n, const double* y, double scale) {
+    if (n <= 0) return;  // a term without samples adds nothing, not even a span
+    double* out = room(start, n);
     for (int32_t k = 0; k < n; ++k) out[k] += y[k] * scale;
   }
   int32_t start() const { return static_cast<int32_t>(lo_); }
@@ -338,16 +343,21 @@ struct transmit_block {
   explicit transmit_block(size_t n) : h(n), present(n), spectrum(n), L(n) {}
 };
 
-// y = (ht * hr) / fs into out, through ht's kept spectrum when it has one and the transforms
-// cost less than the direct sums.
+// y = (ht * hr) / fs for scatterer i of the block, written into out or added into it times
+// scale; through ht's kept spectrum when it has one and the transforms cost less than the
+// direct sums.
 void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, const grid_buffer& hr,
-                      thread_scratch& s, double* out) {
+                      thread_scratch& s, bool add, double scale, double* out) {
   const grid_buffer& ht = b.h[i];
   const double dt = 1 / sys.fs;
   const int32_t L = b.L[i];
+  const int32_t n = ht.n + hr.n - 1;
   const bool fits = !b.spectrum[i].empty() && ht.n + hr.n <= L;
   if (!fits || direct_is_cheaper(ht.n, hr.n, L, 2)) {
-    convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
+    if (add)
+      convolve_add(ht.data(), ht.n, hr.data(), hr.n, dt, scale, s.spectra, out);
+    else
+      convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
     return;
   }
   double* R = room_for(s.spectra.b, L);
@@ -355,7 +365,10 @@ void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, con
   double* P = room_for(s.spectra.p, L);
   multiply_packed(L, b.spectrum[i].data(), R, dt, P);
   packed_inverse(L, P, P, 1.0 / L);
-  std::copy_n(P, ht.n + hr.n - 1, out);
+  if (add)
+    for (int32_t k = 0; k < n; ++k) out[k] += P[k] * scale;
+  else
+    std::copy_n(P, n, out);
 }
 }  // namespace
 
@@ -405,16 +418,17 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
             if (!aperture_response(rx, s.receive, p, static_cast<int32_t>(j))) continue;
             const grid_buffer& ht = b.h[i];
             const grid_buffer& hr = s.receive.out;
-            s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
-            transmit_receive(sys, b, static_cast<size_t>(i), hr, s, s.hh.data());
-            const grid_buffer* y = &s.hh;
-            if (sys.use_att) {
-              s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
-              apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s,
-                          s.y.data());
-              y = &s.y;
+            const double amplitude = amplitudes[first + i];
+            if (!sys.use_att) {  // the term goes straight into the element's sum
+              double* sum = sums[j].room(ht.start + hr.start, ht.n + hr.n - 1);
+              transmit_receive(sys, b, static_cast<size_t>(i), hr, s, true, amplitude, sum);
+              continue;
             }
-            sums[j].add(y->start, y->n, y->data(), amplitudes[first + i]);
+            s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+            transmit_receive(sys, b, static_cast<size_t>(i), hr, s, false, 0.0, s.hh.data());
+            s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
+            apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s, s.y.data());
+            sums[j].add(s.y.start, s.y.n, s.y.data(), amplitude);
           }
         },
         first, 0);

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <numbers>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/hot.h"
+#include "core/lanes.h"
 #include "core/sys_con.h"
 #include "signals/signal_arith.h"
 
@@ -115,40 +115,27 @@ inline double running_value(const ramp_record& m, const trapezoid_window& w, dou
   return 1.0;
 }
 
-// Four samples at a time: the same operations on each lane, so the same values as
-// running_value. All three curves are evaluated and one is picked per lane.
-using lanes = double __attribute__((vector_size(4 * sizeof(double))));
-
-inline lanes load_lanes(const double* p) {
-  lanes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline void store_lanes(double* p, lanes v) { std::memcpy(p, &v, sizeof v); }
-
 // D[k] = F(k) - F(k - 1), F(-1) = 0, the increments of the running integral over the window's
 // samples k = 0 .. count - 1, and up to three values past them (D has room for them). The
 // previous lanes' last value is carried in a register rather than read back from memory.
 inline void running_increments(const ramp_record& m, const trapezoid_window& w, double dt,
                                double* D) {
-  using lane_index = long long __attribute__((vector_size(4 * sizeof(long long))));
-  const lanes zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
-  lanes before = zero;  // lane 3 holds F(k - 1)
+  const lanes4 zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
+  lanes4 before = zero;  // lane 3 holds F(k - 1)
   for (int32_t k = 0; k < w.count; k += 4) {
-    const lanes index = {static_cast<double>(k), static_cast<double>(k + 1),
-                         static_cast<double>(k + 2), static_cast<double>(k + 3)};
-    const lanes t = w.first + index * dt;
-    const lanes d1 = t - m.t1, d4 = t - m.t4;
-    const lanes rise = d1 * d1 * w.h;
-    const lanes flat = (t - m.t2 + m.a / 2) * w.g;
-    const lanes fall = 1 - d4 * d4 * w.h;
-    lanes F = t < m.t4 ? fall : one;
+    const lanes4 index = {static_cast<double>(k), static_cast<double>(k + 1),
+                          static_cast<double>(k + 2), static_cast<double>(k + 3)};
+    const lanes4 t = w.first + index * dt;
+    const lanes4 d1 = t - m.t1, d4 = t - m.t4;
+    const lanes4 rise = d1 * d1 * w.h;
+    const lanes4 flat = (t - m.t2 + m.a / 2) * w.g;
+    const lanes4 fall = 1 - d4 * d4 * w.h;
+    lanes4 F = t < m.t4 ? fall : one;
     F = t < m.t3 ? flat : F;
     F = t < m.t2 ? rise : F;
     F = t < m.t1 ? zero : F;
-    const lanes previous = __builtin_shuffle(before, F, lane_index{3, 4, 5, 6});
-    store_lanes(D + k, F - previous);
+    const lanes4 previous = __builtin_shuffle(before, F, lane_index4{3, 4, 5, 6});
+    lanes_at<lanes4>(D + k) = F - previous;
     before = F;
   }
 }
@@ -261,7 +248,7 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t nr,
     double* out = buffer + place;
     const double w = terms[j].weight * sys.fs;
     int32_t k = first;
-    for (; k + 4 <= last; k += 4) store_lanes(out + k, load_lanes(out + k) + load_lanes(D + k) * w);
+    for (; k + 4 <= last; k += 4) lanes_at<lanes4>(out + k) += lanes_at<lanes4>(D + k) * w;
     for (; k < last; ++k) out[k] += D[k] * w;
   }
 }

@@ -13,7 +13,9 @@ namespace {
 enum class plan_kind { real_forward, real_backward, complex_plus, complex_minus };
 
 std::mutex planner_lock;  // FFTW's planner is not thread-safe; execution is
-std::map<std::pair<plan_kind, int32_t>, fftw_plan> plans;
+// Kept for the life of the process (never destroyed at exit, where a plan may still be in use
+// by the host's unload of the module): release_fft_plans empties it.
+auto& plans = *new std::map<std::pair<plan_kind, int32_t>, fftw_plan>;
 bool planner_guarded = false;
 
 // A plan over arrays of the alignment of fftw_malloc, which the scratch below has too. Plans are

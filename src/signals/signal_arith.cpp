@@ -4,11 +4,11 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "core/hot.h"
+#include "core/lanes.h"
 #include "core/sys_con.h"
 #include "signals/fft.h"
 
@@ -221,41 +221,43 @@ int32_t log2_of(int32_t L) {
   return k;
 }
 
-using lanes8 = double __attribute__((vector_size(8 * sizeof(double))));
-
-inline lanes8 load8(const double* p) {
-  lanes8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// out[k] = dt * sum_j b(j) x(k - j), summed in ascending j, for k = 0 .. count - 1; x may be
-// read from x[-(nb - 1)] to x[count + 7], zeros outside the operand, so that every output sums
-// over all of b and eight outputs are formed at once.
+// y(k) = dt * sum_j b(j) x(k - j), summed in ascending j, for k = 0 .. count - 1, into
+// out[k] = y(k), or added as out[k] += y(k) * scale; x may be read from x[-(nb - 1)] to
+// x[count + 7], zeros outside the operand, so that every output sums over all of b and eight
+// outputs are formed at once.
 ORVEL_HOT_WIDE void direct_sums(const double* x, const double* b, int32_t nb, int32_t count,
-                                double dt, double* out) {
+                                double dt, bool add, double scale, double* out) {
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
     lanes8 sum = {0, 0, 0, 0, 0, 0, 0, 0};
-    for (int32_t j = 0; j < nb; ++j) sum += b[j] * load8(x + k - j);
-    sum *= dt;
-    std::memcpy(out + k, &sum, sizeof sum);
+    for (int32_t j = 0; j < nb; ++j) sum += b[j] * lanes_at<lanes8>(x + k - j);
+    if (add)
+      lanes_at<lanes8>(out + k) += sum * dt * scale;
+    else
+      lanes_at<lanes8>(out + k) = sum * dt;
   }
   for (; k < count; ++k) {
     double sum = 0.0;
     for (int32_t j = 0; j < nb; ++j) sum += b[j] * x[k - j];
-    out[k] = sum * dt;
+    if (add)
+      out[k] += sum * dt * scale;
+    else
+      out[k] = sum * dt;
   }
 }
 
 // The direct sums with a the longer operand, copied between nb - 1 zeros on either side.
 void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb, double dt,
-                        double* out, std::vector<double>& pad) {
+                        bool add, double scale, double* out, std::vector<double>& pad) {
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
   const size_t lead = static_cast<size_t>(nb - 1);
   pad.assign(lead, 0.0);
   pad.insert(pad.end(), a, a + na);
   pad.resize(pad.size() + lead + 8, 0.0);  // + 8: the last group of eight reads past the end
-  direct_sums(pad.data() + lead, b, nb, na + nb - 1, dt, out);
+  direct_sums(pad.data() + lead, b, nb, na + nb - 1, dt, add, scale, out);
 }
 
 double* at_least(std::vector<double>& v, int32_t n) {
@@ -269,17 +271,12 @@ bool direct_is_cheaper(int64_t na, int64_t nb, int32_t L, int32_t transforms) {
          transform_weight * transforms * static_cast<double>(L) * log2_of(L);
 }
 
-void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, double dt,
-                     spectrum_cache* b_spectra, spectral_scratch& s, double* out) {
-  assert(na >= 1 && nb >= 1);
+namespace {
+// The product of the spectra of a and b (b's from b_spectra when given) times dt, back in the
+// time domain in s.p: the linear convolution in its first na + nb - 1 values.
+const double* convolve_by_transforms(const double* a, int32_t na, const double* b, int32_t nb,
+                                     double dt, spectrum_cache* b_spectra, spectral_scratch& s) {
   const int32_t L = fft_size(na + nb, 0);  // one spare sample, as in convolve_fft
-  if (direct_is_cheaper(na, nb, L, b_spectra ? 2 : 3)) {
-    if (na >= nb)
-      direct_convolution(a, na, b, nb, dt, out, s.pad);
-    else
-      direct_convolution(b, nb, a, na, dt, out, s.pad);
-    return;
-  }
   double* A = at_least(s.a, L);
   packed_forward(L, a, na, A);
   const double* B = nullptr;
@@ -295,5 +292,27 @@ void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, d
   double* P = at_least(s.p, L);
   multiply_packed(L, A, B, dt, P);
   packed_inverse(L, P, P, 1.0 / L);
-  std::copy_n(P, na + nb - 1, out);
+  return P;
+}
+}  // namespace
+
+void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, double dt,
+                     spectrum_cache* b_spectra, spectral_scratch& s, double* out) {
+  assert(na >= 1 && nb >= 1);
+  if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), b_spectra ? 2 : 3)) {
+    direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad);
+    return;
+  }
+  std::copy_n(convolve_by_transforms(a, na, b, nb, dt, b_spectra, s), na + nb - 1, out);
+}
+
+void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, double dt, double scale,
+                  spectral_scratch& s, double* out) {
+  assert(na >= 1 && nb >= 1);
+  if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), 3)) {
+    direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad);
+    return;
+  }
+  const double* y = convolve_by_transforms(a, na, b, nb, dt, nullptr, s);
+  for (int32_t k = 0; k < na + nb - 1; ++k) out[k] += y[k] * scale;
 }

@@ -106,3 +106,8 @@ bool direct_is_cheaper(int64_t na, int64_t nb, int32_t L, int32_t transforms);
 // from b_spectra when given (b being its signal). The two ways agree to rounding.
 void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, double dt,
                      spectrum_cache* b_spectra, spectral_scratch& s, double* out);
+
+// out[k] += y(k) * scale for y = (a * b) / fs as convolve_arrays gives it: a term added into a
+// sum.
+void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, double dt, double scale,
+                  spectral_scratch& s, double* out);

@@ -48,6 +48,14 @@ assert(max(abs(total - ref)) < 1e-10 * max(abs(s)));
 [z, tz] = calc_scat(Th, Tr, pos, [0 0 0]);
 assert(all(z == 0) && numel(z) > 0);
 
+% The number of threads changes no number.
+set_option('threads', 1);
+[m1, t1] = calc_scat_multi(Th, Tr, pos, amp);
+h1 = calc_hp(Th, [p1; p2]);
+set_option('threads', 3);
+[m3, t3] = calc_scat_multi(Th, Tr, pos, amp);
+assert(isequal(m1, m3) && t1 == t3 && isequal(h1, calc_hp(Th, [p1; p2])));
+
 % Empty inputs give empty results; bad inputs are refused.
 [e, te] = calc_h(Th, zeros(0, 3));
 assert(isempty(e) && te == 0);

@@ -54,6 +54,26 @@ logo = evalc('orvel_logo');
 assert(strncmp(out, logo, numel(logo)));
 assert(numel(out) == numel(logo) + 15 * 69);
 
+% A call of the module from host code that a command runs (here the logo) is refused and
+% changes nothing: the initialisation that ran the logo completes, and the system stays up.
+orvel_end();
+shadow = tempname();
+mkdir(shadow);
+fid = fopen(fullfile(shadow, 'orvel_logo.m'), 'w');
+fprintf(fid, ['function orvel_logo()\n  global reentry\n  try\n    Orvel_mex(5002);\n' ...
+              '    reentry = ''accepted'';\n  catch err\n    reentry = err.message;\n  end\nend\n']);
+fclose(fid);
+addpath(shadow);
+global reentry
+evalc('orvel_init(1)');
+rmpath(shadow);
+delete(fullfile(shadow, 'orvel_logo.m'));
+rmdir(shadow);
+assert(strcmp(reentry, ['Orvel_mex: Error: Orvel_mex was called while one of its commands was ' ...
+                        'running (from host code that the command ran, such as drawnow or ' ...
+                        'orvel_logo); the call is refused']), reentry);
+orvel_info();  % still initialised: the refused end changed nothing
+
 % Unloading an initialised module prints three lines and releases everything.
 out = evalc('clear Orvel_mex');
 expect_text(out, ['Orvel is terminating due to a break in the program.' "\n" ...

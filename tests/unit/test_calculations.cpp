@@ -220,3 +220,23 @@ TEST_F(calculations_test, NoPointsGiveEmptyResults) {
   ASSERT_TRUE(m.ok) << m.error;
   EXPECT_EQ(m.cols(0), 0u);
 }
+
+// Receive elements that get nothing (apodization 0) give empty zero columns and have no say in
+// the time range: the matrix starts near the echo time, not at the one-way time of the
+// transmit response alone.
+TEST_F(calculations_test, RegressionSilentReceiveElementsDoNotMoveTheStartTime) {
+  const double a = linear(16);
+  std::vector<double> half(16, 0.0);
+  for (int e = 4; e < 12; ++e) half[e] = 1.0;
+  ASSERT_TRUE(orvel_call({1070, a, 0.0, embedded_matrix(1, 16, half)}).ok);
+  const double z = 0.03, c = 1540.0;
+  call_result r = orvel_call({4006, a, a, points(1, {0, 0, z}), 1.0}, 2);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.cols(0), 16u);
+  EXPECT_GT(r.at(1, 0), 2 * z / c - 1e-6);  // the echo arrives after 2 z / c
+  for (size_t e = 0; e < 16; ++e) {
+    bool silent = true;
+    for (size_t i = 0; i < r.rows(0); ++i) silent = silent && r.at(0, i, e) == 0.0;
+    EXPECT_EQ(silent, half[e] == 0.0) << e;
+  }
+}

@@ -6,9 +6,9 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "calculation/drivers.h"
+#include "core/errors.h"
 #include "core/sys_con.h"
 #include "harness.h"
-#include "core/errors.h"
 #include "signals/signal_arith.h"
 
 namespace {
@@ -248,4 +248,62 @@ TEST_F(drivers_test, FrequencyDependentAttenuationFollowsTheFrequencyLaw) {
   release(plain);
   release(damped);
   release(h);
+}
+
+// Which thread computes what never changes a number: every driver on a problem large enough to
+// give every thread work, with waveforms and attenuation on, against one thread.
+TEST_F(drivers_test, ResultsAreTheSameForEveryThreadCount) {
+  aperture_ptr wide = xdc_focused_array(sys, 24, 0.3e-3, 4e-3, 0.05e-3, 20e-3, 2, 3, {0, 0, 25e-3});
+  ele_waveform(sys, *wide, {2, 5}, 3, {{1.0, -0.5, 0.25}, {0.5, 1.0, 0.5}});
+  signal_ptr imp = alloc_signal(sys, 30, 0);
+  for (int k = 0; k < 30; ++k) imp->data[k] = std::sin(2 * M_PI * k / 20) * std::sin(M_PI * k / 30);
+  xdc_impulse(sys, *wide, std::move(imp));
+  std::vector<point3> field;
+  std::vector<double> amplitudes;
+  for (int k = 0; k < 60; ++k) {
+    field.push_back({(k % 10 - 5) * 1e-3, (k % 3) * 0.5e-3, 10e-3 + k * 0.4e-3});
+    amplitudes.push_back(std::cos(k * 0.7));
+  }
+  auto same = [](const std::vector<signal_ptr>& a, const std::vector<signal_ptr>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      ASSERT_EQ(!a[i], !b[i]) << i;
+      if (!a[i]) continue;
+      EXPECT_EQ(a[i]->start_sample, b[i]->start_sample) << i;
+      ASSERT_EQ(a[i]->no_samples, b[i]->no_samples) << i;
+      for (int32_t k = 0; k < a[i]->no_samples; ++k)
+        ASSERT_EQ(a[i]->data[k], b[i]->data[k]) << i << " " << k;  // bit for bit
+    }
+  };
+  auto all = [&](int32_t threads) {
+    sys.threads = threads;
+    std::vector<std::vector<signal_ptr>> r;
+    r.push_back(calc_h(sys, *wide, field));
+    r.push_back(calc_hp(sys, *wide, field));
+    r.push_back(calc_hhp(sys, *wide, *rx, field));
+    r.push_back(calc_hhp(sys, *wide, *wide, field));
+    r.push_back(calc_scat_multi(sys, *wide, *rx, field, amplitudes));
+    std::vector<signal_ptr> scat;
+    scat.push_back(calc_scat(sys, *wide, *rx, field, amplitudes));
+    r.push_back(std::move(scat));
+    return r;
+  };
+  for (int16_t att : {0, 1}) {
+    SCOPED_TRACE(att ? "with attenuation" : "without attenuation");
+    sys.use_att = att;
+    sys.att = 0.5;
+    sys.freq_att = 0.5e-4;
+    sys.att_f0 = 3e6;
+    std::vector<std::vector<signal_ptr>> one = all(1);
+    for (int32_t threads : {2, 3}) {
+      std::vector<std::vector<signal_ptr>> many = all(threads);
+      for (size_t c = 0; c < one.size(); ++c) {
+        SCOPED_TRACE(c);
+        same(one[c], many[c]);
+      }
+      for (std::vector<signal_ptr>& v : many) release(v);
+    }
+    for (std::vector<signal_ptr>& v : one) release(v);
+  }
+  free_aperture(sys, wide);
 }

@@ -1,8 +1,8 @@
 // The signal store: byte accounting, serial numbers, traces, double release and failures.
 #include "apertures/aperture.h"
+#include "core/errors.h"
 #include "gateway/gateway.h"
 #include "harness.h"
-#include "core/errors.h"
 #include "signals/signal_store.h"
 
 namespace {
