@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -17,12 +18,17 @@ constexpr double two_pi = 2.0 * std::numbers::pi;
 // att [dB/m] to nepers per unit of 2 pi r: ln(10) / 20 / (2 pi).
 constexpr double neper_per_two_pi_metre = 0.018323389972033078;
 
-// A time on the sample grid as a 32-bit sample index; a response beyond the grid's reach (a
-// point at an absurd distance) ends the command instead of overflowing.
+// A response beyond the grid's reach (a point at an absurd distance) ends the command instead
+// of overflowing a sample index.
+[[noreturn]] void beyond_grid() {
+  throw command_error(
+      "Error: The response at this field point lies beyond the reach of the time grid");
+}
+
+// A time on the sample grid as a 32-bit sample index.
 inline int32_t grid_sample(double x) {
   if (!(x >= std::numeric_limits<int32_t>::min() && x <= std::numeric_limits<int32_t>::max()))
-    throw command_error(
-        "Error: The response at this field point lies beyond the reach of the time grid");
+    beyond_grid();
   return static_cast<int32_t>(x);
 }
 
@@ -75,26 +81,35 @@ struct trapezoid_window {
   double g, h;    // 1/b and 1/(2ab), or 0 where a ramp has no duration
 };
 
-inline trapezoid_window window_of(const sys_con& sys, const ramp_record& m, double dt,
-                                  int32_t room) {
+// The window's sample count: +2 for the sample before the rise and the one past the fall. When
+// the rise starts in the second half of its sample, that window ends before the fall does; it
+// is then extended to the first midpoint at or past t4, so that F reaches 1 and the whole area
+// is delivered. At most room samples.
+inline int32_t window_count(int32_t count, double first, double t4, double dt, int32_t room) {
+  while (count > 0 && count < room && first + (count - 1) * dt < t4) ++count;
+  if (count > room) count = room;
+  return count < 0 ? 0 : count;
+}
+
+// The window before its extension to the fall's end.
+inline trapezoid_window window_start(const sys_con& sys, const ramp_record& m, double dt) {
   trapezoid_window w;
   w.start = grid_sample(std::floor(m.t1 * sys.fs) - 1);
   w.first = w.start * dt + dt / 2;
-  auto t_at = [&](int32_t i) { return w.first + i * dt; };  // midpoint of sample i
-  // +2: the sample before the rise and the one past the fall. When the rise starts in the
-  // second half of its sample, that window ends before the fall does; it is then extended to
-  // the first midpoint at or past t4, so that F reaches 1 and the whole area is delivered.
-  int32_t count = grid_sample(std::ceil((m.t4 - m.t1) * sys.fs + 2));
-  while (count > 0 && count < room && t_at(count - 1) < m.t4) ++count;
-  if (count > room) count = room;
-  if (count < 0) count = 0;
-  w.count = count;
+  w.count = grid_sample(std::ceil((m.t4 - m.t1) * sys.fs + 2));
   w.g = 0.0;
   w.h = 0.0;
   if (m.b != 0.0) {
     w.g = 1 / m.b;
     if (m.a != 0.0) w.h = 1 / (2 * m.a * m.b);
   }
+  return w;
+}
+
+inline trapezoid_window window_of(const sys_con& sys, const ramp_record& m, double dt,
+                                  int32_t room) {
+  trapezoid_window w = window_start(sys, m, dt);
+  w.count = window_count(w.count, w.first, m.t4, dt, room);
   return w;
 }
 
@@ -115,28 +130,161 @@ inline double running_value(const ramp_record& m, const trapezoid_window& w, dou
   return 1.0;
 }
 
-// D[k] = F(k) - F(k - 1), F(-1) = 0, the increments of the running integral over the window's
-// samples k = 0 .. count - 1, and up to three values past them (D has room for them). The
-// previous lanes' last value is carried in a register rather than read back from memory.
-inline void running_increments(const ramp_record& m, const trapezoid_window& w, double dt,
-                               double* D) {
+// D[k] = F(k) - F(k - 1), F(-1) = 0, the increments of the running integral (running_value,
+// evaluated the same way on every lane) over the window's samples k = 0 .. count - 1, and up to
+// three values past them (D has room for them). The previous lanes' last value is carried in a
+// register rather than read back from memory.
+[[gnu::always_inline]] inline void running_increments(const ramp_lanes& r, int32_t j, int32_t count,
+                                                      double dt, double* D) {
   const lanes4 zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
-  lanes4 before = zero;  // lane 3 holds F(k - 1)
-  for (int32_t k = 0; k < w.count; k += 4) {
-    const lanes4 index = {static_cast<double>(k), static_cast<double>(k + 1),
-                          static_cast<double>(k + 2), static_cast<double>(k + 3)};
-    const lanes4 t = w.first + index * dt;
-    const lanes4 d1 = t - m.t1, d4 = t - m.t4;
-    const lanes4 rise = d1 * d1 * w.h;
-    const lanes4 flat = (t - m.t2 + m.a / 2) * w.g;
-    const lanes4 fall = 1 - d4 * d4 * w.h;
-    lanes4 F = t < m.t4 ? fall : one;
-    F = t < m.t3 ? flat : F;
-    F = t < m.t2 ? rise : F;
-    F = t < m.t1 ? zero : F;
+  const double t1 = r.t1[j], t2 = r.t2[j], t3 = r.t3[j], t4 = r.t4[j];
+  const double half_a = r.a[j] / 2, g = r.g[j], h = r.h[j], first = r.first[j];
+  lanes4 before = zero;                 // lane 3 holds F(k - 1)
+  lanes4 index = {0.0, 1.0, 2.0, 3.0};  // k .. k + 3, exact in a double
+  for (int32_t k = 0; k < count; k += 4, index += 4.0) {
+    const lanes4 t = first + index * dt;
+    const lanes4 d1 = t - t1, d4 = t - t4;
+    const lanes4 rise = d1 * d1 * h;
+    const lanes4 flat = (t - t2 + half_a) * g;
+    const lanes4 fall = 1 - d4 * d4 * h;
+    lanes4 F = t < t4 ? fall : one;
+    F = t < t3 ? flat : F;
+    F = t < t2 ? rise : F;
+    F = t < t1 ? zero : F;
     const lanes4 previous = __builtin_shuffle(before, F, lane_index4{3, 4, 5, 6});
     lanes_at<lanes4>(D + k) = F - previous;
     before = F;
+  }
+}
+
+// Square roots of four values, each as the scalar function gives it.
+inline void sqrt_lanes(lanes4& x) {
+  for (int l = 0; l < 4; ++l) x[l] = std::sqrt(x[l]);
+}
+
+// Magnitudes of four values: the sign bits cleared, as fabs does.
+inline void abs_lanes(lanes4& x) {
+  constexpr long long magnitude = 0x7fffffffffffffffLL;
+  x = reinterpret_cast<lanes4>(reinterpret_cast<lane_index4>(x) &
+                               lane_index4{magnitude, magnitude, magnitude, magnitude});
+}
+
+// floor (down) or ceil (up) of four values, exact within +-2^51: adding and subtracting 2^52 of
+// the value's sign rounds it to a whole number, and a step back undoes a rounding the wrong
+// way.
+template <bool up>
+inline void whole_lanes(lanes4& x) {
+  const lanes4 big =
+      x < 0.0 ? lanes4{-0x1p52, -0x1p52, -0x1p52, -0x1p52} : lanes4{0x1p52, 0x1p52, 0x1p52, 0x1p52};
+  const lanes4 r = (x + big) - big;
+  if constexpr (up)
+    x = r < x ? r + 1.0 : r;
+  else
+    x = r > x ? r - 1.0 : r;
+}
+
+// Whether every window of rectangles whose ramps lie between tmin and tmax starts and ends on
+// the 32-bit grid (the test grid_sample makes of each). NaN fails.
+inline bool grid_holds(double tmin, double tmax, double fs) {
+  constexpr double lowest = std::numeric_limits<int32_t>::min();
+  constexpr double highest = std::numeric_limits<int32_t>::max();
+  return std::floor(tmin * fs) - 1 >= lowest && std::floor(tmax * fs) <= highest &&
+         std::ceil((tmax - tmin) * fs + 2) <= highest;
+}
+
+// The first sample of each lane's window (one before the rise) and its sample count before the
+// extension, as window_start computes them; the grid holds them (grid_holds).
+[[gnu::always_inline]] inline void window_lanes(const lanes4& t1, const lanes4& t4, double fs,
+                                                double dt, ramp_lanes& r, int32_t j) {
+  using int_lanes = int32_t __attribute__((vector_size(4 * sizeof(int32_t))));
+  lanes4 start = t1 * fs;
+  whole_lanes<false>(start);
+  start -= 1;
+  lanes4 count = (t4 - t1) * fs + 2;
+  whole_lanes<true>(count);
+  const int_lanes whole_start = __builtin_convertvector(start, int_lanes);
+  const int_lanes whole_count = __builtin_convertvector(count, int_lanes);
+  std::memcpy(&r.start[j], &whole_start, sizeof whole_start);
+  std::memcpy(&r.count[j], &whole_count, sizeof whole_count);
+  lanes_at<lanes4>(&r.first[j]) = start * dt + dt / 2;
+}
+
+// Ramps of a flat element's rectangles, four at a time: the far-field terms (direction along
+// the rectangle's axes, arrival time from its centre) and the trapezoid they give, as
+// rect_arrival_terms and default_ramp compute them lane by lane; then the windows.
+[[gnu::always_inline]] inline void flat_ramps(const response_plan& plan, int32_t first,
+                                              int32_t slots, double delay, const point3& p,
+                                              ramp_lanes& r) {
+  const sys_con& sys = *plan.sys;
+  const rect_lanes& q = plan.rects;
+  const double c = sys.c, fs = sys.fs, dt = 1 / fs;
+  const lanes4 zero = {0, 0, 0, 0};
+  lanes4 lo = {0, 0, 0, 0}, hi = lo;     // the earliest rise and the latest fall
+  lane_index4 undefined = {0, 0, 0, 0};  // a NaN time in some lane
+  for (int32_t j = first; j < first + slots; j += 4) {
+    const lanes4 Dx = p[0] - lanes_at<lanes4>(&q.cx[j]);
+    const lanes4 Dy = p[1] - lanes_at<lanes4>(&q.cy[j]);
+    const lanes4 Dz = p[2] - lanes_at<lanes4>(&q.cz[j]);
+    lanes4 dist = Dx * Dx + Dy * Dy + Dz * Dz;
+    sqrt_lanes(dist);
+    const lanes4 ex = Dx / dist, ey = Dy / dist, ez = Dz / dist;
+    // A point at the rectangle's centre has no direction: taken as seen along the normal.
+    const lanes4 u = dist == 0.0 ? zero : ex + lanes_at<lanes4>(&q.tan_xz[j]) * ez;
+    const lanes4 v = dist == 0.0 ? zero : ey + lanes_at<lanes4>(&q.tan_yz[j]) * ez;
+    const lanes4 tc = dist / c + delay + lanes_at<lanes4>(&q.delay[j]);
+    lanes4 A = lanes_at<lanes4>(&q.width[j]) * u / c, B = lanes_at<lanes4>(&q.height[j]) * v / c;
+    abs_lanes(A);
+    abs_lanes(B);
+    const lanes4 a = A < B ? A : B, b = A < B ? B : A;
+    const lanes4 t1 = tc - (a + b) / 2;
+    const lanes4 t4 = t1 + a + b;
+    lanes_at<lanes4>(&r.a[j]) = a;
+    lanes_at<lanes4>(&r.b[j]) = b;
+    lanes_at<lanes4>(&r.t1[j]) = t1;
+    lanes_at<lanes4>(&r.t2[j]) = t1 + a;
+    lanes_at<lanes4>(&r.t3[j]) = t1 + b;
+    lanes_at<lanes4>(&r.t4[j]) = t4;
+    // 1/b and 1/(2ab) where the ramps have a duration.
+    const lanes4 g = 1 / b, h = 1 / (2 * a * b);
+    lanes_at<lanes4>(&r.g[j]) = b != 0.0 ? g : zero;
+    lanes_at<lanes4>(&r.h[j]) = b != 0.0 && a != 0.0 ? h : zero;
+    lo = j == first || t1 < lo ? t1 : lo;
+    hi = j == first || t4 > hi ? t4 : hi;
+    undefined |= t1 != t1 || t4 != t4;
+  }
+  const double tmin = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
+  const double tmax = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+  const bool nan = undefined[0] || undefined[1] || undefined[2] || undefined[3];
+  if (nan || !grid_holds(tmin, tmax, fs)) beyond_grid();
+  for (int32_t j = first; j < first + slots; j += 4)
+    window_lanes(lanes_at<lanes4>(&r.t1[j]), lanes_at<lanes4>(&r.t4[j]), fs, dt, r, j);
+}
+
+// The same, one rectangle at a time, for elements with rectangles tilted both ways (their
+// direction is rotated exactly) or when the corners' arrival times are asked for.
+void exact_ramps(const response_plan& plan, const phys_element& pe, int32_t first, double delay,
+                 const point3& p, ramp_lanes& r) {
+  const sys_con& sys = *plan.sys;
+  const double dt = 1 / sys.fs;
+  for (int32_t k = 0; k < pe.no_rects; ++k) {
+    const rect_element& rect = pe.rects[k];
+    far_field_term term;
+    rect_arrival_terms(sys, 1, &rect, delay, p, &term);
+    const ramp_record m =
+        plan.accurate_time_calc ? corner_ramp(sys, rect, p, delay) : default_ramp(sys, rect, term);
+    const trapezoid_window w = window_start(sys, m, dt);
+    const int32_t j = first + k;
+    r.a[j] = m.a;
+    r.b[j] = m.b;
+    r.t1[j] = m.t1;
+    r.t2[j] = m.t2;
+    r.t3[j] = m.t3;
+    r.t4[j] = m.t4;
+    r.g[j] = w.g;
+    r.h[j] = w.h;
+    r.first[j] = w.first;
+    r.start[j] = w.start;
+    r.count[j] = w.count;
   }
 }
 
@@ -188,20 +336,21 @@ bool waveform_applies(const response_plan& plan, const phys_element& pe) {
   return plan.waveforms && pe.has_waveform && pe.waveform;
 }
 
-// Far-field terms and ramps of one element's rectangles, and where its response lies on the
-// grid: one sample before and two after the ramps (+3), and the waveform's length beyond.
-ORVEL_HOT element_span element_ramps(const response_plan& plan, const phys_element& pe,
-                                     double delay, const point3& p, far_field_term* terms,
-                                     ramp_record* ramps) {
+// The ramps of one element's rectangles, and where its response lies on the grid: one sample
+// before and two after the ramps (+3), and the waveform's length beyond.
+ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, double delay,
+                                     const point3& p, ramp_lanes& r) {
   const sys_con& sys = *plan.sys;
-  const int32_t nr = pe.no_rects;
-  rect_arrival_terms(sys, nr, pe.rects.data(), delay, p, terms);
-  double tmin = 0.0, tmax = 0.0;
-  for (int32_t j = 0; j < nr; ++j) {
-    ramps[j] = plan.accurate_time_calc ? corner_ramp(sys, pe.rects[j], p, delay)
-                                       : default_ramp(sys, pe.rects[j], terms[j]);
-    if (j == 0 || ramps[j].t1 < tmin) tmin = ramps[j].t1;
-    if (j == 0 || ramps[j].t4 > tmax) tmax = ramps[j].t4;
+  const phys_element& pe = plan.ap->phys_elements[e];
+  const int32_t first = plan.first_rect[e], nr = pe.no_rects;
+  if (plan.flat[e] && !plan.accurate_time_calc)
+    flat_ramps(plan, first, (nr + 3) / 4 * 4, delay, p, r);
+  else
+    exact_ramps(plan, pe, first, delay, p, r);
+  double tmin = r.t1[first], tmax = r.t4[first];
+  for (int32_t j = first + 1; j < first + nr; ++j) {
+    if (r.t1[j] < tmin) tmin = r.t1[j];
+    if (r.t4[j] > tmax) tmax = r.t4[j];
   }
   const double dt = 1 / sys.fs;
   const double t_lo = std::floor(tmin / dt) * dt, t_hi = std::ceil(tmax / dt) * dt;
@@ -219,8 +368,9 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, const phys_eleme
 constexpr int32_t element_margin = 4;
 
 // Values an element's buffer holds for n samples: the margin before, the samples, and as many
-// again plus the margin after.
+// again plus the margin after; then 3 spare values for the last group of four.
 inline int32_t element_buffer_size(int32_t n) { return 2 * n + 2 * element_margin; }
+constexpr int32_t element_spare = 3;
 
 // One element's signal: the trapezoid of each rectangle integrated over the sample intervals
 // centred on the grid times (differences of its running integral), scaled to the element's
@@ -228,8 +378,7 @@ inline int32_t element_buffer_size(int32_t n) { return 2 * n + 2 * element_margi
 // before the rise, where the differences are 0, and may reach past the element's end, where
 // the response keeps nothing: both land in the room around the samples, so no sample needs a
 // test. increments holds n + 3 values.
-ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t nr,
-                                    const far_field_term* terms, const ramp_record* ramps,
+ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const ramp_lanes& r,
                                     const element_span& span, double* __restrict buffer,
                                     double* __restrict increments) {
   const sys_con& sys = *plan.sys;
@@ -237,21 +386,27 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t nr,
   const int32_t size = element_buffer_size(span.n);
   std::fill_n(buffer, size, 0.0);
   double* D = increments;
-  for (int32_t j = 0; j < nr; ++j) {
-    const ramp_record m = ramps[j];
-    const trapezoid_window win = window_of(sys, m, dt, span.n);
-    running_increments(m, win, dt, D);
+  const int32_t from = plan.first_rect[e], to = from + plan.ap->phys_elements[e].no_rects;
+  for (int32_t j = from; j < to; ++j) {
+    const int32_t count = window_count(r.count[j], r.first[j], r.t4[j], dt, span.n);
+    running_increments(r, j, count, dt, D);
     // Samples whose place lies outside the buffer hold nothing the response keeps.
-    const int64_t place = int64_t{element_margin} + win.start - span.start;
-    const int32_t first = static_cast<int32_t>(std::clamp<int64_t>(-place, 0, win.count));
-    const int32_t last = static_cast<int32_t>(std::clamp<int64_t>(size - place, first, win.count));
+    const int64_t place = int64_t{element_margin} + r.start[j] - span.start;
+    const int32_t first = static_cast<int32_t>(std::clamp<int64_t>(-place, 0, count));
+    const int32_t last = static_cast<int32_t>(std::clamp<int64_t>(size - place, first, count));
     double* out = buffer + place;
-    const double w = terms[j].weight * sys.fs;
+    const double w = plan.rects.weight[j] * sys.fs;
+    // A window that ends on its own (not cut by the element's end) has reached F = 1, and the
+    // increments past it are exactly 0: its last group of four may then run past it, into the
+    // buffer's spare values.
+    const bool settled = last == count && count < span.n;
     int32_t k = first;
-    for (; k + 4 <= last; k += 4) lanes_at<lanes4>(out + k) += lanes_at<lanes4>(D + k) * w;
+    for (const int32_t end = settled ? last + 3 : last; k + 4 <= end; k += 4)
+      lanes_at<lanes4>(out + k) += lanes_at<lanes4>(D + k) * w;
     for (; k < last; ++k) out[k] += D[k] * w;
   }
 }
+
 }  // namespace
 
 void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
@@ -366,8 +521,7 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     element_span& span = ws.spans[e];
     span.contributes = ws.apodization[e] != 0.0 && pe.no_rects != 0;
     if (!span.contributes) continue;
-    const int32_t r = plan.first_rect[e];
-    span = element_ramps(plan, pe, ws.delay[e], p, &ws.terms[r], &ws.ramps[r]);
+    span = element_ramps(plan, e, ws.delay[e], p, ws.ramps);
     lo = any ? std::min<int64_t>(lo, span.start) : span.start;
     hi = std::max<int64_t>(any ? hi : 0, int64_t{span.start} + span.total);
     any = true;
@@ -381,10 +535,8 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     const element_span& span = ws.spans[e];
     if (!span.contributes) continue;
     const phys_element& pe = ap.phys_elements[e];
-    const int32_t r = plan.first_rect[e];
-    double* buffer = room_for(ws.element, element_buffer_size(span.n));
-    integrate_rectangles(plan, pe.no_rects, &ws.terms[r], &ws.ramps[r], span, buffer,
-                         room_for(ws.running, span.n + 3));
+    double* buffer = room_for(ws.element, element_buffer_size(span.n) + element_spare);
+    integrate_rectangles(plan, e, ws.ramps, span, buffer, room_for(ws.running, span.n + 3));
     double* element = buffer + element_margin;
     weight_element(plan, span.start, span.n, element, ws.delay[e], ws.apodization[e], p[2]);
     const double* signal = element;

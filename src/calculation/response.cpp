@@ -12,6 +12,30 @@ void grid_buffer::assign_zero(int32_t first, int32_t count) {
   std::fill_n(v.begin(), count, 0.0);
 }
 
+namespace {
+void add_rect(rect_lanes& l, const rect_element& r) {
+  l.cx.push_back(r.center[0]);
+  l.cy.push_back(r.center[1]);
+  l.cz.push_back(r.center[2]);
+  l.width.push_back(r.width);
+  l.height.push_back(r.height);
+  l.tan_xz.push_back(r.tan_xz);
+  l.tan_yz.push_back(r.tan_yz);
+  l.weight.push_back(r.width * r.height * r.apodization);
+  l.delay.push_back(r.delay);
+}
+
+template <class T>
+void resize_all(size_t n, T& v) {
+  v.resize(n);
+}
+template <class T, class... More>
+void resize_all(size_t n, T& v, More&... more) {
+  v.resize(n);
+  resize_all(n, more...);
+}
+}  // namespace
+
 response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms) {
   response_plan plan;
   plan.sys = &sys;
@@ -19,11 +43,19 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
   plan.waveforms = waveforms;
   plan.accurate_time_calc = sys.accurate_time_calc != 0;
   plan.use_att = sys.use_att != 0;
-  plan.rect_count = 0;
+  plan.rect_slots = 0;
   plan.longest_element = 0;
   for (const phys_element& pe : ap.phys_elements) {
-    plan.first_rect.push_back(plan.rect_count);
-    plan.rect_count += pe.no_rects;
+    plan.first_rect.push_back(plan.rect_slots);
+    bool flat = true;
+    for (const rect_element& r : pe.rects) {
+      add_rect(plan.rects, r);
+      flat = flat && !r.tilted;
+    }
+    plan.flat.push_back(flat);
+    const int32_t slots = (pe.no_rects + 3) / 4 * 4;
+    for (int32_t j = pe.no_rects; j < slots; ++j) add_rect(plan.rects, pe.rects.back());
+    plan.rect_slots += slots;
     int32_t bound = rect_element_bound(sys, pe);
     if (waveforms && pe.has_waveform && pe.waveform) bound += pe.waveform->no_samples;
     plan.element_bound.push_back(bound);
@@ -34,15 +66,15 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
 
 response_workspace::response_workspace(const response_plan& plan) {
   const size_t elements = plan.ap->phys_elements.size();
-  const size_t rects = static_cast<size_t>(plan.rect_count);
+  const size_t slots = static_cast<size_t>(plan.rect_slots);
   const size_t longest = static_cast<size_t>(plan.longest_element);
   delay.resize(elements);
   apodization.resize(elements);
   spans.resize(elements);
-  terms.resize(rects);
-  ramps.resize(rects);
-  element.resize(2 * longest + 8);  // the element's samples with room around them
-  running.resize(longest + 4);
+  resize_all(slots, ramps.a, ramps.b, ramps.t1, ramps.t2, ramps.t3, ramps.t4, ramps.g, ramps.h,
+             ramps.first, ramps.start, ramps.count);
+  element.resize(2 * longest + 11);  // the element's samples with room around them
+  running.resize(longest + 3);
   shaped.resize(longest);
 }
 

@@ -38,6 +38,17 @@ struct ramp_record {
   double t1, t2, t3, t4;  // start of rise, end of rise, start of fall, end of fall [s]
 };
 
+// The rectangles of an aperture in the layout the responses read them in: one array per
+// quantity, each physical element's rectangles from a multiple of four, its last group filled
+// up with copies of its last rectangle (so that four are always handled at once).
+struct rect_lanes {
+  std::vector<double> cx, cy, cz;        // centre [m]
+  std::vector<double> width, height;     // [m]
+  std::vector<double> tan_xz, tan_yz;    // slopes
+  std::vector<double> weight;            // width * height * apodization [m^2]
+  std::vector<double> delay;             // the rectangle's own delay [s]
+};
+
 // What the responses of one aperture in one calculation depend on besides the point.
 struct response_plan {
   const sys_con* sys;                  // c and fs are read from here
@@ -45,8 +56,11 @@ struct response_plan {
   bool waveforms;                      // convolve elements' own waveforms (all but calc_h)
   bool accurate_time_calc;             // ramps from the corners' arrival times
   bool use_att;                        // frequency independent attenuation in the weighting
-  std::vector<int32_t> first_rect;     // per physical element: its first rectangle's index
-  int32_t rect_count;                  // rectangles of all physical elements
+  rect_lanes rects;                    // every rectangle of the aperture
+  std::vector<int32_t> first_rect;     // per physical element: index of its first rectangle
+  std::vector<char> flat;              // per physical element: none of its rectangles is tilted
+                                       // both ways, so the direction needs no rotation
+  int32_t rect_slots;                  // rectangles with the filling of the last groups
   std::vector<int32_t> element_bound;  // per physical element: most samples of its response
   int32_t longest_element;             // the largest element_bound
 };
@@ -59,18 +73,28 @@ struct element_span {
   bool contributes;  // apodization non-zero and rectangles present
 };
 
+// The trapezoid of each rectangle at the current point, and the window of its running integral
+// on the grid, in the layout of rect_lanes.
+struct ramp_lanes {
+  std::vector<double> a, b;            // ramp durations [s]
+  std::vector<double> t1, t2, t3, t4;  // start and end of rise and fall [s]
+  std::vector<double> g, h;            // 1/b and 1/(2ab), or 0 where a ramp has no duration
+  std::vector<double> first;           // midpoint time of the window's first sample [s]
+  std::vector<int32_t> start;          // the window's first sample on the grid
+  std::vector<int32_t> count;          // its samples, before it is extended to the fall's end
+};
+
 // Scratch of one thread for the responses of one plan's aperture.
 struct response_workspace {
   explicit response_workspace(const response_plan& plan);
-  std::vector<double> delay;          // focusing delay per physical element [s]
-  std::vector<double> apodization;    // per physical element
-  std::vector<far_field_term> terms;  // per rectangle of the aperture
-  std::vector<ramp_record> ramps;     // per rectangle of the aperture
-  std::vector<element_span> spans;    // per physical element
-  std::vector<double> element;        // one element's signal, with room around it
-  std::vector<double> running;        // one rectangle's running integral
-  std::vector<double> shaped;         // one element's signal convolved with its waveform
-  grid_buffer out;                    // the response
+  std::vector<double> delay;        // focusing delay per physical element [s]
+  std::vector<double> apodization;  // per physical element
+  ramp_lanes ramps;                 // per rectangle slot of the aperture
+  std::vector<element_span> spans;  // per physical element
+  std::vector<double> element;      // one element's signal, with room around it
+  std::vector<double> running;      // one rectangle's running integral
+  std::vector<double> shaped;       // one element's signal convolved with its waveform
+  grid_buffer out;                  // the response
 };
 
 response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms);
