@@ -84,7 +84,7 @@ aperture_ptr s2_array(sys_con& sys) {
 }
 
 void scatter_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts,
-                      const std::vector<size_t>& sizes) {
+                      const std::vector<size_t>& sizes, bool summed = true) {
   aperture_ptr tx = s2_array(sys), rx = s2_array(sys);
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> x(-10e-3, 10e-3), z(20e-3, 40e-3), a(-0.5, 0.5);
@@ -105,6 +105,7 @@ void scatter_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts,
              }),
              n, "scatterers");
     }
+    if (!summed) continue;
     report("S2 calc_scat, 10000 scatterers", threads, median_seconds([&] {
              signal_ptr r = calc_scat(sys, *tx, *rx, points, amplitudes);
              free_signal(sys, r);
@@ -127,6 +128,6 @@ int main(int argc, char** argv) {
               runs);
   if (only.empty() || only == "field") field_scenario(sys, thread_counts);
   if (only.empty() || only == "scat") scatter_scenario(sys, thread_counts, {1000, 10000});
-  if (only == "scat1000") scatter_scenario(sys, {1}, {1000});
+  if (only == "multi") scatter_scenario(sys, {1}, {1000}, false);  // for profiles
   return 0;
 }

@@ -333,31 +333,48 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
 }
 
 namespace {
-// The transmit responses of a block of scatterers, kept while every receive element uses them,
-// with their spectra where the receive responses are long enough for the transforms to pay.
+// The transmit responses of a block of scatterers, kept while every receive element uses them:
+// each between zeros, for the direct sums with receive responses of up to margin + 1 samples,
+// and with its spectrum where those are long enough for the transforms to pay.
 struct transmit_block {
-  std::vector<grid_buffer> h;
-  std::vector<char> present;
+  int32_t margin;                             // zeros before and (with 8 more) after
+  std::vector<grid_buffer> h;                 // h[i].v: margin zeros, the samples, zeros
+  std::vector<char> present;                  //
   std::vector<std::vector<double>> spectrum;  // empty: the direct sums serve
   std::vector<int32_t> L;                     // transform size of spectrum
-  explicit transmit_block(size_t n) : h(n), present(n), spectrum(n), L(n) {}
+  transmit_block(size_t n, int32_t longest_receive)
+      : margin(std::max(longest_receive - 1, 0)), h(n), present(n), spectrum(n), L(n) {}
+  const double* samples(size_t i) const { return h[i].data() + margin; }
+
+  // Takes the response in r (r gets the block's old buffer) and puts it between zeros.
+  void keep(size_t i, grid_buffer& r) {
+    std::swap(h[i], r);
+    grid_buffer& k = h[i];
+    k.v.resize(static_cast<size_t>(k.n) + 2 * margin + 8);
+    std::copy_backward(k.v.begin(), k.v.begin() + k.n, k.v.begin() + margin + k.n);
+    std::fill_n(k.v.begin(), margin, 0.0);
+    std::fill(k.v.begin() + margin + k.n, k.v.end(), 0.0);
+  }
 };
 
 // y = (ht * hr) / fs for scatterer i of the block, written into out or added into it times
-// scale; through ht's kept spectrum when it has one and the transforms cost less than the
-// direct sums.
+// scale: by the direct sums over the kept zeros, or through ht's kept spectrum when it has one
+// and the transforms cost less.
 void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, const grid_buffer& hr,
                       thread_scratch& s, bool add, double scale, double* out) {
   const grid_buffer& ht = b.h[i];
+  const double* x = b.samples(i);
   const double dt = 1 / sys.fs;
   const int32_t L = b.L[i];
   const int32_t n = ht.n + hr.n - 1;
   const bool fits = !b.spectrum[i].empty() && ht.n + hr.n <= L;
   if (!fits || direct_is_cheaper(ht.n, hr.n, L, 2)) {
-    if (add)
-      convolve_add(ht.data(), ht.n, hr.data(), hr.n, dt, scale, s.spectra, out);
+    if (hr.n - 1 <= b.margin)
+      convolve_padded(x, ht.n, hr.data(), hr.n, dt, add, scale, out);
+    else if (add)
+      convolve_add(x, ht.n, hr.data(), hr.n, dt, scale, s.spectra, out);
     else
-      convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
+      convolve_arrays(x, ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
     return;
   }
   double* R = room_for(s.spectra.b, L);
@@ -385,8 +402,8 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
   std::vector<grid_sum> sums(static_cast<size_t>(elements));
-  transmit_block b(scatterer_block);
   const int32_t longest_receive = rx.longest_element;
+  transmit_block b(scatterer_block, longest_receive);
 
   for (int64_t first = 0; first < n; first += scatterer_block) {
     const int64_t count = std::min<int64_t>(scatterer_block, n - first);
@@ -398,12 +415,12 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
           b.present[i] = aperture_response(tx, s.transmit, points[first + i]);
           b.spectrum[i].clear();
           if (!b.present[i]) return;
-          std::swap(b.h[i], s.transmit.out);
+          b.keep(static_cast<size_t>(i), s.transmit.out);
           const grid_buffer& ht = b.h[i];
           b.L[i] = fft_size(ht.n + longest_receive, 0);
           if (!direct_is_cheaper(ht.n, longest_receive, b.L[i], 2)) {
             b.spectrum[i].resize(static_cast<size_t>(b.L[i]));
-            packed_forward(b.L[i], ht.data(), ht.n, b.spectrum[i].data());
+            packed_forward(b.L[i], b.samples(static_cast<size_t>(i)), ht.n, b.spectrum[i].data());
           }
         },
         first, 0);

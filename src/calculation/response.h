@@ -42,11 +42,11 @@ struct ramp_record {
 // quantity, each physical element's rectangles from a multiple of four, its last group filled
 // up with copies of its last rectangle (so that four are always handled at once).
 struct rect_lanes {
-  std::vector<double> cx, cy, cz;        // centre [m]
-  std::vector<double> width, height;     // [m]
-  std::vector<double> tan_xz, tan_yz;    // slopes
-  std::vector<double> weight;            // width * height * apodization [m^2]
-  std::vector<double> delay;             // the rectangle's own delay [s]
+  std::vector<double> cx, cy, cz;      // centre [m]
+  std::vector<double> width, height;   // [m]
+  std::vector<double> tan_xz, tan_yz;  // slopes
+  std::vector<double> weight;          // width * height * apodization [m^2]
+  std::vector<double> delay;           // the rectangle's own delay [s]
 };
 
 // What the responses of one aperture in one calculation depend on besides the point.

@@ -111,3 +111,10 @@ void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, d
 // sum.
 void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, double dt, double scale,
                   spectral_scratch& s, double* out);
+
+// The direct sums alone, y(k) = dt * sum_j b(j) x(k - j), summed in ascending j, for k = 0 ..
+// nx + nb - 2, stored (out[k] = y(k)) or added (out[k] += y(k) * scale). x must be readable from
+// x[-(nb - 1)] to x[nx + nb + 6] and hold zeros outside x[0 .. nx - 1]: an operand kept between
+// zeros for many convolutions with short ones.
+void convolve_padded(const double* x, int32_t nx, const double* b, int32_t nb, double dt, bool add,
+                     double scale, double* out);
