@@ -82,19 +82,29 @@ std::vector<thread_scratch> scratch_for(int32_t threads, const response_plan& tx
   return s;
 }
 
+// The pulse of a calculation, its spectra, and whether the medium attenuates it.
+struct pulse_rec {
+  const signal_rec& p;
+  spectrum_cache spectra;
+  bool attenuated;  // use_att, read once for the calculation
+  pulse_rec(const sys_con& sys, const signal_rec& pulse)
+      : p(pulse), spectra(pulse.data.data(), pulse.no_samples), attenuated(sys.use_att != 0) {}
+};
+
 // out = (h * pulse) / fs, n_h + n_pulse - 1 samples. With attenuation the pulse is first
 // filtered for the distance travelled at the middle of h, the filter evaluated at the
 // frequencies of the transform of the product.
 void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_start,
-                 const signal_rec& pulse, spectrum_cache& pulse_spectra, thread_scratch& s,
-                 double* out) {
+                 pulse_rec& pulse_of, thread_scratch& s, double* out) {
+  const signal_rec& pulse = pulse_of.p;
+  spectrum_cache& pulse_spectra = pulse_of.spectra;
   const int32_t np = pulse.no_samples;
   const double dt = 1 / sys.fs;
   if (nh == 0 || np == 0) {
     std::fill_n(out, std::max(nh + np - 1, 0), 0.0);  // a zero operand
     return;
   }
-  if (!sys.use_att) {
+  if (!pulse_of.attenuated) {
     convolve_arrays(h, nh, pulse.data.data(), np, dt, &pulse_spectra, s.spectra, out);
     return;
   }
@@ -112,12 +122,12 @@ void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_star
 
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
 // where nothing contributes.
-signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, const signal_rec& pulse,
-                       spectrum_cache& pulse_spectra, thread_scratch& s) {
+signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, thread_scratch& s) {
+  const signal_rec& pulse = pulse_of.p;
   if (!h) return alloc_signal(sys, pulse.no_samples, pulse.start_sample);
   signal_ptr y =
       alloc_signal(sys, std::max(h->n + pulse.no_samples - 1, 0), h->start + pulse.start_sample);
-  apply_pulse(sys, h->data(), h->n, h->start, pulse, pulse_spectra, s, y->data.data());
+  apply_pulse(sys, h->data(), h->n, h->start, pulse_of, s, y->data.data());
   return y;
 }
 
@@ -197,13 +207,14 @@ signal_ptr sum_signal(sys_con& sys, const grid_sum& sum) {
 }
 
 // The pulse applied once to a sum of pulse-echo responses.
-signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, const signal_rec& pulse,
-                        spectrum_cache& pulse_spectra, spectral_scratch& s) {
+signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
+                        spectral_scratch& s) {
+  const signal_rec& pulse = pulse_of.p;
   signal_ptr y = alloc_signal(sys, std::max(sum.samples() + pulse.no_samples - 1, 0),
                               sum.start() + pulse.start_sample);
   if (pulse.no_samples > 0)
     convolve_arrays(sum.data(), sum.samples(), pulse.data.data(), pulse.no_samples, 1 / sys.fs,
-                    &pulse_spectra, s, y->data.data());
+                    &pulse_of.spectra, s, y->data.data());
   return y;
 }
 }  // namespace
@@ -212,6 +223,7 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
                                std::span<const point3> points) {
   sys.last_calc_type = 0;
   const response_plan plan = plan_response(sys, ap, false);
+  const bool attenuated = sys.use_att != 0;
   std::vector<signal_ptr> out(points.size());
   calculation_run run(sys, static_cast<int64_t>(points.size()));
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
@@ -219,7 +231,7 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
     thread_scratch& s = scratch[w];
     if (!aperture_response(plan, s.transmit, points[i])) return;
     const grid_buffer& h = s.transmit.out;
-    if (!sys.use_att) {
+    if (!attenuated) {
       out[i] = to_signal(sys, h);
       return;
     }
@@ -245,13 +257,13 @@ std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
   const response_plan plan = plan_response(sys, ap, true);
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
-  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  pulse_rec pulse_of(sys, *pulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     thread_scratch& s = scratch[w];
     const bool any = aperture_response(plan, s.transmit, points[i]);
-    out[i] = pulse_field(sys, any ? &s.transmit.out : nullptr, *pulse, pulse_spectra, s);
+    out[i] = pulse_field(sys, any ? &s.transmit.out : nullptr, pulse_of, s);
   });
   run.finish();
   free_signal(sys, pulse);
@@ -265,13 +277,13 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
   const response_plan rx = plan_response(sys, receive, true);
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  pulse_rec pulse_of(sys, *pulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     thread_scratch& s = scratch[w];
     pulse_echo_response(sys, tx, rx, points[i], s);
-    out[i] = pulse_field(sys, &s.hh, *pulse, pulse_spectra, s);
+    out[i] = pulse_field(sys, &s.hh, pulse_of, s);
   });
   run.finish();
   free_signal(sys, pulse);
@@ -284,7 +296,7 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
@@ -306,9 +318,9 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
       for (int64_t i = from; i < to; ++i) {
         pulse_echo_response(sys, tx, rx, points[i], s);
         const grid_buffer* y = &s.hh;
-        if (sys.use_att && s.hh.n > 0) {  // each term carries the filtered pulse
+        if (pulse_of.attenuated && s.hh.n > 0) {  // each term carries the filtered pulse
           s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
-          apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s, s.y.data());
+          apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
           y = &s.y;
         }
         sum.add(y->start, y->n, y->data(), amplitudes[i]);
@@ -323,10 +335,10 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   signal_ptr result;
   if (total.empty())
     result = alloc_signal(sys, 0, 0);  // no scatterers, or none that any element reaches
-  else if (sys.use_att)
+  else if (pulse_of.attenuated)
     result = sum_signal(sys, total);
   else  // the pulse applied once to the sum of all pulse-echo responses
-    result = pulse_on_sum(sys, total, *pulse, pulse_spectra, scratch[0].spectra);
+    result = pulse_on_sum(sys, total, pulse_of, scratch[0].spectra);
   run.finish();
   free_signal(sys, pulse);
   return result;
@@ -397,7 +409,7 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
   const response_plan rx = plan_response(sys, receive, true);
   const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
-  spectrum_cache pulse_spectra(pulse->data.data(), pulse->no_samples);
+  pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
@@ -436,7 +448,7 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
             const grid_buffer& ht = b.h[i];
             const grid_buffer& hr = s.receive.out;
             const double amplitude = amplitudes[first + i];
-            if (!sys.use_att) {  // the term goes straight into the element's sum
+            if (!pulse_of.attenuated) {  // the term goes straight into the element's sum
               double* sum = sums[j].room(ht.start + hr.start, ht.n + hr.n - 1);
               transmit_receive(sys, b, static_cast<size_t>(i), hr, s, true, amplitude, sum);
               continue;
@@ -444,7 +456,7 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
             s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
             transmit_receive(sys, b, static_cast<size_t>(i), hr, s, false, 0.0, s.hh.data());
             s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
-            apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, *pulse, pulse_spectra, s, s.y.data());
+            apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
             sums[j].add(s.y.start, s.y.n, s.y.data(), amplitude);
           }
         },
@@ -457,9 +469,8 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
       elements, 1,
       [&](int64_t j, int32_t w) {
         if (sums[j].empty()) return;
-        out[j] = sys.use_att
-                     ? sum_signal(sys, sums[j])
-                     : pulse_on_sum(sys, sums[j], *pulse, pulse_spectra, scratch[w].spectra);
+        out[j] = pulse_of.attenuated ? sum_signal(sys, sums[j])
+                                     : pulse_on_sum(sys, sums[j], pulse_of, scratch[w].spectra);
       },
       n, 0);
   run.finish();
