@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <chrono>
+#include <system_error>
 
 #include "host/console.h"
 
@@ -43,7 +44,14 @@ bool defer_helper_text(const std::string& text) {
 }
 
 worker_team::worker_team(int32_t threads) {
-  for (int32_t w = 1; w < threads; ++w) helpers_.emplace_back(&worker_team::helper_loop, this, w);
+  // A thread the system will not give leaves the team smaller; results do not depend on its size.
+  for (int32_t w = 1; w < threads; ++w) {
+    try {
+      helpers_.emplace_back(&worker_team::helper_loop, this, w);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
 }
 
 worker_team::~worker_team() {
