@@ -73,7 +73,9 @@ response_workspace::response_workspace(const response_plan& plan) {
   spans.resize(elements);
   resize_all(slots, ramps.a, ramps.b, ramps.t1, ramps.t2, ramps.t3, ramps.t4, ramps.g, ramps.h,
              ramps.first, ramps.start, ramps.count);
-  element.resize(2 * longest + 11);  // the element's samples with room around them
+  // An element's samples with the room the rectangle sums keep around them: as many again, a
+  // margin of 4 on either side and 3 spare values (rect_response.cpp).
+  element.resize(2 * longest + 11);
   running.resize(longest + 3);
   shaped.resize(longest);
 }
