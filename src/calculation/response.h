@@ -52,7 +52,7 @@ struct rect_lanes {
 // What the responses of one aperture in one calculation depend on besides the point.
 struct response_plan {
   const sys_con* sys;                  // c and fs are read from here
-  const aperture_rec* ap;              //
+  const aperture_rec* ap;              // only read
   bool waveforms;                      // convolve elements' own waveforms (all but calc_h)
   bool accurate_time_calc;             // ramps from the corners' arrival times
   bool use_att;                        // frequency independent attenuation in the weighting
@@ -92,7 +92,7 @@ struct response_workspace {
   ramp_lanes ramps;                 // per rectangle slot of the aperture
   std::vector<element_span> spans;  // per physical element
   std::vector<double> element;      // one element's signal, with room around it
-  std::vector<double> running;      // one rectangle's running integral
+  std::vector<double> running;      // increments of one rectangle's running integral
   std::vector<double> shaped;       // one element's signal convolved with its waveform
   grid_buffer out;                  // the response
 };
