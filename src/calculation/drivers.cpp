@@ -217,6 +217,25 @@ signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
                     &pulse_of.spectra, s, y->data.data());
   return y;
 }
+
+// The scattered signal of the scatterers in order into sum (emptied first): each pulse-echo
+// response times its amplitude, carrying the filtered pulse when the medium attenuates.
+void sum_scattered(const sys_con& sys, const response_plan& tx, const response_plan& rx,
+                   std::span<const point3> points, std::span<const double> amplitudes,
+                   pulse_rec& pulse_of, thread_scratch& s, grid_sum& sum) {
+  const signal_rec& pulse = pulse_of.p;
+  sum.clear();
+  for (size_t i = 0; i < points.size(); ++i) {
+    pulse_echo_response(sys, tx, rx, points[i], s);
+    const grid_buffer* y = &s.hh;
+    if (pulse_of.attenuated && s.hh.n > 0) {
+      s.y.assign_zero(s.hh.start + pulse.start_sample, s.hh.n + pulse.no_samples - 1);
+      apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
+      y = &s.y;
+    }
+    sum.add(y->start, y->n, y->data(), amplitudes[i]);
+  }
+}
 }  // namespace
 
 std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
@@ -310,21 +329,10 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   for (int64_t first = 0; first < chunks; first += block) {
     const int64_t count = std::min(block, chunks - first);
     auto chunk_sum = [&](int64_t c, int32_t w) {
-      thread_scratch& s = scratch[w];
-      grid_sum& sum = partial[c];
-      sum.clear();
       const int64_t from = (first + c) * scatterer_chunk;
       const int64_t to = std::min(from + scatterer_chunk, n);
-      for (int64_t i = from; i < to; ++i) {
-        pulse_echo_response(sys, tx, rx, points[i], s);
-        const grid_buffer* y = &s.hh;
-        if (pulse_of.attenuated && s.hh.n > 0) {  // each term carries the filtered pulse
-          s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
-          apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
-          y = &s.y;
-        }
-        sum.add(y->start, y->n, y->data(), amplitudes[i]);
-      }
+      sum_scattered(sys, tx, rx, points.subspan(from, to - from),
+                    amplitudes.subspan(from, to - from), pulse_of, scratch[w], partial[c]);
     };
     run.run(count, 1, chunk_sum, first * scatterer_chunk, scatterer_chunk);
     for (int64_t c = 0; c < count; ++c)
@@ -357,6 +365,20 @@ struct transmit_block {
   transmit_block(size_t n, int32_t longest_receive)
       : margin(std::max(longest_receive - 1, 0)), h(n), present(n), spectrum(n), L(n) {}
   const double* samples(size_t i) const { return h[i].data() + margin; }
+
+  // The transmit response of scatterer i of the block, at p, with the whole aperture.
+  void compute(size_t i, const response_plan& tx, response_workspace& ws, const point3& p) {
+    present[i] = aperture_response(tx, ws, p);
+    spectrum[i].clear();
+    if (!present[i]) return;
+    keep(i, ws.out);
+    const int32_t n = h[i].n, longest_receive = margin + 1;
+    L[i] = fft_size(n + longest_receive, 0);
+    if (!direct_is_cheaper(n, longest_receive, L[i], 2)) {
+      spectrum[i].resize(static_cast<size_t>(L[i]));
+      packed_forward(L[i], samples(i), n, spectrum[i].data());
+    }
+  }
 
   // Takes the response in r (r gets the block's old buffer) and puts it between zeros.
   void keep(size_t i, grid_buffer& r) {
@@ -399,6 +421,29 @@ void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, con
   else
     std::copy_n(P, n, out);
 }
+
+// The terms of the block's scatterers (from first on) for receive element j alone, added into
+// its sum in scatterer order.
+void add_receive_terms(const sys_con& sys, const response_plan& rx, const transmit_block& b,
+                       std::span<const point3> points, std::span<const double> amplitudes,
+                       int32_t j, pulse_rec& pulse_of, thread_scratch& s, grid_sum& sum) {
+  const signal_rec& pulse = pulse_of.p;
+  for (size_t i = 0; i < points.size(); ++i) {
+    if (!b.present[i] || !aperture_response(rx, s.receive, points[i], j)) continue;
+    const grid_buffer& ht = b.h[i];
+    const grid_buffer& hr = s.receive.out;
+    if (!pulse_of.attenuated) {  // the term goes straight into the element's sum
+      double* into = sum.room(ht.start + hr.start, ht.n + hr.n - 1);
+      transmit_receive(sys, b, i, hr, s, true, amplitudes[i], into);
+      continue;
+    }
+    s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+    transmit_receive(sys, b, i, hr, s, false, 0.0, s.hh.data());
+    s.y.assign_zero(s.hh.start + pulse.start_sample, s.hh.n + pulse.no_samples - 1);
+    apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
+    sum.add(s.y.start, s.y.n, s.y.data(), amplitudes[i]);
+  }
+}
 }  // namespace
 
 std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transmit,
@@ -414,51 +459,24 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
   std::vector<grid_sum> sums(static_cast<size_t>(elements));
-  const int32_t longest_receive = rx.longest_element;
-  transmit_block b(scatterer_block, longest_receive);
+  transmit_block b(scatterer_block, rx.longest_element);
 
   for (int64_t first = 0; first < n; first += scatterer_block) {
     const int64_t count = std::min<int64_t>(scatterer_block, n - first);
-    // The transmit response of each scatterer of the block, with the whole transmit aperture.
+    const std::span<const point3> block_points = points.subspan(first, count);
+    const std::span<const double> block_amplitudes = amplitudes.subspan(first, count);
     run.run(
         count, 1,
         [&](int64_t i, int32_t w) {
-          thread_scratch& s = scratch[w];
-          b.present[i] = aperture_response(tx, s.transmit, points[first + i]);
-          b.spectrum[i].clear();
-          if (!b.present[i]) return;
-          b.keep(static_cast<size_t>(i), s.transmit.out);
-          const grid_buffer& ht = b.h[i];
-          b.L[i] = fft_size(ht.n + longest_receive, 0);
-          if (!direct_is_cheaper(ht.n, longest_receive, b.L[i], 2)) {
-            b.spectrum[i].resize(static_cast<size_t>(b.L[i]));
-            packed_forward(b.L[i], b.samples(static_cast<size_t>(i)), ht.n, b.spectrum[i].data());
-          }
+          b.compute(static_cast<size_t>(i), tx, scratch[w].transmit, block_points[i]);
         },
         first, 0);
     // Every receive element alone, over the block's scatterers in order.
     run.run(
         elements, 1,
         [&](int64_t j, int32_t w) {
-          thread_scratch& s = scratch[w];
-          for (int64_t i = 0; i < count; ++i) {
-            if (!b.present[i]) continue;
-            const point3& p = points[first + i];
-            if (!aperture_response(rx, s.receive, p, static_cast<int32_t>(j))) continue;
-            const grid_buffer& ht = b.h[i];
-            const grid_buffer& hr = s.receive.out;
-            const double amplitude = amplitudes[first + i];
-            if (!pulse_of.attenuated) {  // the term goes straight into the element's sum
-              double* sum = sums[j].room(ht.start + hr.start, ht.n + hr.n - 1);
-              transmit_receive(sys, b, static_cast<size_t>(i), hr, s, true, amplitude, sum);
-              continue;
-            }
-            s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
-            transmit_receive(sys, b, static_cast<size_t>(i), hr, s, false, 0.0, s.hh.data());
-            s.y.assign_zero(s.hh.start + pulse->start_sample, s.hh.n + pulse->no_samples - 1);
-            apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
-            sums[j].add(s.y.start, s.y.n, s.y.data(), amplitude);
-          }
+          add_receive_terms(sys, rx, b, block_points, block_amplitudes, static_cast<int32_t>(j),
+                            pulse_of, scratch[w], sums[j]);
         },
         first, 0);
     run.show(first + count);
