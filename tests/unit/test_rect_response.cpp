@@ -353,3 +353,33 @@ TEST_F(rect_response_test, HeapSortSortsAnyOrder) {
   }
   ap = xdc_linear_array(sys, 1, 1e-3, 1e-3, 0, 1, 1, {0, 0, 0.05});
 }
+
+// The ramps of flat elements are computed four rectangles at a time; they must be exactly those
+// of the one-at-a-time path (rect_arrival_terms, the ramp and window of each rectangle), here
+// forced on the same elements: negative times from negative focusing delays, a point at a
+// rectangle's centre, points near and far.
+TEST_F(rect_response_test, FourAtATimeRampsEqualTheOneAtATimeRamps) {
+  ap = xdc_focused_array(sys, 5, 0.4e-3, 5e-3, 0.05e-3, 20e-3, 3, 5, {0, 0, 0.02});
+  xdc_focus_delays(sys, *ap, {0.0}, {{-40e-6, 3e-9, -7.5e-7, 0.0, 2e-6}});
+  ele_delay(*ap, {2}, 15, {std::vector<double>(15, 1e-8)});
+  std::mt19937 gen(41);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<point3> points = {ap->phys_elements[1].rects[4].center, {0, 0, 1e-4}, {0, 0, 0.3}};
+  for (int k = 0; k < 40; ++k)
+    points.push_back({8e-3 * u(gen), 3e-3 * u(gen), 25e-3 + 20e-3 * u(gen)});
+  const response_plan lanes = plan_response(sys, *ap, false);
+  response_plan single = lanes;
+  std::fill(single.flat.begin(), single.flat.end(), 0);
+  ASSERT_TRUE(std::all_of(lanes.flat.begin(), lanes.flat.end(), [](char f) { return f; }));
+  response_workspace a(lanes), b(single);
+  int negative = 0;
+  for (const point3& p : points) {
+    ASSERT_TRUE(rect_response(lanes, a, p));
+    ASSERT_TRUE(rect_response(single, b, p));
+    negative += a.out.start < 0;
+    ASSERT_EQ(a.out.start, b.out.start);
+    ASSERT_EQ(a.out.n, b.out.n);
+    for (int32_t k = 0; k < a.out.n; ++k) ASSERT_EQ(a.out.v[k], b.out.v[k]) << k;  // bit for bit
+  }
+  EXPECT_GT(negative, 0);  // the delays made negative times
+}

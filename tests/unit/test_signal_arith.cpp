@@ -418,3 +418,57 @@ TEST_F(signal_arith_test, ConvolveFftCachedEnlargesAShortSlot) {
   EXPECT_EQ(samples(*zero), std::vector<double>(14, 0.0));
   release(a, b, slot, r, d, zero);
 }
+
+// The convolutions of the calculations against the plain sum: both ways of the cost model
+// (direct sums for a short operand, transforms for two long ones), every tail of the groups of
+// eight and thirty-two outputs, a pulse spectrum kept per size, a response squared, and the
+// added form with its weight.
+TEST_F(signal_arith_test, CalculationConvolutionsAreThePlainSumOverFs) {
+  std::mt19937 gen(37);
+  const double dt = 1 / sys.fs;
+  spectral_scratch s;
+  bool direct = false, transformed = false;
+  for (auto [na, nb] : {std::pair{1, 1},
+                        {7, 1},
+                        {33, 5},
+                        {40, 40},
+                        {95, 14},
+                        {600, 15},
+                        {613, 31},
+                        {700, 600},
+                        {2000, 90}}) {
+    SCOPED_TRACE(std::to_string(na) + " x " + std::to_string(nb));
+    const std::vector<double> a = random_values(gen, na), b = random_values(gen, nb);
+    const std::vector<double> plain = naive_convolution(a, b);
+    const int32_t L = fft_size(na + nb, 0);
+    (direct_is_cheaper(na, nb, L, 3) ? direct : transformed) = true;
+    // Rounding of a sum of products, or of three transforms of L values (L eps each).
+    const double tol = (na + nb + 3.0 * L) * eps * abs_sum(a) * abs_sum(b) * dt;
+    spectrum_cache b_spectra(b.data(), nb);
+    std::vector<double> out(plain.size()), kept(plain.size());
+    convolve_arrays(a.data(), na, b.data(), nb, dt, nullptr, s, out.data());
+    convolve_arrays(a.data(), na, b.data(), nb, dt, &b_spectra, s, kept.data());
+    std::vector<double> added(plain.size(), 1.0);  // a sum the convolution is added into
+    const double weight = -2.5;
+    convolve_add(a.data(), na, b.data(), nb, dt, weight, s, added.data());
+    // The operand between zeros, as the transmit responses are kept.
+    std::vector<double> padded(static_cast<size_t>(na + 2 * nb + 8), 0.0);
+    std::copy(a.begin(), a.end(), padded.begin() + (nb - 1));
+    std::vector<double> direct_out(plain.size());
+    convolve_padded(padded.data() + (nb - 1), na, b.data(), nb, dt, false, 0.0, direct_out.data());
+    for (size_t k = 0; k < plain.size(); ++k) {
+      ASSERT_NEAR(out[k], plain[k] * dt, tol) << k;
+      ASSERT_NEAR(kept[k], plain[k] * dt, tol) << k;
+      ASSERT_NEAR(added[k], 1.0 + weight * plain[k] * dt, 2.5 * tol + eps) << k;
+      ASSERT_NEAR(direct_out[k], plain[k] * dt, tol) << k;
+    }
+  }
+  EXPECT_TRUE(direct && transformed);  // both ways were taken
+  // A response squared (the same array twice) takes one transform for both operands.
+  const std::vector<double> h = random_values(gen, 900);
+  const std::vector<double> square = naive_convolution(h, h);
+  std::vector<double> out(square.size());
+  convolve_arrays(h.data(), 900, h.data(), 900, dt, nullptr, s, out.data());
+  for (size_t k = 0; k < square.size(); ++k)
+    ASSERT_NEAR(out[k], square[k] * dt, 3 * 2048 * eps * abs_sum(h) * abs_sum(h) * dt) << k;
+}
