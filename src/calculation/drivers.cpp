@@ -24,11 +24,6 @@ signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture
   return p;
 }
 
-double* room_for(std::vector<double>& v, int32_t n) {
-  if (v.size() < static_cast<size_t>(n)) v.resize(static_cast<size_t>(n));
-  return v.data();
-}
-
 signal_ptr to_signal(sys_con& sys, const grid_buffer& b) {
   signal_ptr s = alloc_signal(sys, b.n, b.start);
   std::copy_n(b.data(), b.n, s->data.begin());
@@ -109,15 +104,10 @@ void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_star
     return;
   }
   const int32_t L = fft_size(nh + np, 0);
-  double* filtered = room_for(s.filter, L);
+  double* filtered = scratch_of(s.filter, L);
   attenuate_packed(sys, attenuation_distance(sys, h_start, nh, 0), L, pulse_spectra.at(L),
                    filtered);
-  double* H = room_for(s.spectra.a, L);
-  packed_forward(L, h, nh, H);
-  double* P = room_for(s.spectra.p, L);
-  multiply_packed(L, H, filtered, dt, P);
-  packed_inverse(L, P, P, 1.0 / L);
-  std::copy_n(P, nh + np - 1, out);
+  std::copy_n(convolve_with_spectrum(L, h, nh, filtered, dt, s.spectra), nh + np - 1, out);
 }
 
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
@@ -411,11 +401,8 @@ void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, con
       convolve_arrays(x, ht.n, hr.data(), hr.n, dt, nullptr, s.spectra, out);
     return;
   }
-  double* R = room_for(s.spectra.b, L);
-  packed_forward(L, hr.data(), hr.n, R);
-  double* P = room_for(s.spectra.p, L);
-  multiply_packed(L, b.spectrum[i].data(), R, dt, P);
-  packed_inverse(L, P, P, 1.0 / L);
+  // The product's factors commute exactly, so hr may take the place of the first operand.
+  const double* P = convolve_with_spectrum(L, hr.data(), hr.n, b.spectrum[i].data(), dt, s.spectra);
   if (add)
     for (int32_t k = 0; k < n; ++k) out[k] += P[k] * scale;
   else

@@ -326,12 +326,6 @@ ORVEL_HOT void weight_element(const response_plan& plan, int32_t start, int32_t 
   }
 }
 
-// A buffer of at least n values; grows only when a response is longer than planned.
-double* room_for(std::vector<double>& v, int32_t n) {
-  if (v.size() < static_cast<size_t>(n)) v.resize(static_cast<size_t>(n));
-  return v.data();
-}
-
 bool waveform_applies(const response_plan& plan, const phys_element& pe) {
   return plan.waveforms && pe.has_waveform && pe.waveform;
 }
@@ -535,13 +529,13 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     const element_span& span = ws.spans[e];
     if (!span.contributes) continue;
     const phys_element& pe = ap.phys_elements[e];
-    double* buffer = room_for(ws.element, element_buffer_size(span.n) + element_spare);
-    integrate_rectangles(plan, e, ws.ramps, span, buffer, room_for(ws.running, span.n + 3));
+    double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
+    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
     double* element = buffer + element_margin;
     weight_element(plan, span.start, span.n, element, ws.delay[e], ws.apodization[e], p[2]);
     const double* signal = element;
     if (waveform_applies(plan, pe)) {
-      double* shaped = room_for(ws.shaped, span.total);
+      double* shaped = scratch_of(ws.shaped, span.total);
       convolve_plain(element, span.n, pe.waveform->data.data(), pe.waveform->no_samples, shaped);
       signal = shaped;
     }

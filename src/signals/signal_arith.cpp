@@ -293,15 +293,21 @@ void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb
   direct_sums(pad.data() + lead, b, nb, na + nb - 1, dt, add, scale, out);
 }
 
-double* at_least(std::vector<double>& v, int32_t n) {
-  if (v.size() < static_cast<size_t>(n)) v.resize(static_cast<size_t>(n));
-  return v.data();
-}
 }  // namespace
 
 bool direct_is_cheaper(int64_t na, int64_t nb, int32_t L, int32_t transforms) {
   return static_cast<double>(na) * static_cast<double>(nb) <=
          transform_weight * transforms * static_cast<double>(L) * log2_of(L);
+}
+
+const double* convolve_with_spectrum(int32_t L, const double* a, int32_t na, const double* B,
+                                     double dt, spectral_scratch& s) {
+  double* A = scratch_of(s.a, L);
+  packed_forward(L, a, na, A);
+  double* P = scratch_of(s.p, L);
+  multiply_packed(L, A, B ? B : A, dt, P);
+  packed_inverse(L, P, P, 1.0 / L);
+  return P;
 }
 
 namespace {
@@ -310,22 +316,17 @@ namespace {
 const double* convolve_by_transforms(const double* a, int32_t na, const double* b, int32_t nb,
                                      double dt, spectrum_cache* b_spectra, spectral_scratch& s) {
   const int32_t L = fft_size(na + nb, 0);  // one spare sample, as in convolve_fft
-  double* A = at_least(s.a, L);
-  packed_forward(L, a, na, A);
+  if (b == a && nb == na)                  // a response squared: one transform
+    return convolve_with_spectrum(L, a, na, nullptr, dt, s);
   const double* B = nullptr;
-  if (b == a && nb == na) {
-    B = A;  // a response squared: one transform
-  } else if (b_spectra) {
+  if (b_spectra) {
     B = b_spectra->at(L);
   } else {
-    double* own = at_least(s.b, L);
+    double* own = scratch_of(s.b, L);
     packed_forward(L, b, nb, own);
     B = own;
   }
-  double* P = at_least(s.p, L);
-  multiply_packed(L, A, B, dt, P);
-  packed_inverse(L, P, P, 1.0 / L);
-  return P;
+  return convolve_with_spectrum(L, a, na, B, dt, s);
 }
 }  // namespace
 

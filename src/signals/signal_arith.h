@@ -91,11 +91,24 @@ class spectrum_cache {
   std::map<int32_t, std::vector<double>> spectra_;  // by L; entries never move
 };
 
+// The array of v, grown to at least n values if it is shorter: scratch reused from call to call,
+// which allocates only when a call needs more than any before.
+inline double* scratch_of(std::vector<double>& v, int32_t n) {
+  if (v.size() < static_cast<size_t>(n)) v.resize(static_cast<size_t>(n));
+  return v.data();
+}
+
 // Scratch of one thread for the transforms below.
 struct spectral_scratch {
   std::vector<double> a, b, p;  // spectra and their product
   std::vector<double> pad;      // an operand of the direct sums between zeros
 };
+
+// The linear convolution of the na values of a with the signal whose packed spectrum of L values
+// is B (null: a's own spectrum, a squared), times dt, through transforms of L values (L at least
+// na plus the other's length): its values are the first ones of the returned array (s.p).
+const double* convolve_with_spectrum(int32_t L, const double* a, int32_t na, const double* B,
+                                     double dt, spectral_scratch& s);
 
 // Whether the direct sum over na x nb products costs less than `transforms` real transforms of
 // L values (the way through the FFT).

@@ -54,6 +54,15 @@ class drivers_test : public orvel_test {
       ASSERT_NEAR(at(a), at(b), tol * scale) << "sample " << g;
     }
   }
+  // The per-element signals, added on the grid, equal the summed signal; both are released.
+  void expect_parts_sum_to(std::vector<signal_ptr>& parts, signal_ptr& sum) {
+    signal_ptr total = alloc_signal(sys, 0, parts[0]->start_sample);
+    for (signal_ptr& p : parts) add_signal(sys, *p, total);
+    expect_same(*total, *sum, 1e-10);
+    free_signal(sys, total);
+    free_signal(sys, sum);
+    release(parts);
+  }
   int32_t base = 0;
 };
 }  // namespace
@@ -141,24 +150,14 @@ TEST_F(drivers_test, ScatteredSignalsPerElementSumToTheSummedSignal) {
   std::vector<signal_ptr> parts = calc_scat_multi(sys, *tx, *rx, points, amplitudes);
   EXPECT_EQ(sys.last_calc_type, 4);
   ASSERT_EQ(parts.size(), 8u);
-  signal_ptr total = alloc_signal(sys, 0, parts[0]->start_sample);
-  for (signal_ptr& p : parts) add_signal(sys, *p, total);
-  expect_same(*total, *sum, 1e-10);
+  expect_parts_sum_to(parts, sum);
   // The receive aperture keeps its own apodization line.
   ASSERT_EQ(rx->apod_line.size(), own.size());
   for (size_t k = 0; k < own.size(); ++k) EXPECT_EQ(rx->apod_line[k].values, own[k].values);
-  free_signal(sys, total);
-  free_signal(sys, sum);
-  release(parts);
   // One aperture for both sides: the transmission still uses the whole aperture.
   signal_ptr self = calc_scat(sys, *tx, *tx, points, amplitudes);
   std::vector<signal_ptr> self_parts = calc_scat_multi(sys, *tx, *tx, points, amplitudes);
-  signal_ptr self_total = alloc_signal(sys, 0, self_parts[0]->start_sample);
-  for (signal_ptr& p : self_parts) add_signal(sys, *p, self_total);
-  expect_same(*self_total, *self, 1e-10);
-  free_signal(sys, self_total);
-  free_signal(sys, self);
-  release(self_parts);
+  expect_parts_sum_to(self_parts, self);
 }
 
 TEST_F(drivers_test, ApodizationLineIsRestoredWhenTheCalculationFails) {
@@ -324,12 +323,7 @@ TEST_F(drivers_test, LongReceiveResponsesThroughTheKeptSpectrumSumToTheSummedSig
   const std::vector<point3> near = {{0, 0, 8e-3}, {5e-3, 1e-3, 12e-3}, {-6e-3, -2e-3, 10e-3}};
   signal_ptr sum = calc_scat(sys, *big, *big, near, amplitudes);
   std::vector<signal_ptr> parts = calc_scat_multi(sys, *big, *big, near, amplitudes);
-  signal_ptr total = alloc_signal(sys, 0, parts[0]->start_sample);
-  for (signal_ptr& p : parts) add_signal(sys, *p, total);
-  expect_same(*total, *sum, 1e-10);
-  free_signal(sys, total);
-  free_signal(sys, sum);
-  release(parts);
+  expect_parts_sum_to(parts, sum);
   free_aperture(sys, big);
 }
 
