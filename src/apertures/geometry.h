@@ -17,3 +17,8 @@ void concave_corners(rect_element& r, double x, double y, double size, double fo
 // angles theta .. theta + dtheta; plane_depth is focus_radius * cos(elevation half-angle).
 void convex_focused_corners(rect_element& r, double y, double dy, double convex_radius,
                             double focus_radius, double plane_depth, double theta, double dtheta);
+
+// The points where the bounding lines of the element cross, kept where they lie inside or on
+// every line (1e-8 m tolerance), in pair order; fills crossings and no_crossings. Fewer than 4
+// are reported on the console, and the element is kept as it is.
+void find_crossings(line_element& le);

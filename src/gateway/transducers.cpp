@@ -17,11 +17,8 @@ void open_command(const sys_con& sys, const command_args& args, int min_args, co
   if (args.nrhs < min_args) throw command_error(too_few);
 }
 
-namespace {
-
 point3 to_point(const point_value& p) { return {p.x, p.y, p.z}; }
 
-// Sub-element counts whose products must fit the 32-bit counts of the records.
 void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
   const int64_t limit = std::numeric_limits<int32_t>::max();
   if (elements > limit || int64_t{sub_x} * sub_y > limit || elements * sub_x * sub_y > limit)
@@ -29,11 +26,14 @@ void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
         "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
 }
 
-void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap) {
+void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap, aperture_origin origin) {
+  (void)origin;
   mxArray* result = host_new_matrix(1, 1);
   args.plhs[0] = result;
   host_matrix_values(result)[0] = register_aperture(sys, std::move(ap));
 }
+
+namespace {
 
 // A pulse: a row of n samples, n the column count.
 signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {

@@ -8,6 +8,21 @@
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
                   const char* too_few);
 
+point3 to_point(const point_value& p);
+
+// Sub-element counts whose products must fit the 32-bit counts of the records.
+void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y);
+
+// What a new aperture is made of, for the conversion the options use_triangles and use_lines
+// ask for: rectangles of an array (converted silently), the squares of a piston or a concave
+// transducer (converted with a warning), or elements the user listed (never converted).
+enum class aperture_origin { array, piston, concave, user_elements };
+
+// Converts the new aperture as its origin and the options say, registers it and returns its
+// handle as the command's result.
+void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap,
+                   aperture_origin origin = aperture_origin::array);
+
 // Puts the aperture into the first empty slot (or a new last one) and returns its handle.
 int32_t register_aperture(sys_con& sys, aperture_ptr ap);
 // The aperture of a handle given as a host number; ends the command for an invalid handle.
