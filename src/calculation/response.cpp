@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "calculation/rect_response.h"
+#include "core/errors.h"
 #include "core/sys_con.h"
 
 void grid_buffer::assign_zero(int32_t first, int32_t count) {
@@ -37,6 +38,13 @@ void resize_all(size_t n, T& v, More&... more) {
 }  // namespace
 
 response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms) {
+  // Every calculation plans its apertures before it computes anything, so this refuses it
+  // whole rather than giving a signal without the triangles' or lines' share.
+  if (ap.uses_triangles || ap.uses_lines)
+    throw command_error(
+        "Error: The responses of triangles and bounding-line elements are not available yet in "
+        "this version of Orvel; apertures made of them (or converted to them) cannot be used "
+        "in a calculation");
   response_plan plan;
   plan.sys = &sys;
   plan.ap = &ap;
