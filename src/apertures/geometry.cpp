@@ -84,3 +84,50 @@ void convex_focused_corners(rect_element& r, double y, double dy, double convex_
   r.corners[3] = point(theta + dtheta, y);
   r.center = point(theta + dtheta / 2, y + dy / 2);
 }
+
+namespace {
+// Whether (x, y) lies inside the half-plane of line b or on the line (within tol metres).
+bool inside_line(const bounding_line& b, double x, double y, double tol) {
+  if (b.vertical) {
+    if (std::fabs(x - b.x1) < tol) return true;
+    return b.side ? b.x1 >= x : x >= b.x1;
+  }
+  const double yl = b.slope * x + b.y1;
+  if (std::fabs(y - yl) < tol) return true;
+  return b.side ? y >= yl : yl >= y;
+}
+}  // namespace
+
+void find_crossings(line_element& le) {
+  constexpr double tol = 1e-8;  // [m]
+  const int32_t n = le.no_bounds;
+  const std::vector<bounding_line>& L = le.bounds;
+  std::vector<point3> kept;
+  for (int32_t i = 0; i + 1 < n; ++i) {
+    for (int32_t j = i + 1; j < n; ++j) {
+      double x, y;
+      if (!L[i].vertical && !L[j].vertical) {
+        const double ai = L[i].slope, aj = L[j].slope;
+        if (std::fabs(ai - aj) <= (std::fabs(ai) + std::fabs(aj)) * 1e-14) continue;  // parallel
+        x = (L[i].y1 - L[j].y1) / (aj - ai);
+        y = ai * x + L[i].y1;
+      } else if (L[i].vertical && !L[j].vertical) {
+        x = L[i].x1;
+        y = L[j].slope * x + L[j].y1;
+      } else if (!L[i].vertical && L[j].vertical) {
+        x = L[j].x1;
+        y = L[i].slope * x + L[i].y1;
+      } else {
+        continue;  // two vertical lines
+      }
+      bool inside = true;
+      for (int32_t k = 0; k < n && inside; ++k) inside = inside_line(L[k], x, y, tol);
+      if (inside) kept.push_back({x, y, 0.0});
+    }
+  }
+  le.crossings = std::move(kept);
+  le.no_crossings = static_cast<int32_t>(le.crossings.size());
+  if (le.no_crossings < 4)
+    host_printf("Internal error. Number of crossings is %d and less than 4. Press RETURN: ",
+                le.no_crossings);
+}

@@ -9,6 +9,7 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "core/errors.h"
+#include "elements/convert.h"
 #include "host/console.h"
 
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
@@ -26,8 +27,36 @@ void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
         "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
 }
 
+namespace {
+// The conversion the options ask for, with the warnings of the single-element transducers
+// unless the system is quiet.
+void convert_new_aperture(const sys_con& sys, aperture_rec& ap, aperture_origin origin) {
+  if (origin == aperture_origin::user_elements) return;
+  const char* kind = origin == aperture_origin::piston    ? "piston"
+                     : origin == aperture_origin::concave ? "concave"
+                                                          : nullptr;
+  const bool warn = kind && !sys.quiet;
+  if (sys.use_triangles) {
+    convert_to_triangles(ap);
+    if (warn) {
+      host_printf("Warning: Triangles are currently not fully supported for %s apertures.\n",
+                  kind);
+      host_printf("         Some approximation in the responses might occur.\n");
+    }
+  }
+  if (sys.use_lines) {
+    convert_to_lines(ap);
+    if (warn) {
+      host_printf("Warning: Lines are currently not fully supported for %s apertures.\n", kind);
+      host_printf("         Some approximation in the responses %s occur.\n",
+                  origin == aperture_origin::concave ? "will" : "might");
+    }
+  }
+}
+}  // namespace
+
 void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap, aperture_origin origin) {
-  (void)origin;
+  convert_new_aperture(sys, *ap, origin);
   mxArray* result = host_new_matrix(1, 1);
   args.plhs[0] = result;
   host_matrix_values(result)[0] = register_aperture(sys, std::move(ap));

@@ -35,6 +35,8 @@ void cmd_2d_array(sys_con& sys, const command_args& args);          // 1002
 void cmd_focused_array(sys_con& sys, const command_args& args);     // 1003
 void cmd_linear_multirow(sys_con& sys, const command_args& args);   // 1012
 void cmd_focused_multirow(sys_con& sys, const command_args& args);  // 1013
+void cmd_convert(sys_con& sys, const command_args& args);           // 1030
+void cmd_line_convert(sys_con& sys, const command_args& args);      // 1031
 void cmd_free(sys_con& sys, const command_args& args);              // 1040
 void cmd_impulse(sys_con& sys, const command_args& args);           // 1050
 void cmd_excitation(sys_con& sys, const command_args& args);        // 1051

@@ -1,0 +1,15 @@
+function xdc_convert(Th)
+%XDC_CONVERT  Convert an aperture of rectangles to triangles, in place.
+%   xdc_convert(Th)
+%
+%   Every rectangle of the aperture with handle Th is split along the diagonal from its
+%   corner 1 to corner 3 into two triangles with the rectangle's apodization and delay;
+%   triangles a physical element already holds stay in front. Afterwards xdc_get(Th, 'tri')
+%   lists them. Setting set_option('use_triangles', 1) converts every new array the same way.
+%
+%   The responses of triangles are not available in calculations yet: calc_h and the other
+%   calculations refuse a converted aperture with an error.
+%
+%   See also XDC_LINE_CONVERT, XDC_GET, SET_OPTION.
+Orvel_mex(1030, orvel_num(Th));
+end
