@@ -49,8 +49,8 @@ void fill_grid(phys_element& e, double x_start, double y_start, double dx, doubl
     y += dy;
   }
 }
+}  // namespace
 
-// Row centres of a multi-row array, lowest y first, and the rows' total height with kerfs.
 std::vector<double> row_centres(int32_t rows, const double* h, double kerf_y, double& total) {
   total = 0.0;
   for (int32_t j = 0; j < rows; ++j) total += h[j];
@@ -60,7 +60,6 @@ std::vector<double> row_centres(int32_t rows, const double* h, double kerf_y, do
   for (int32_t j = 0; j + 1 < rows; ++j) y[j + 1] = y[j] + h[j] * 0.5 + h[j + 1] * 0.5 + kerf_y;
   return y;
 }
-}  // namespace
 
 void finish_aperture(sys_con& sys, aperture_rec& ap, const point3& focus) {
   ap.ref_point = {0.0, 0.0, 0.0};

@@ -3,11 +3,13 @@
 // changes, so a refused command leaves the table and its apertures as they were.
 #include "gateway/transducers.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
+#include "apertures/user_apertures.h"
 #include "core/errors.h"
 #include "elements/convert.h"
 #include "host/console.h"
@@ -39,8 +41,7 @@ void convert_new_aperture(const sys_con& sys, aperture_rec& ap, aperture_origin 
   if (sys.use_triangles) {
     convert_to_triangles(ap);
     if (warn) {
-      host_printf("Warning: Triangles are currently not fully supported for %s apertures.\n",
-                  kind);
+      host_printf("Warning: Triangles are currently not fully supported for %s apertures.\n", kind);
       host_printf("         Some approximation in the responses might occur.\n");
     }
   }
@@ -55,7 +56,8 @@ void convert_new_aperture(const sys_con& sys, aperture_rec& ap, aperture_origin 
 }
 }  // namespace
 
-void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap, aperture_origin origin) {
+void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap,
+                   aperture_origin origin) {
   convert_new_aperture(sys, *ap, origin);
   mxArray* result = host_new_matrix(1, 1);
   args.plhs[0] = result;
@@ -342,4 +344,222 @@ void cmd_ele_waveform(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to set waveform for physical elements");
   const element_rows r = read_element_rows(sys, args);
   ele_waveform(sys, r.ap, r.numbers, r.m, r.rows);
+}
+
+void cmd_convex_array(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 9, "Defining new transducer. Calling xdc_convex_array",
+               "Internal Error 5: Too few parameters to define convex array transducer");
+  const int32_t n = read_count(args.arg(2), "The number of elements");
+  const double width = read_number(args.arg(3), "The element width");
+  const double height = read_number(args.arg(4), "The element height");
+  const double kerf = read_number(args.arg(5), "The kerf");
+  const double rc = read_number(args.arg(6), "The convex radius");
+  const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
+  check_sizes(n, sub_x, sub_y);
+  return_handle(sys, args, xdc_convex_array(sys, n, width, height, kerf, rc, sub_x, sub_y, focus));
+}
+
+void cmd_convex_focused_array(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 10, "Defining new transducer. Calling xdc_convex_focused_array",
+               "Internal Error 5: Too few parameters to define convex focused array transducer");
+  const int32_t n = read_count(args.arg(2), "The number of elements");
+  const double width = read_number(args.arg(3), "The element width");
+  const double height = read_number(args.arg(4), "The element height");
+  const double kerf = read_number(args.arg(5), "The kerf");
+  const double rc = read_number(args.arg(6), "The convex radius");
+  const double rf = read_number(args.arg(7), "The elevation focus radius");
+  const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
+  check_sizes(n, sub_x, sub_y);
+  return_handle(sys, args,
+                xdc_convex_focused_array(sys, n, width, height, kerf, rc, rf, sub_x, sub_y, focus));
+}
+
+void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 12, "Defining new transducer. Calling xdc_convex_focused_multirow",
+               "Internal Error 5: Too few parameters to define convex, multi-row, elevation "
+               "focused array transducer");
+  const int32_t nx = read_count(args.arg(2), "The number of elements in x");
+  const double width = read_number(args.arg(3), "The element width");
+  const int32_t ny = read_count(args.arg(4), "The number of rows");
+  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double kerf_x = read_number(args.arg(6), "The kerf in x");
+  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double rc = read_number(args.arg(8), "The convex radius");
+  const double rf = read_number(args.arg(9), "The elevation focus radius");
+  const int32_t sub_x = read_count(args.arg(10), "The number of sub-divisions in x");
+  const int32_t sub_y = read_count(args.arg(11), "The number of sub-divisions in y");
+  const point3 focus = to_point(read_point(args.arg(12), "The focus point"));
+  check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  return_handle(sys, args,
+                xdc_convex_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rc, rf,
+                                            sub_x, sub_y, focus));
+}
+
+namespace {
+// A length that must be positive and finite.
+double read_length(const mxArray* a, const char* what) {
+  const double v = read_number(a, what);
+  if (!(v > 0.0 && v <= std::numeric_limits<double>::max()))
+    throw command_error(format_text("Error: %s must be a positive, finite length", what));
+  return v;
+}
+
+// The squares of the circle filling must be countable in the 32-bit counts of the records.
+void check_circle(double radius, double square_size) {
+  if (!(circle_capacity(radius, square_size) <= std::numeric_limits<int32_t>::max()))
+    throw command_error(
+        "Error: The radius is too large for the square size: more than 2^31 - 1 squares would "
+        "be needed");
+}
+}  // namespace
+
+void cmd_piston(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 3, "Defining new transducer. Calling xdc_piston",
+               "Internal Error 5: Too few parameters to define piston transducer");
+  const double radius = read_length(args.arg(2), "The radius");
+  const double size = read_length(args.arg(3), "The square size");
+  check_circle(radius, size);
+  return_handle(sys, args, xdc_piston(sys, radius, size), aperture_origin::piston);
+}
+
+void cmd_concave(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Defining new transducer. Calling xdc_concave",
+               "Internal Error 5: Too few parameters to define concave transducer");
+  const double radius = read_length(args.arg(2), "The radius");
+  const double focal_radius = read_length(args.arg(3), "The focal radius");
+  const double size = read_length(args.arg(4), "The square size");
+  check_circle(radius, size);
+  if (!concave_fits(radius, focal_radius, size))
+    throw command_error(
+        "Error: The focal radius does not fit the radius and square size: the corners of the "
+        "outer squares would lie off its sphere");
+  return_handle(sys, args, xdc_concave(sys, radius, focal_radius, size), aperture_origin::concave);
+}
+
+namespace {
+// A table the constructor reads in place: at least one row and min_cols columns.
+table_view read_table(const mxArray* a, size_t min_cols, const char* what) {
+  require_double_matrix(a, what);
+  const size_t rows = host_rows(a), cols = host_cols(a);
+  if (rows == 0 || cols == 0)
+    throw command_error(format_text("Error: %s is empty; a value is needed", what));
+  if (cols < min_cols)
+    throw command_error(
+        format_text("Error: %s must have at least %zu columns, but has %zu", what, min_cols, cols));
+  if (rows > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    throw command_error(format_text("Error: %s has more than 2^31 - 1 rows", what));
+  return {host_values(a), rows};
+}
+
+// Element numbers from 1 up that never decrease from first to end in column col, so that the
+// rows of one element follow each other and no element is named by two runs.
+void check_numbers(const table_view& t, size_t col, size_t first, size_t end, const char* what) {
+  double previous = 1.0;
+  for (size_t k = first; k < end; ++k) {
+    const double v = t.at(k, col);
+    if (!(v >= previous && v <= std::numeric_limits<int32_t>::max() && v == std::floor(v)))
+      throw command_error(
+          format_text("Error: %s must be whole numbers from 1 up that never "
+                      "decrease, but row %zu holds %g",
+                      what, k + 1, v));
+    previous = v;
+  }
+}
+
+// The physical element numbers of column 1 of a user table; gives the number of physical
+// elements, the last row's number.
+int32_t check_element_numbers(const table_view& t, const char* what) {
+  check_numbers(t, 0, 0, t.rows, what);
+  return static_cast<int32_t>(t.at(t.rows - 1, 0));
+}
+
+// The centre table: x, y, z for each of the n physical elements.
+table_view read_centres(const mxArray* a, int32_t n) {
+  const table_view t = read_table(a, 3, "The centre table");
+  if (t.rows < static_cast<size_t>(n))
+    throw command_error(format_text(
+        "Error: The centre table must have a row for each of the %d physical elements, but has "
+        "%zu",
+        n, t.rows));
+  return t;
+}
+
+// A line table: line element numbers that never decrease within each physical element, no more
+// line elements in all than the 32-bit counts hold, and vertical flags and inside sides that
+// round to 16-bit values.
+void check_line_table(const table_view& t) {
+  const double limit = std::numeric_limits<int32_t>::max();
+  double line_elems = 0.0;
+  size_t k = 0;
+  while (k < t.rows) {
+    size_t end = k + 1;
+    while (end < t.rows && t.at(end, 0) == t.at(k, 0)) ++end;
+    check_numbers(t, 1, k, end, "The line element numbers of the line table (column 2)");
+    line_elems += t.at(end - 1, 1);
+    k = end;
+  }
+  if (!(line_elems <= limit))
+    throw command_error("Error: The line table names more than 2^31 - 1 line elements in all");
+  for (size_t row = 0; row < t.rows; ++row) {
+    for (size_t col : {3, 5}) {
+      const double r = std::floor(t.at(row, col) + 0.5);
+      if (!(r >= std::numeric_limits<int16_t>::min() && r <= std::numeric_limits<int16_t>::max()))
+        throw command_error(format_text(
+            "Error: The vertical flags and inside sides of the line table (columns 4 and 6) must "
+            "be finite and within the 16-bit range, but row %zu holds %g",
+            row + 1, t.at(row, col)));
+    }
+  }
+}
+}  // namespace
+
+void cmd_triangles_old(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 5, "Defining new transducer. Calling xdc_triangles_old",
+               "Internal Error 5: Too few parameters to define aperture with triangles");
+  const table_view tris = read_table(args.arg(2), 9, "The triangle table");
+  const double* apod = read_values(args.arg(3), tris.rows, "The triangle apodization");
+  const point3 center = to_point(read_point(args.arg(4), "The element centre"));
+  const double element_apod = read_number(args.arg(5), "The element apodization");
+  return_handle(sys, args, xdc_triangles_old(sys, tris, apod, center, element_apod),
+                aperture_origin::user_elements);
+}
+
+void cmd_rectangles(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Defining new transducer. Calling xdc_rectangles",
+               "Internal Error 5: Too few parameters to define aperture with rectangles");
+  const table_view rects = read_table(args.arg(2), 19, "The rectangle table");
+  const int32_t n = check_element_numbers(
+      rects, "The physical element numbers of the rectangle table (column 1)");
+  const table_view centres = read_centres(args.arg(3), n);
+  const point3 focus = to_point(read_point(args.arg(4), "The focus point"));
+  return_handle(sys, args, xdc_rectangles(sys, rects, centres, focus), aperture_origin::array);
+}
+
+void cmd_line_elements(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Defining new transducer. Calling xdc_line_elements",
+               "Internal Error 5: Too few parameters to define aperture with lines");
+  const table_view lines = read_table(args.arg(2), 6, "The line table");
+  const int32_t n =
+      check_element_numbers(lines, "The physical element numbers of the line table (column 1)");
+  check_line_table(lines);
+  const table_view centres = read_centres(args.arg(3), n);
+  const point3 focus = to_point(read_point(args.arg(4), "The focus point"));
+  return_handle(sys, args, xdc_line_elements(sys, lines, centres, focus),
+                aperture_origin::user_elements);
+}
+
+void cmd_triangles(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Defining new transducer. Calling xdc_triangles",
+               "Internal Error 5: Too few parameters to define aperture with triangles");
+  const table_view tris = read_table(args.arg(2), 11, "The triangle table");
+  const int32_t n =
+      check_element_numbers(tris, "The physical element numbers of the triangle table (column 1)");
+  const table_view centres = read_centres(args.arg(3), n);
+  const point3 focus = to_point(read_point(args.arg(4), "The focus point"));
+  return_handle(sys, args, xdc_triangles(sys, tris, centres, focus),
+                aperture_origin::user_elements);
 }

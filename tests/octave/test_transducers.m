@@ -123,9 +123,47 @@ assert(isequal(size(xdc_get(T3, 'focus')), [2 1]));
 T4 = xdc_focused_multirow(3, 0.3e-3, 2, [2 2] * 1e-3, 0.05e-3, 0.1e-3, 30e-3, 1, 2, [0 0 30e-3]);
 assert(T4 == 3);
 
+% The convex arrays, the single-element transducers and the user tables: a handle each, and
+% element lists of the right shape.
+mm = 1e-3;
+Tc = xdc_convex_array(5, 0.4e-3, 5e-3, 0.05e-3, 40e-3, 2, 3, [0 0 50e-3]);
+assert(isequal(size(xdc_get(Tc, 'rect')), [26 30]));
+Tc = xdc_convex_focused_array(4, 0.4e-3, 4e-3, 0.05e-3, 40e-3, 30e-3, 1, 5, [0 0 50e-3]);
+assert(isequal(size(xdc_get(Tc, 'rect')), [26 20]));
+Tc = xdc_convex_focused_multirow(3, 0.4e-3, 2, [1 3] * mm, 0.05e-3, 0.1e-3, 40e-3, 30e-3, ...
+                                 1, 2, [0 0 50e-3]);
+assert(isequal(size(xdc_get(Tc, 'focus')), [7 1]));
+Tp = xdc_piston(5 * mm, 1 * mm);  % 80 squares whose centres lie inside the circle
+info = xdc_get(Tp, 'rect');
+assert(isequal(size(info), [26 80]) && all(info(1, :) == 0));
+Tp = xdc_concave(5 * mm, 20 * mm, 1 * mm);
+assert(isequal(size(xdc_get(Tp, 'rect')), [26 80]));
+square = @(e, x) [e, x, 0, 0, x, mm, 0, x + mm, mm, 0, x + mm, 0, 0, 1, mm, mm, ...
+                  x + mm / 2, mm / 2, 0];
+Tr = xdc_rectangles([square(1, 0); square(1, mm); square(2, 3 * mm)], [mm 0 0; 3.5 * mm 0 0], ...
+                    [0 0 30e-3]);
+info = xdc_get(Tr, 'rect');
+assert(isequal(size(info), [26 3]) && isequal(info(1:2, :), [0 0 1; 0 1 0]));
+assert(isequal(info(24, :), [mm mm 3.5 * mm]));
+Tt = xdc_triangles([1 0 0 0 mm 0 0 0 mm 0 1; 2 0 0 0 -mm 0 0 0 -mm 0 0.5], zeros(2, 3), ...
+                   [0 0 30e-3]);
+info = xdc_get(Tt, 'tri');
+assert(isequal(size(info), [15 2]) && isequal(info(1, :), [0 1]) && info(3, 2) == 0.5);
+assert(isequal(size(xdc_get(Tt, 'rect')), [26 0]));
+Tt = xdc_triangles_old([0 0 0 mm 0 0 0 mm 0], 0.5, [0 0 0], 0.25);
+assert(isequal(size(xdc_get(Tt, 'tri')), [15 1]) && isequal(xdc_get(Tt, 'apod'), [0; 0.25]));
+% A 1 mm square as four lines: y >= 0, x <= 1 mm, y <= 1 mm, x >= 0.
+Tl = xdc_line_elements([1 1 0 0 0 1; 1 1 0 1 mm 1; 1 1 0 0 mm 0; 1 1 0 1 0 0], [mm mm 0] / 2, ...
+                       [0 0 30e-3]);
+info = xdc_get(Tl, 'lin');
+assert(isequal(size(info), [46 1]) && info(13) == 4 && info(34) == 4);
+assert(isequal(info(35:37)', [mm 0 0]));
+
 % Help texts explain arguments and units.
 assert(~isempty(strfind(help('xdc_focus'), 'times')));
 assert(~isempty(strfind(help('xdc_linear_array'), '[m]')));
 assert(~isempty(strfind(help('xdc_get'), '26 rows')));
+assert(~isempty(strfind(help('xdc_rectangles'), 'physical element number')));
+assert(~isempty(strfind(help('xdc_piston'), '[m]')));
 orvel_end();
 disp('test_transducers: passed');

@@ -226,3 +226,112 @@ TEST_F(arrays_test, TwoDimensionalArrayNumbersEnabledPositionsOnly) {
   EXPECT_TRUE(none->apod_line[0].values.empty());
   free_aperture(sys, none);
 }
+
+namespace {
+// Distance of a point from the axis of the azimuth arc, the line x = 0, z = -Rc along y.
+double arc_distance(const point3& p, double Rc) { return std::hypot(p[0], p[2] + Rc); }
+// Azimuth angle of a point about that axis, positive towards +x.
+double arc_angle(const point3& p, double Rc) { return std::atan2(p[0], p[2] + Rc); }
+// In elevation the surface is a circle of radius Rf whose centre lies zc0 in front of the arc:
+// (Rc + zc0 - rho)^2 + y^2 = Rf^2, rho the distance from the arc's axis.
+double elevation_circle(const point3& p, double Rc, double zc0) {
+  return std::hypot(Rc + zc0 - arc_distance(p, Rc), p[1]);
+}
+}  // namespace
+
+TEST_F(arrays_test, ConvexArrayElementsAreChordsOfTheArc) {
+  const int n = 5;
+  const double w = 0.4e-3, h = 5e-3, kerf = 0.05e-3, Rc = 0.04;
+  aperture_ptr ap = xdc_convex_array(sys, n, w, h, kerf, Rc, 1, 2, focus);
+  EXPECT_STREQ(ap->name, "Convex array transducer");
+  ASSERT_EQ(ap->no_phys_elements, n);
+  const double tw = std::asin(w / Rc);                   // angle spanned by one element's chord
+  const double pitch_angle = tw + std::asin(kerf / Rc);  // element plus kerf
+  const double chord = 2 * Rc * std::sin(tw / 2);
+  for (int i = 0; i < n; ++i) {
+    const phys_element& e = ap->phys_elements[i];
+    const phys_element& mirror = ap->phys_elements[n - 1 - i];
+    EXPECT_NEAR(arc_distance(e.center, Rc), Rc, 1e-17);
+    EXPECT_NEAR(arc_angle(e.center, Rc), (i - 2) * pitch_angle, 1e-15);
+    EXPECT_NEAR(e.center[0], -mirror.center[0], 1e-18);
+    EXPECT_NEAR(e.center[2], mirror.center[2], 1e-18);
+    ASSERT_EQ(e.rects.size(), 2u);
+    for (int row = 0; row < 2; ++row) {
+      const rect_element& r = e.rects[row];
+      EXPECT_NEAR(r.width, chord, 1e-17);
+      EXPECT_NEAR(r.height, h / 2, 1e-17);
+      // The chord from angle t to t + tw slopes as the tangent at its middle angle.
+      EXPECT_NEAR(r.tan_xz, -std::tan((i - 2) * pitch_angle), 1e-12);
+      for (const point3& c : r.corners) EXPECT_NEAR(arc_distance(c, Rc), Rc, 1e-17);
+      EXPECT_NEAR(r.corners[0][1], (row - 1) * h / 2, 1e-18);
+      EXPECT_NEAR(r.corners[1][1], row * h / 2, 1e-18);
+    }
+  }
+  // The middle element of an odd count sits at the origin, its chord level.
+  EXPECT_NEAR(ap->phys_elements[2].center[0], 0.0, 1e-18);
+  EXPECT_NEAR(ap->phys_elements[2].center[2], 0.0, 1e-18);
+  EXPECT_EQ(ap->phys_elements[2].rects[0].tan_xz, 0.0);
+  free_aperture(sys, ap);
+}
+
+TEST_F(arrays_test, ConvexFocusedArrayIsCurvedInElevationWithEqualAngles) {
+  const double w = 0.5e-3, h = 4e-3, kerf = 0.1e-3, Rc = 0.05, Rf = 0.03;
+  aperture_ptr ap = xdc_convex_focused_array(sys, 3, w, h, kerf, Rc, Rf, 2, 6, focus);
+  EXPECT_STREQ(ap->name, "Convex focused array transducer");
+  const double zc0 = std::sqrt(Rf * Rf - h * h / 4);
+  const double pitch_angle = std::asin(w / Rc) + std::asin(kerf / Rc);
+  const double step = 2 * std::asin(h / (2 * Rf)) / 6;  // elevation angle of one sub-row
+  for (int i = 0; i < 3; ++i) {
+    const phys_element& e = ap->phys_elements[i];
+    // The centre lies on the surface at y = 0, Rf - zc0 behind the arc.
+    EXPECT_NEAR(arc_distance(e.center, Rc), Rc - Rf + zc0, 1e-17);
+    EXPECT_NEAR(arc_angle(e.center, Rc), (i - 1) * pitch_angle, 1e-15);
+    ASSERT_EQ(e.rects.size(), 12u);
+    for (size_t k = 0; k < e.rects.size(); ++k) {
+      const rect_element& r = e.rects[k];
+      for (const point3& c : r.corners) {
+        EXPECT_NEAR(elevation_circle(c, Rc, zc0), Rf, 1e-16);
+        if (std::fabs(std::fabs(c[1]) - h / 2) < 1e-15) {
+          EXPECT_NEAR(arc_distance(c, Rc), Rc, 1e-17);
+        }
+      }
+      const double lower = std::asin(r.corners[0][1] / Rf);
+      EXPECT_NEAR(lower, -step * 3 + static_cast<double>(k / 2) * step, 1e-13);
+    }
+    // The outer edges y = -h/2 and +h/2 are the first and the last sub-row's.
+    EXPECT_NEAR(e.rects[0].corners[0][1], -h / 2, 1e-17);
+    EXPECT_NEAR(e.rects[11].corners[2][1], h / 2, 1e-17);
+  }
+  free_aperture(sys, ap);
+}
+
+TEST_F(arrays_test, ConvexFocusedMultiRowRowsShareOneSurfaceWithEqualSteps) {
+  const double heights[] = {1e-3, 2e-3, 1e-3};
+  const double Rc = 0.04, Rf = 0.02, kerf_y = 0.1e-3, total = 4e-3 + 2 * kerf_y;
+  aperture_ptr ap =
+      xdc_convex_focused_multirow(sys, 2, 0.3e-3, 3, heights, 0.05e-3, kerf_y, Rc, Rf, 1, 4, focus);
+  EXPECT_STREQ(ap->name, "Convex focused multirow transducer");
+  ASSERT_EQ(ap->no_phys_elements, 6);
+  const double zc0 = std::sqrt(Rf * Rf - total * total / 4);
+  const double row_y[] = {-1.6e-3, 0.0, 1.6e-3};
+  for (int j = 0; j < 3; ++j) {
+    for (int i = 0; i < 2; ++i) {
+      const phys_element& e = ap->phys_elements[j * 2 + i];  // numbered row by row
+      EXPECT_NEAR(e.center[1], row_y[j], 1e-18);
+      EXPECT_NEAR(elevation_circle(e.center, Rc, zc0), Rf, 1e-16);
+      ASSERT_EQ(e.rects.size(), 4u);
+      for (int r = 0; r < 4; ++r) {
+        const rect_element& q = e.rects[r];
+        EXPECT_NEAR(q.corners[0][1], row_y[j] - heights[j] / 2 + r * heights[j] / 4, 1e-18);
+        EXPECT_NEAR(q.corners[1][1] - q.corners[0][1], heights[j] / 4, 1e-18);
+        for (const point3& c : q.corners) EXPECT_NEAR(elevation_circle(c, Rc, zc0), Rf, 1e-16);
+      }
+    }
+  }
+  // The outer edges of the outermost rows lie on the unfocused arc.
+  EXPECT_NEAR(arc_distance(ap->phys_elements[0].rects[0].corners[0], Rc), Rc, 1e-17);
+  EXPECT_NEAR(arc_distance(ap->phys_elements[5].rects[3].corners[2], Rc), Rc, 1e-17);
+  EXPECT_LT(arc_angle(ap->phys_elements[4].center, Rc), 0.0);
+  EXPECT_NEAR(ap->phys_elements[4].center[0], -ap->phys_elements[5].center[0], 1e-18);
+  free_aperture(sys, ap);
+}

@@ -120,8 +120,8 @@ TEST(convert, a_tilted_rectangle_lies_level_in_its_frame) {
   std::vector<double> gaps;
   for (int i = 0; i < 4; ++i)
     for (int j = i + 1; j < 4; ++j)
-      gaps.push_back(std::hypot(l.crossings[i][0] - l.crossings[j][0],
-                                l.crossings[i][1] - l.crossings[j][1]));
+      gaps.push_back(
+          std::hypot(l.crossings[i][0] - l.crossings[j][0], l.crossings[i][1] - l.crossings[j][1]));
   std::sort(gaps.begin(), gaps.end());
   EXPECT_NEAR(gaps[0], 0.4 * mm, 1e-12);
   EXPECT_NEAR(gaps[1], 0.4 * mm, 1e-12);
@@ -133,8 +133,8 @@ class convert_commands : public orvel_test {
  protected:
   void SetUp() override { init_quiet(); }
   double linear_array() {
-    call_result r = orvel_call(
-        {1001, 2, 0.3e-3, 5e-3, 0.05e-3, 1, 2, embedded_matrix(1, 3, {0, 0, 0.03})}, 1);
+    call_result r =
+        orvel_call({1001, 2, 0.3e-3, 5e-3, 0.05e-3, 1, 2, embedded_matrix(1, 3, {0, 0, 0.03})}, 1);
     EXPECT_TRUE(r.ok) << r.error;
     return r.ok ? r.at(0, 0) : -1.0;
   }
@@ -185,5 +185,45 @@ TEST_F(convert_commands, options_and_commands_convert_and_calculations_refuse_th
   EXPECT_EQ(orvel_call({1031, f}).error,
             "Orvel error: This aperture has been freed and is not defined");
   EXPECT_EQ(orvel_call({1030, 7.0}).error, "Orvel error: This aperture has not been defined");
+}
+}  // namespace
+
+namespace {
+// The piston and concave transducers warn that they are converted, unless the system is quiet;
+// a user table converted by the same option does not.
+TEST_F(orvel_test, single_element_transducers_warn_when_converted) {
+  ASSERT_TRUE(orvel_call({5001, 0}).ok);
+  ASSERT_TRUE(orvel_call({5050, "use_triangles", 1.0}).ok);
+  call_result r = orvel_call({1010, 5e-3, 1e-3}, 1);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.console,
+            "Warning: Triangles are currently not fully supported for piston apertures.\n"
+            "         Some approximation in the responses might occur.\n");
+  EXPECT_EQ(lookup_aperture(current_sys(), r.at(0, 0)).phys_elements[0].no_tris, 160);
+  const std::vector<double> rect = {1, 0,    0, 0, 1e-3, 0,    0,      1e-3, 2e-3, 0,
+                                    0, 2e-3, 0, 1, 1e-3, 2e-3, 0.5e-3, 1e-3, 0};
+  r = orvel_call({1021, embedded_matrix(1, 19, rect), embedded_matrix(1, 3, {0, 0, 0}),
+                  embedded_matrix(1, 3, {0, 0, 0.03})},
+                 1);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.console, "");
+  EXPECT_EQ(lookup_aperture(current_sys(), r.at(0, 0)).phys_elements[0].no_tris, 2);
+
+  ASSERT_TRUE(orvel_call({5050, "use_lines", 1.0}).ok);
+  r = orvel_call({1011, 5e-3, 40e-3, 1e-3}, 1);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.console,
+            "Warning: Lines are currently not fully supported for concave apertures.\n"
+            "         Some approximation in the responses will occur.\n");
+  r = orvel_call({1010, 5e-3, 1e-3}, 1);
+  EXPECT_EQ(r.console,
+            "Warning: Lines are currently not fully supported for piston apertures.\n"
+            "         Some approximation in the responses might occur.\n");
+  embedded_unload();
+  ASSERT_TRUE(orvel_call({5001, -1}).ok);  // quiet: converted without a word
+  ASSERT_TRUE(orvel_call({5050, "use_lines", 1.0}).ok);
+  r = orvel_call({1010, 5e-3, 1e-3}, 1);
+  EXPECT_EQ(r.console, "");
+  EXPECT_EQ(lookup_aperture(current_sys(), r.at(0, 0)).phys_elements[0].no_line_elems, 80);
 }
 }  // namespace
