@@ -14,6 +14,7 @@
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
 #include "calculation/drivers.h"
+#include "calculation/scat_all.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 
@@ -65,10 +66,10 @@ void field_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
 
 // S2: a 128-element plane-wave linear array for transmit and receive, two cycles of 5 MHz and
 // a Hann-weighted 5 MHz impulse response, scatterers in x -10..10 mm, z 20..40 mm.
-aperture_ptr s2_array(sys_con& sys) {
+aperture_ptr s2_array(sys_con& sys, int32_t elements = 128) {
   const double f0 = 5e6, fs = sys.fs;
-  aperture_ptr ap = xdc_linear_array(sys, 128, 0.27e-3, 5e-3, 0.03e-3, 1, 5, {0, 0, 30e-3});
-  xdc_focus_delays(sys, *ap, {0.0}, {std::vector<double>(128, 0.0)});
+  aperture_ptr ap = xdc_linear_array(sys, elements, 0.27e-3, 5e-3, 0.03e-3, 1, 5, {0, 0, 30e-3});
+  xdc_focus_delays(sys, *ap, {0.0}, {std::vector<double>(elements, 0.0)});
   signal_ptr impulse = alloc_signal(sys, 40, 0);
   for (int k = 0; k < 40; ++k) {
     const double hann = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (k + 1) / 41);
@@ -115,6 +116,33 @@ void scatter_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts,
   free_aperture(sys, tx);
   free_aperture(sys, rx);
 }
+
+// S3: every element pair of a 32-element array of the S2 kind used both ways (synthetic
+// aperture), 1000 scatterers of the S2 region, full rate and decimated by 4.
+void all_pairs_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
+  aperture_ptr ap = s2_array(sys, 32);
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> x(-10e-3, 10e-3), z(20e-3, 40e-3), a(-0.5, 0.5);
+  std::vector<point3> points;
+  std::vector<double> amplitudes;
+  for (int k = 0; k < 1000; ++k) {
+    points.push_back({x(gen), 0, z(gen)});
+    amplitudes.push_back(a(gen));
+  }
+  for (int32_t threads : thread_counts) {
+    sys.threads = threads;
+    for (int32_t D : {1, 4}) {
+      const std::string name = "S3 calc_scat_all, 1000 scat, D " + std::to_string(D);
+      report(name.c_str(), threads, median_seconds([&] {
+               std::vector<std::vector<signal_ptr>> r =
+                   calc_scat_all(sys, *ap, *ap, points, amplitudes, D);
+               for (std::vector<signal_ptr>& row : r) release(sys, row);
+             }),
+             points.size(), "scatterers");
+    }
+  }
+  free_aperture(sys, ap);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +156,7 @@ int main(int argc, char** argv) {
               runs);
   if (only.empty() || only == "field") field_scenario(sys, thread_counts);
   if (only.empty() || only == "scat") scatter_scenario(sys, thread_counts, {1000, 10000});
+  if (only.empty() || only == "all") all_pairs_scenario(sys, thread_counts);
   if (only == "multi") scatter_scenario(sys, {1}, {1000}, false);  // for profiles
   return 0;
 }

@@ -24,8 +24,8 @@ int32_t attenuation_transform_samples(const sys_con& sys, int32_t nb, int32_t S,
   return m > 0 ? static_cast<int32_t>(m) : 0;
 }
 
-double attenuation_distance(const sys_con& sys, int32_t S, int32_t n, int32_t e) {
-  return sys.c * static_cast<double>(int64_t{S} + (int64_t{n} + e) / 2) / sys.fs;
+double attenuation_distance(const sys_con& sys, int64_t S, int32_t n, int32_t e) {
+  return sys.c * static_cast<double>(S + (int64_t{n} + e) / 2) / sys.fs;
 }
 
 void attenuate_packed(const sys_con& sys, double r, int32_t L, const double* x, double* y) {

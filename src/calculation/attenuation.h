@@ -18,7 +18,7 @@ signal_ptr attenuate_spectrum(sys_con& sys, const signal_rec& b, signal_ptr& slo
                               int32_t n, int32_t e);
 
 // The distance [m] travelled at the middle of a response of n + e samples from sample S.
-double attenuation_distance(const sys_con& sys, int32_t S, int32_t n, int32_t e);
+double attenuation_distance(const sys_con& sys, int64_t S, int32_t n, int32_t e);
 
 // Samples the attenuated convolution of b (nb samples) with that response may need.
 int32_t attenuation_transform_samples(const sys_con& sys, int32_t nb, int32_t S, int32_t n,

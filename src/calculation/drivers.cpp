@@ -3,20 +3,12 @@
 #include <algorithm>
 
 #include "calculation/attenuation.h"
-#include "calculation/progress.h"
+#include "calculation/calculation_run.h"
 #include "calculation/response.h"
 #include "core/sys_con.h"
-#include "core/thread_pool.h"
 #include "signals/fft.h"
 #include "signals/signal_arith.h"
 
-namespace {
-constexpr int64_t point_grain = 8;       // points handed to a thread at a time
-constexpr int32_t scatterer_chunk = 16;  // scatterers of one partial sum of calc_scat
-constexpr int32_t scatterer_block = 64;  // scatterers whose transmit responses calc_scat_multi
-                                         // keeps at a time
-
-// The pulse-echo pulse: transmit impulse * transmit excitation * receive impulse.
 signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture_rec& rx) {
   signal_ptr p1 = convolve_fft(sys, tx.impulse.get(), tx.excitation.get());
   signal_ptr p = convolve_fft(sys, rx.impulse.get(), p1.get());
@@ -24,41 +16,17 @@ signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture
   return p;
 }
 
+namespace {
+constexpr int64_t point_grain = 8;       // points handed to a thread at a time
+constexpr int32_t scatterer_chunk = 16;  // scatterers of one partial sum of calc_scat
+constexpr int32_t scatterer_block = 64;  // scatterers whose transmit responses calc_scat_multi
+                                         // keeps at a time
+
 signal_ptr to_signal(sys_con& sys, const grid_buffer& b) {
   signal_ptr s = alloc_signal(sys, b.n, b.start);
   std::copy_n(b.data(), b.n, s->data.begin());
   return s;
 }
-
-// One calculation's threads and its progress display, which stays on the calling thread.
-class calculation_run {
- public:
-  calculation_run(sys_con& sys, int64_t points)
-      : sys_(sys), team_(calculation_threads(sys)), points_(points), st_(start_progress()) {}
-  int32_t threads() const { return team_.size(); }
-
-  // task(i, thread) for i in [0, count); finishing item i finishes points_per_item points.
-  void run(int64_t count, int64_t grain, const worker_team::task_fn& task,
-           int64_t points_before = 0, int64_t points_per_item = 1) {
-    team_.run(count, grain, task, [&](int64_t done) {
-      show(std::min(points_before + done * points_per_item, points_));
-    });
-  }
-  // After the first done points are finished.
-  void show(int64_t done) {
-    if (done <= shown_) return;
-    shown_ = done;
-    show_progress(sys_, st_.t0, st_, static_cast<int32_t>(done - 1), static_cast<int32_t>(points_));
-  }
-  void finish() { show_elapsed(sys_, st_.t0, st_); }
-
- private:
-  sys_con& sys_;
-  worker_team team_;
-  int64_t points_;
-  progress_state st_;
-  int64_t shown_ = 0;
-};
 
 // Per-thread scratch of a calculation.
 struct thread_scratch {
@@ -76,15 +44,6 @@ std::vector<thread_scratch> scratch_for(int32_t threads, const response_plan& tx
   for (int32_t w = 0; w < threads; ++w) s.emplace_back(tx, rx);
   return s;
 }
-
-// The pulse of a calculation, its spectra, and whether the medium attenuates it.
-struct pulse_rec {
-  const signal_rec& p;
-  spectrum_cache spectra;
-  bool attenuated;  // use_att, read once for the calculation
-  pulse_rec(const sys_con& sys, const signal_rec& pulse)
-      : p(pulse), spectra(pulse.data.data(), pulse.no_samples), attenuated(sys.use_att != 0) {}
-};
 
 // out = (h * pulse) / fs, n_h + n_pulse - 1 samples. With attenuation the pulse is first
 // filtered for the distance travelled at the middle of h, the filter evaluated at the

@@ -263,7 +263,7 @@ inline bool grid_holds(double tmin, double tmax, double fs) {
 // The same, one rectangle at a time, for elements with rectangles tilted both ways (their
 // direction is rotated exactly) or when the corners' arrival times are asked for.
 void exact_ramps(const response_plan& plan, const phys_element& pe, int32_t first, double delay,
-                 const point3& p, ramp_lanes& r) {
+                 const point3& p, bool corners, ramp_lanes& r) {
   const sys_con& sys = *plan.sys;
   const double dt = 1 / sys.fs;
   for (int32_t k = 0; k < pe.no_rects; ++k) {
@@ -271,7 +271,7 @@ void exact_ramps(const response_plan& plan, const phys_element& pe, int32_t firs
     far_field_term term;
     rect_arrival_terms(sys, 1, &rect, delay, p, &term);
     const ramp_record m =
-        plan.accurate_time_calc ? corner_ramp(sys, rect, p, delay) : default_ramp(sys, rect, term);
+        corners ? corner_ramp(sys, rect, p, delay) : default_ramp(sys, rect, term);
     const trapezoid_window w = window_start(sys, m, dt);
     const int32_t j = first + k;
     r.a[j] = m.a;
@@ -310,6 +310,25 @@ void weight_by_distance(const sys_con& sys, int32_t start, int32_t n, double* s,
   }
 }
 
+// The same for the response of one element alone: no apodization, no focusing delay, and the
+// distance taken one sample later, sample k at rho = 2 pi c (start + k + 1) / fs. A sample
+// where that is exactly 0 (the element's first sample, for a point on its face) gets the guard
+// of weight_by_distance instead of a division by zero.
+template <bool soft, bool attenuate>
+void weight_from_next_sample(const sys_con& sys, int32_t start, int32_t n, double* s, double z) {
+  const double two_pi_c = two_pi * sys.c;
+  const double kappa = -sys.att * neper_per_two_pi_metre;
+  const double guard = two_pi * sys.c / (100 * sys.fs);
+  for (int32_t k = 0; k < n; ++k) {
+    const double rho = two_pi_c * static_cast<double>(int64_t{start} + k + 1) / sys.fs;
+    const double r = rho == 0.0 ? guard : rho;
+    double v = s[k] / r;
+    if constexpr (soft) v = v * z * two_pi / r;
+    if constexpr (attenuate) v *= std::exp(kappa * r);
+    s[k] = v;
+  }
+}
+
 ORVEL_HOT void weight_element(const response_plan& plan, int32_t start, int32_t n, double* s,
                               double delay, double apodization, double z) {
   const sys_con& sys = *plan.sys;
@@ -326,21 +345,40 @@ ORVEL_HOT void weight_element(const response_plan& plan, int32_t start, int32_t 
   }
 }
 
-bool waveform_applies(const response_plan& plan, const phys_element& pe) {
-  return plan.waveforms && pe.has_waveform && pe.waveform;
+void weight_single_element(const response_plan& plan, int32_t start, int32_t n, double* s,
+                           double z) {
+  const sys_con& sys = *plan.sys;
+  if (plan.ap->soft_baffle) {
+    if (plan.use_att)
+      weight_from_next_sample<true, true>(sys, start, n, s, z);
+    else
+      weight_from_next_sample<true, false>(sys, start, n, s, z);
+  } else {
+    if (plan.use_att)
+      weight_from_next_sample<false, true>(sys, start, n, s, z);
+    else
+      weight_from_next_sample<false, false>(sys, start, n, s, z);
+  }
 }
 
-// The ramps of one element's rectangles, and where its response lies on the grid: one sample
-// before and two after the ramps (+3), and the waveform's length beyond.
+bool has_waveform(const phys_element& pe) { return pe.has_waveform && pe.waveform; }
+
+bool waveform_applies(const response_plan& plan, const phys_element& pe) {
+  return plan.waveforms && has_waveform(pe);
+}
+
+// The ramps of one element's rectangles (from the corners' arrival times when corners is set),
+// and where its response lies on the grid: one sample before and two after the ramps (+3), and
+// the waveform's length beyond when shaped is set.
 ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, double delay,
-                                     const point3& p, ramp_lanes& r) {
+                                     const point3& p, bool corners, bool shaped, ramp_lanes& r) {
   const sys_con& sys = *plan.sys;
   const phys_element& pe = plan.ap->phys_elements[e];
   const int32_t first = plan.first_rect[e], nr = pe.no_rects;
-  if (plan.flat[e] && !plan.accurate_time_calc)
+  if (plan.flat[e] && !corners)
     flat_ramps(plan, first, (nr + 3) / 4 * 4, delay, p, r);
   else
-    exact_ramps(plan, pe, first, delay, p, r);
+    exact_ramps(plan, pe, first, delay, p, corners, r);
   double tmin = r.t1[first], tmax = r.t4[first];
   for (int32_t j = first + 1; j < first + nr; ++j) {
     if (r.t1[j] < tmin) tmin = r.t1[j];
@@ -352,7 +390,7 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, doubl
   span.start = grid_sample(std::floor(t_lo / dt));
   span.n = grid_sample((t_hi - t_lo) * sys.fs + 3);
   span.total = span.n;
-  if (waveform_applies(plan, pe))
+  if (shaped)
     span.total = std::max(span.n + pe.waveform->no_samples - 1, 0);  // a plain convolution
   span.contributes = true;
   return span;
@@ -515,7 +553,8 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     element_span& span = ws.spans[e];
     span.contributes = ws.apodization[e] != 0.0 && pe.no_rects != 0;
     if (!span.contributes) continue;
-    span = element_ramps(plan, e, ws.delay[e], p, ws.ramps);
+    span = element_ramps(plan, e, ws.delay[e], p, plan.accurate_time_calc,
+                         waveform_applies(plan, pe), ws.ramps);
     lo = any ? std::min<int64_t>(lo, span.start) : span.start;
     hi = std::max<int64_t>(any ? hi : 0, int64_t{span.start} + span.total);
     any = true;
@@ -542,6 +581,26 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     double* out = ws.out.data() + (span.start - ws.out.start);
     for (int32_t k = 0; k < span.total; ++k) out[k] += signal[k];
   }
+  return true;
+}
+
+bool element_response(const response_plan& plan, response_workspace& ws, int32_t e,
+                      const point3& p) {
+  const aperture_rec& ap = *plan.ap;
+  const phys_element& pe = ap.phys_elements[e];
+  if (!ap.uses_rectangles || pe.no_rects == 0) return false;
+  const bool shaped = has_waveform(pe);
+  const element_span span = element_ramps(plan, e, 0.0, p, false, shaped, ws.ramps);
+  double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
+  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
+  double* element = buffer + element_margin;
+  weight_single_element(plan, span.start, span.n, element, p[2]);
+  ws.out.assign_zero(span.start, span.total);
+  if (shaped)
+    convolve_plain(element, span.n, pe.waveform->data.data(), pe.waveform->no_samples,
+                   ws.out.data());
+  else
+    std::copy_n(element, span.n, ws.out.data());
   return true;
 }
 

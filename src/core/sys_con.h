@@ -46,7 +46,7 @@ struct sys_con {
   int16_t show_times = 1;               // calculation times shown
   int32_t time_interval = 5;            // least seconds between progress lines
   int16_t quiet = 0;                    // informational messages suppressed
-  int32_t last_calc_type = 0;           // 0 h, 1 hp, 2 hhp, 3 scat, 4 scat_multi
+  int32_t last_calc_type = 0;           // 0 h, 1 hp, 2 hhp, 3 scat, 4 scat_multi, 5 scat_all
   int32_t threads;                      // threads of a calculation; default: the usable cores
 };
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "calculation/drivers.h"
+#include "calculation/scat_all.h"
 #include "core/errors.h"
 #include "gateway/transducers.h"
 
@@ -153,5 +154,24 @@ void cmd_calc_scat_multi(sys_con& sys, const command_args& args) {
   const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
   check_grid(sys);
   std::vector<signal_ptr> signals = calc_scat_multi(sys, tx, rx, points, amplitudes);
+  return_aligned(sys, args, signals);
+}
+
+void cmd_calc_scat_all(sys_con& sys, const command_args& args) {
+  open_command(
+      sys, args, 6, "Calculating pulse-echo ultrasound fields. Calling calc_scat_all",
+      "Internal Error 5: Too few parameters to calculate ultrasound field from all elements");
+  const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const std::vector<point3> points = read_points(args.arg(4), "The scatterer position table");
+  const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
+  const int32_t D = read_count(args.arg(6), "The decimation factor");
+  check_grid(sys);
+  std::vector<std::vector<signal_ptr>> grid = calc_scat_all(sys, tx, rx, points, amplitudes, D);
+  // Column t R + r: the R receive elements of transmit element 0 first.
+  std::vector<signal_ptr> signals;
+  signals.reserve(static_cast<size_t>(tx.no_phys_elements) * rx.no_phys_elements);
+  for (std::vector<signal_ptr>& row : grid)
+    for (signal_ptr& s : row) signals.push_back(std::move(s));
   return_aligned(sys, args, signals);
 }

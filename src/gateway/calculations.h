@@ -11,6 +11,7 @@ void cmd_calc_hp(sys_con& sys, const command_args& args);          // 4002
 void cmd_calc_hhp(sys_con& sys, const command_args& args);         // 4003
 void cmd_calc_scat(sys_con& sys, const command_args& args);        // 4005
 void cmd_calc_scat_multi(sys_con& sys, const command_args& args);  // 4006
+void cmd_calc_scat_all(sys_con& sys, const command_args& args);    // 4007
 
 // Results of a calculation, the signals released afterwards. Several signals go into one
 // matrix, column k holding signal k at its offset from the earliest start S, with one trailing

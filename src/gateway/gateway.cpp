@@ -61,7 +61,7 @@ const command_entry calculation_commands[] = {
     {4003, "calc_hhp", cmd_calc_hhp},
     {4005, "calc_scat", cmd_calc_scat},
     {4006, "calc_scat_multi", cmd_calc_scat_multi},
-    {4007, "calc_scat_all", nullptr},
+    {4007, "calc_scat_all", cmd_calc_scat_all},
     {4012, "calc_hp_non_linear", nullptr},
     {4013, "calc_hhp_non_linear", nullptr},
     {4014, "calc_scat_non_linear", nullptr},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -35,23 +36,50 @@ signal_ptr absent_operand_result(sys_con& sys, const signal_rec* a, const signal
 int32_t convolution_length(int32_t na, int32_t nb) { return std::max(na + nb - 1, 0); }
 }  // namespace
 
+namespace {
+// The receiver b made to cover the span [start_a, end_a): when it does not (the decision looks at
+// the spans only), a new record covering both replaces it, b's samples copied and b released.
+// True when b was replaced.
+bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
+  const int64_t start_b = b->start_sample, end_b = start_b + b->no_samples;
+  if (!(end_b < end_a || start_b > start_a)) return false;
+  const int64_t start = std::min(start_a, start_b);
+  const int64_t count = std::max(end_a, end_b) - start;
+  assert(count <= INT32_MAX && start >= INT32_MIN);
+  signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
+  std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));
+  free_signal(sys, b);
+  b = std::move(wide);
+  return true;
+}
+}  // namespace
+
 void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b) {
   assert(b);
-  const int64_t start_a = a.start_sample, end_a = start_a + a.no_samples;
-  const int64_t start_b = b->start_sample, end_b = start_b + b->no_samples;
-  if (end_b < end_a || start_b > start_a) {
-    const int64_t start = std::min(start_a, start_b);
-    const int64_t count = std::max(end_a, end_b) - start;
-    assert(count <= INT32_MAX && start >= INT32_MIN);
-    signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
-    std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));
-    free_signal(sys, b);
-    b = std::move(wide);
-  }
+  cover_span(sys, a.start_sample, int64_t{a.start_sample} + a.no_samples, b);
   if (a.no_samples >= 1) {
-    double* out = b->data.data() + (start_a - b->start_sample);
+    double* out = b->data.data() + (a.start_sample - b->start_sample);
     for (int32_t i = 0; i < a.no_samples; i++) out[i] += a.data[i];
   }
+}
+
+void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
+                        double s, int32_t D) {
+  assert(D >= 1);
+  if (!b) {  // no receiver yet: one of a's span
+    b = alloc_signal(sys, n, start);
+    b->fs = sys.fs / D;
+  } else if (cover_span(sys, start, int64_t{start} + n, b)) {
+    b->fs = sys.fs / D;
+  }
+  double* out = b->data.data() + (int64_t{start} - b->start_sample);
+  for (int32_t i = 0; i < n; i++) out[i] += a[i] * s;
+}
+
+void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int32_t D,
+                       bool release) {
+  add_scaled_samples(sys, a->data.data(), a->start_sample, a->no_samples, b, s, D);
+  if (release) free_signal(sys, a);
 }
 
 void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out) {
@@ -69,8 +97,7 @@ signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& 
 signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
                               double scale) {
   assert(D >= 1);
-  const double summed_start = static_cast<double>(a.start_sample) + b.start_sample;
-  const int32_t start = static_cast<int32_t>(std::ceil(summed_start / D));
+  const int32_t start = decimated_start(int64_t{a.start_sample} + b.start_sample, D);
   const int32_t full = a.no_samples + b.no_samples - 1;  // length of the full convolution
   const int32_t count = full / D + 1;                    // an upper bound of the samples kept
   signal_ptr r = alloc_signal(sys, count, start);
@@ -78,11 +105,24 @@ signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_re
   // First sample of the full convolution that lies on the decimated grid.
   const int64_t k0 = static_cast<int64_t>(start) * D - a.start_sample - b.start_sample;
   assert(k0 >= 0 && k0 < D);
-  int32_t m = 0;
-  for (int64_t k = k0; k < full; k += D, m++)
-    r->data[m] = scale * convolution_sample(a.data.data(), a.no_samples, b.data.data(),
-                                            b.no_samples, static_cast<int32_t>(k));
+  convolve_decimated_arrays(a.data.data(), a.no_samples, b.data.data(), b.no_samples, D,
+                            static_cast<int32_t>(k0), count, scale, r->data.data());
   return r;
+}
+
+void convolve_decimated_arrays(const double* a, int32_t na, const double* b, int32_t nb, int32_t D,
+                               int32_t k0, int32_t count, double scale, double* out) {
+  const int64_t full = int64_t{na} + nb - 1;
+  int32_t m = 0;
+  for (int64_t k = k0; k < full && m < count; k += D, m++)
+    out[m] = scale * convolution_sample(a, na, b, nb, static_cast<int32_t>(k));
+  std::fill(out + m, out + count, 0.0);  // past the end of the full convolution
+}
+
+int32_t decimated_start(int64_t summed_start, int32_t D) {
+  // Exact: a quotient that is not whole lies at least 1/D from the next whole number, far more
+  // than the rounding of the division.
+  return static_cast<int32_t>(std::ceil(static_cast<double>(summed_start) / D));
 }
 
 int32_t fft_size(int32_t a, int32_t b) {
@@ -271,7 +311,110 @@ ORVEL_HOT_WIDE void direct_sums(const double* x, const double* b, int32_t nb, in
   }
 }
 
+// The decimated sums from b split into phases (split_phases): out[m] = sum_i a(i) b(x - i) for
+// x = k0 + m D, in groups of 32 outputs (four sums of eight side by side), then of eight, then
+// one at a time. Term i of output m reads b(x - i) at row q = floor((x - i) / D) + lead of phase
+// (x - i) mod D; the outputs of a group lie at q, q + 1, ... of the same phase. From one term to
+// the next the phase steps back by one, and at phase 0 wraps to phase D - 1 one row earlier.
+ORVEL_HOT_WIDE void phased_sums(const double* a, int32_t na, const double* phased, int32_t rows,
+                                int32_t lead, int32_t D, int32_t k0, int32_t count, double* out) {
+  const lanes8 zero = {0, 0, 0, 0, 0, 0, 0, 0};
+  const ptrdiff_t wrap = static_cast<ptrdiff_t>(D - 1) * rows - 1;
+  int32_t m = 0;
+  for (; m + 32 <= count; m += 32) {
+    const int64_t x = k0 + int64_t{m} * D;
+    int32_t p = static_cast<int32_t>(x % D);
+    ptrdiff_t r = static_cast<ptrdiff_t>(p) * rows + (x / D + lead);  // b(x - i)'s place
+    lanes8 s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+    for (int32_t i = 0; i < na; ++i) {
+      const double w = a[i];
+      s0 += w * lanes_at<lanes8>(phased + r);
+      s1 += w * lanes_at<lanes8>(phased + r + 8);
+      s2 += w * lanes_at<lanes8>(phased + r + 16);
+      s3 += w * lanes_at<lanes8>(phased + r + 24);
+      if (p == 0) {
+        p = D - 1;
+        r += wrap;
+      } else {
+        --p;
+        r -= rows;
+      }
+    }
+    lanes_at<lanes8>(out + m) = s0;
+    lanes_at<lanes8>(out + m + 8) = s1;
+    lanes_at<lanes8>(out + m + 16) = s2;
+    lanes_at<lanes8>(out + m + 24) = s3;
+  }
+  for (; m + 8 <= count; m += 8) {
+    const int64_t x = k0 + int64_t{m} * D;
+    int32_t p = static_cast<int32_t>(x % D);
+    ptrdiff_t r = static_cast<ptrdiff_t>(p) * rows + (x / D + lead);  // b(x - i)'s place
+    lanes8 sum = zero;
+    for (int32_t i = 0; i < na; ++i) {
+      sum += a[i] * lanes_at<lanes8>(phased + r);
+      if (p == 0) {
+        p = D - 1;
+        r += wrap;
+      } else {
+        --p;
+        r -= rows;
+      }
+    }
+    lanes_at<lanes8>(out + m) = sum;
+  }
+  for (; m < count; ++m) {
+    const int64_t x = k0 + int64_t{m} * D;
+    int32_t p = static_cast<int32_t>(x % D);
+    ptrdiff_t r = static_cast<ptrdiff_t>(p) * rows + (x / D + lead);  // b(x - i)'s place
+    double sum = 0.0;
+    for (int32_t i = 0; i < na; ++i) {
+      sum += a[i] * phased[r];
+      if (p == 0) {
+        p = D - 1;
+        r += wrap;
+      } else {
+        --p;
+        r -= rows;
+      }
+    }
+    out[m] = sum;
+  }
+}
+
+// Rows of each phase before the one holding b(0): the reach - 1 samples before b(0) that the
+// first output's terms may read.
+int32_t phase_lead(int32_t reach, int32_t D) { return (std::max(reach, 1) - 1 + D - 1) / D; }
+
+// Rows of each phase: the lead, then up to the last output's first term, which reads b(x) for
+// x = k0 + (count - 1) D <= D - 1 + na + nb - 1 (count bounded as convolve_phased requires).
+int32_t phase_rows(int32_t nb, int32_t reach, int32_t D) {
+  return phase_lead(reach, D) + (std::max(reach, 1) + std::max(nb, 0) + D - 2) / D + 1;
+}
 }  // namespace
+
+int32_t phased_values(int32_t nb, int32_t reach, int32_t D) {
+  const int64_t values = int64_t{D} * phase_rows(nb, reach, D);
+  assert(values <= INT32_MAX);
+  return static_cast<int32_t>(values);
+}
+
+void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double* phased) {
+  const int32_t lead = phase_lead(reach, D), rows = phase_rows(nb, reach, D);
+  for (int32_t p = 0; p < D; ++p) {
+    double* row = phased + static_cast<ptrdiff_t>(p) * rows;
+    for (int32_t q = 0; q < rows; ++q) {
+      const int64_t k = p + (int64_t{q} - lead) * D;  // the sample of b at row q of phase p
+      row[q] = k >= 0 && k < nb ? b[k] : 0.0;
+    }
+  }
+}
+
+void convolve_phased(const double* a, int32_t na, const double* phased, int32_t nb, int32_t reach,
+                     int32_t D, int32_t k0, int32_t count, double* out) {
+  assert(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D);
+  assert(count <= (na + nb - 1) / D + 1);
+  phased_sums(a, na, phased, phase_rows(nb, reach, D), phase_lead(reach, D), D, k0, count, out);
+}
 
 void convolve_padded(const double* x, int32_t nx, const double* b, int32_t nb, double dt, bool add,
                      double scale, double* out) {

@@ -27,6 +27,17 @@ struct sys_con;
 // zero-sample addend outside b widens it. Use b, not a copy of the old pointer, afterwards.
 void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b);
 
+// add_signal of s * a on the grid of fs / D: a's samples are multiplied by s as they are added,
+// a receiver made anew (one that did not cover a, or none at all: b empty) gets the sampling
+// frequency fs / D, and a is released afterwards when release is set.
+void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int32_t D,
+                       bool release);
+
+// The same for the n samples of a from grid sample start, given as an array: receiver[k] +=
+// a[k] * s, the receiver widened exactly as add_signal widens it.
+void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
+                        double s, int32_t D);
+
 // Full linear convolution, Na + Nb - 1 samples, plain sum of products.
 signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b);
 
@@ -38,6 +49,28 @@ void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, do
 // as a signal of sampling frequency fs / D. D >= 1.
 signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
                               double scale);
+
+// The same on arrays, for outputs m = 0 .. count - 1 at k = k0 + m D of the full convolution
+// (0 <= k0 < D): out[m] = scale * sum_i a(i) b(k - i), and 0 past the full convolution's end.
+void convolve_decimated_arrays(const double* a, int32_t na, const double* b, int32_t nb, int32_t D,
+                               int32_t k0, int32_t count, double scale, double* out);
+
+// The first sample, on the grid of fs / D, of a convolution whose operands' start samples sum to
+// summed_start: the first multiple of D at or after it, over D.
+int32_t decimated_start(int64_t summed_start, int32_t D);
+
+// The decimated convolution on arrays, for an operand b convolved with many others of at most
+// reach samples: b is split once into the D phases of the decimated grid (phase p holding
+// b(p), b(p + D), ... between zeros, phased_values(nb, reach, D) values in all), and
+// convolve_phased then reads it without a test per product.
+int32_t phased_values(int32_t nb, int32_t reach, int32_t D);
+void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double* phased);
+
+// out[m] = sum over i of a(i) b(k0 + m D - i), summed in ascending i as convolve_decimated sums,
+// for m = 0 .. count - 1, b given split by split_phases; na <= reach, 0 <= k0 < D and
+// count <= (na + nb - 1) / D + 1. No scale.
+void convolve_phased(const double* a, int32_t na, const double* phased, int32_t nb, int32_t reach,
+                     int32_t D, int32_t k0, int32_t count, double* out);
 
 // The smallest power of two that is at least max(a, b), and never less than 4.
 int32_t fft_size(int32_t a, int32_t b);

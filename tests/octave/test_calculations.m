@@ -71,6 +71,16 @@ xdc_free(Tcopy);
 expect_error(@() calc_hhp(Tcopy, 99, p1), ...
     'Orvel error: This aperture has been freed and is not defined');
 
+% All element pairs: one column per transmit and receive element pair; decimated by 3, the
+% first row lies on the grid of fs/3 at the first multiple of 3 samples at or after the first
+% row of the undecimated result.
+[a1, ta1] = calc_scat_all(Th, Tr, pos, amp, 1);
+[a3, ta3] = calc_scat_all(Th, Tr, pos, amp, 3);
+assert(size(a1, 2) == 16 * 8 && size(a3, 2) == 16 * 8 && any(a3(:) ~= 0));
+assert(abs(ta3 * fs / 3 - round(ta3 * fs / 3)) < 1e-6);
+assert(round(ta3 * fs / 3) == ceil(round(ta1 * fs) / 3));
+assert(~isempty(strfind(help('calc_scat_all'), 'fs/dec_factor')));
+
 % Every signal of every calculation has been released.
 assert(strcmp(bytes_line(), bytes));
 assert(~isempty(strfind(help('calc_hp'), 'start_time')));

@@ -207,6 +207,55 @@ TEST_F(signal_arith_test, ConvolveDecimatedKeepsEveryDthGridSample) {
   }
 }
 
+TEST_F(signal_arith_test, AddScaledSignalAddsTimesTheScaleOnTheDecimatedGrid) {
+  signal_ptr b = make({1, 2, 3, 4}, 10);
+  signal_ptr a = make({10, 20}, 11);
+  const signal_rec* before = b.get();
+  add_scaled_signal(sys, a, b, 0.5, 4, false);  // inside: in place, a kept
+  EXPECT_EQ(b.get(), before);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 7, 13, 4}));
+  ASSERT_TRUE(a);
+  add_scaled_signal(sys, a, b, -1, 4, true);  // sticking out at neither end, then released
+  EXPECT_FALSE(a);
+  signal_ptr c = make({2, 2}, 13);
+  add_scaled_signal(sys, c, b, 3, 4, true);  // past the end: a new receiver at fs / 4
+  EXPECT_EQ(b->start_sample, 10);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, -3, -7, 10, 6}));
+  EXPECT_EQ(b->fs, sys.fs / 4);
+  signal_ptr none, d = make({1, 2}, -3);
+  add_scaled_signal(sys, d, none, 2, 2, false);  // no receiver yet: one of the addend's span
+  EXPECT_EQ(none->start_sample, -3);
+  EXPECT_EQ(samples(*none), (std::vector<double>{2, 4}));
+  EXPECT_EQ(none->fs, sys.fs / 2);
+  release(b, d, none);
+}
+
+// The decimated sums of an operand split into phases are those of convolve_decimated, bit for
+// bit, for every phase k0 of the first output, outputs in groups of 32 and 8 and one at a time,
+// and operands shorter than the reach the split was made for.
+TEST_F(signal_arith_test, PhasedConvolutionIsTheDecimatedConvolution) {
+  std::mt19937 gen(11);
+  for (int32_t D : {1, 2, 3, 5})
+    for (int32_t na : {1, 7, 20})
+      for (int32_t nb : {1, 13, 80}) {
+        const int32_t reach = 20;
+        const std::vector<double> a = random_values(gen, na), b = random_values(gen, nb);
+        const std::vector<double> full = naive_convolution(a, b);
+        std::vector<double> phased(phased_values(nb, reach, D));
+        split_phases(b.data(), nb, reach, D, phased.data());
+        const int32_t count = (na + nb - 1) / D + 1;
+        for (int32_t k0 = 0; k0 < D; ++k0) {
+          std::vector<double> out(count, -1.0);
+          convolve_phased(a.data(), na, phased.data(), nb, reach, D, k0, count, out.data());
+          for (int32_t m = 0; m < count; ++m) {
+            const size_t k = k0 + m * D;
+            ASSERT_EQ(out[m], k < full.size() ? full[k] : 0.0)
+                << "D " << D << " na " << na << " nb " << nb << " k0 " << k0 << " m " << m;
+          }
+        }
+      }
+}
+
 TEST_F(signal_arith_test, FftSizeIsTheNextPowerOfTwoFromFour) {
   EXPECT_EQ(fft_size(3, 0), 4);
   EXPECT_EQ(fft_size(0, 0), 4);
