@@ -189,8 +189,8 @@ void sum_scattered(const sys_con& sys, const response_plan& tx, const response_p
 
 std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
                                std::span<const point3> points) {
-  sys.last_calc_type = 0;
   const response_plan plan = plan_response(sys, ap, false);
+  sys.last_calc_type = 0;
   const bool attenuated = sys.use_att != 0;
   std::vector<signal_ptr> out(points.size());
   calculation_run run(sys, static_cast<int64_t>(points.size()));
@@ -221,8 +221,8 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
 
 std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
                                 std::span<const point3> points) {
-  sys.last_calc_type = 1;
   const response_plan plan = plan_response(sys, ap, true);
+  sys.last_calc_type = 1;
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
@@ -240,9 +240,9 @@ std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
 
 std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
                                  const aperture_rec& receive, std::span<const point3> points) {
-  sys.last_calc_type = 2;
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
+  sys.last_calc_type = 2;
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);
@@ -260,9 +260,9 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
 
 signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_rec& receive,
                      std::span<const point3> points, std::span<const double> amplitudes) {
-  sys.last_calc_type = 3;
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
+  sys.last_calc_type = 3;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
@@ -395,9 +395,9 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
 std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transmit,
                                         const aperture_rec& receive, std::span<const point3> points,
                                         std::span<const double> amplitudes) {
-  sys.last_calc_type = 4;
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
+  sys.last_calc_type = 4;
   const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);

@@ -224,9 +224,9 @@ std::vector<std::vector<signal_ptr>> calc_scat_all(sys_con& sys, const aperture_
                                                    const aperture_rec& receive,
                                                    std::span<const point3> points,
                                                    std::span<const double> amplitudes, int32_t D) {
-  sys.last_calc_type = 5;
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
+  sys.last_calc_type = 5;
   const bool same = &transmit == &receive;
   const int32_t T = transmit.no_phys_elements, R = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);

@@ -173,8 +173,10 @@ TEST_F(convert_commands, options_and_commands_convert_and_calculations_refuse_th
 
   ASSERT_TRUE(orvel_call({1031, f}).ok);
   EXPECT_EQ(lookup_aperture(current_sys(), f).phys_elements[0].no_line_elems, 2);
-  call_result r = orvel_call({4001, f, embedded_matrix(1, 3, {0, 0, 0.03})}, 2);
+  const int32_t last = current_sys().last_calc_type;
+  call_result r = orvel_call({4002, f, embedded_matrix(1, 3, {0, 0, 0.03})}, 2);
   EXPECT_FALSE(r.ok);
+  EXPECT_EQ(current_sys().last_calc_type, last);  // refused before anything changed
   EXPECT_NE(r.error.find("triangles and bounding-line elements are not available yet"),
             std::string::npos)
       << r.error;
