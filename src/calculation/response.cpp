@@ -6,13 +6,6 @@
 #include "core/errors.h"
 #include "core/sys_con.h"
 
-void grid_buffer::assign_zero(int32_t first, int32_t count) {
-  start = first;
-  n = count;
-  if (v.size() < static_cast<size_t>(count)) v.resize(static_cast<size_t>(count));
-  std::fill_n(v.begin(), count, 0.0);
-}
-
 namespace {
 void add_rect(rect_lanes& l, const rect_element& r) {
   l.cx.push_back(r.center[0]);

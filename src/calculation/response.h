@@ -8,20 +8,9 @@
 #include <vector>
 
 #include "apertures/aperture.h"
+#include "signals/grid_buffer.h"
 
 struct sys_con;
-
-// Samples [start, start + n) of the global time grid, in a buffer reused from point to point.
-struct grid_buffer {
-  int32_t start = 0;      // first sample on the global grid [1/fs]
-  int32_t n = 0;          // samples in use
-  std::vector<double> v;  // at least n values; grows, never shrinks
-
-  // n zero samples from start.
-  void assign_zero(int32_t first, int32_t count);
-  double* data() { return v.data(); }
-  const double* data() const { return v.data(); }
-};
 
 // Far-field terms of one rectangle seen from a field point.
 struct far_field_term {
