@@ -17,6 +17,7 @@
 #include "calculation/scat_all.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
+#include "elements/convert.h"
 
 namespace {
 constexpr int runs = 3;
@@ -62,6 +63,32 @@ void field_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
            points.size(), "points");
   }
   free_aperture(sys, ap);
+}
+
+// S1 with the array converted to triangles and to line elements, whose exact responses cost far
+// more per element: calc_h at every tenth point of each direction of the S1 grid (11 x 11).
+void field_kinds_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
+  std::vector<point3> points;
+  for (int iz = 0; iz < 101; iz += 10)
+    for (int ix = 0; ix < 101; ix += 10)
+      points.push_back({-10e-3 + 20e-3 * ix / 100, 0, 5e-3 + 50e-3 * iz / 100});
+  for (const char* kind : {"triangles", "lines"}) {
+    aperture_ptr ap = xdc_linear_array(sys, 64, 0.28e-3, 5e-3, 0.03e-3, 2, 10, {0, 0, 30e-3});
+    if (kind[0] == 't')
+      convert_to_triangles(*ap);
+    else
+      convert_to_lines(*ap);
+    const std::string name = std::string("S1 calc_h ") + kind + ", 121 points";
+    for (int32_t threads : thread_counts) {
+      sys.threads = threads;
+      report(name.c_str(), threads, median_seconds([&] {
+               std::vector<signal_ptr> r = calc_h(sys, *ap, points);
+               release(sys, r);
+             }),
+             points.size(), "points");
+    }
+    free_aperture(sys, ap);
+  }
 }
 
 // S2: a 128-element plane-wave linear array for transmit and receive, two cycles of 5 MHz and
@@ -155,6 +182,7 @@ int main(int argc, char** argv) {
   std::printf("Orvel drivers benchmark (no host), %d cores usable, median of %d runs\n", cores,
               runs);
   if (only.empty() || only == "field") field_scenario(sys, thread_counts);
+  if (only.empty() || only == "kinds") field_kinds_scenario(sys, thread_counts);
   if (only.empty() || only == "scat") scatter_scenario(sys, thread_counts, {1000, 10000});
   if (only.empty() || only == "all") all_pairs_scenario(sys, thread_counts);
   if (only == "multi") scatter_scenario(sys, {1}, {1000}, false);  // for profiles

@@ -584,11 +584,11 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
   return true;
 }
 
-bool element_response(const response_plan& plan, response_workspace& ws, int32_t e,
-                      const point3& p) {
+bool rect_element_response(const response_plan& plan, response_workspace& ws, int32_t e,
+                           const point3& p) {
   const aperture_rec& ap = *plan.ap;
   const phys_element& pe = ap.phys_elements[e];
-  if (!ap.uses_rectangles || pe.no_rects == 0) return false;
+  if (pe.no_rects == 0) return false;
   const bool shaped = has_waveform(pe);
   const element_span span = element_ramps(plan, e, 0.0, p, false, shaped, ws.ramps);
   double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);

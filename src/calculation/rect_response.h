@@ -41,8 +41,8 @@ void sort_ascending(int32_t n, double* v);
 bool rect_response(const response_plan& plan, response_workspace& ws, const point3& p,
                    int32_t only_element = -1);
 
-// The response [m/s] of physical element e alone at p into ws.out, as used for every pair of a
-// transmitting and a receiving element: its rectangles as rect_response takes them, but without
+// The rectangles' part of element_response (response.h): the response [m/s] of physical element
+// e alone at p into ws.out: its rectangles as rect_response takes them, but without
 // focusing delay or apodization, always with the far-field ramps (accurate_time_calc is not
 // consulted), weighted by 1/(2 pi r) at the distance of the next sample (sample k at
 // r = c (start + k + 1) / fs; where that is exactly 0, a point on the element's face, by the
@@ -50,8 +50,8 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
 // attenuation as the plan says, and convolved with the element's own waveform whenever it has
 // one. False (ws.out then meaningless) for an element without rectangles: it contributes
 // nothing.
-bool element_response(const response_plan& plan, response_workspace& ws, int32_t e,
-                      const point3& p);
+bool rect_element_response(const response_plan& plan, response_workspace& ws, int32_t e,
+                           const point3& p);
 
 // The most samples the response of one physical element of rectangles can have at any point,
 // before its waveform.

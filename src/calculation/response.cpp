@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "calculation/element_kinds.h"
 #include "calculation/rect_response.h"
-#include "core/errors.h"
 #include "core/sys_con.h"
 
 namespace {
@@ -31,19 +31,14 @@ void resize_all(size_t n, T& v, More&... more) {
 }  // namespace
 
 response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms) {
-  // Every calculation plans its apertures before it computes anything, so this refuses it
-  // whole rather than giving a signal without the triangles' or lines' share.
-  if (ap.uses_triangles || ap.uses_lines)
-    throw command_error(
-        "Error: The responses of triangles and bounding-line elements are not available yet in "
-        "this version of Orvel; apertures made of them (or converted to them) cannot be used "
-        "in a calculation");
   response_plan plan;
   plan.sys = &sys;
   plan.ap = &ap;
   plan.waveforms = waveforms;
   plan.accurate_time_calc = sys.accurate_time_calc != 0;
   plan.use_att = sys.use_att != 0;
+  plan.grid = {sys.c, sys.fs, sys.fast_integration != 0};
+  plan.attenuation = -0.11512925465 * sys.att;  // dB/m to nepers per metre, with the sign of a loss
   plan.rect_slots = 0;
   plan.longest_element = 0;
   for (const phys_element& pe : ap.phys_elements) {
@@ -81,10 +76,35 @@ response_workspace::response_workspace(const response_plan& plan) {
   shaped.resize(longest);
 }
 
+namespace {
+// The kinds an aperture's responses are summed over. An aperture that is neither of rectangles
+// nor of triangles answers with its line elements, whatever its flag of lines holds.
+bool lines_answer(const aperture_rec& ap) {
+  return ap.uses_lines || (!ap.uses_rectangles && !ap.uses_triangles);
+}
+}  // namespace
+
 bool aperture_response(const response_plan& plan, response_workspace& ws, const point3& p,
                        int32_t only_element) {
-  // Rectangles are the one kind of mathematical element of this version; triangle and
-  // bounding-line responses join the sum here, each kind's signal receiving the sum so far.
-  if (plan.ap->uses_rectangles) return rect_response(plan, ws, p, only_element);
-  return false;
+  const aperture_rec& ap = *plan.ap;
+  bool any = ap.uses_rectangles && rect_response(plan, ws, p, only_element);
+  if (ap.uses_triangles &&
+      kind_aperture_response(element_kind::triangles, plan, ws, p, only_element, ws.kind_sum))
+    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+  if (lines_answer(ap) &&
+      kind_aperture_response(element_kind::lines, plan, ws, p, only_element, ws.kind_sum))
+    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+  return any;
+}
+
+bool element_response(const response_plan& plan, response_workspace& ws, int32_t e,
+                      const point3& p) {
+  const aperture_rec& ap = *plan.ap;
+  bool any = ap.uses_rectangles && rect_element_response(plan, ws, e, p);
+  if (ap.uses_triangles &&
+      kind_element_response(element_kind::triangles, plan, ws, e, p, ws.kind_sum))
+    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+  if (lines_answer(ap) && kind_element_response(element_kind::lines, plan, ws, e, p, ws.kind_sum))
+    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+  return any;
 }

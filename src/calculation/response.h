@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "apertures/aperture.h"
+#include "elements/integration.h"
+#include "elements/line_response.h"
+#include "elements/triangle_response.h"
 #include "signals/grid_buffer.h"
 
 struct sys_con;
@@ -52,6 +55,8 @@ struct response_plan {
   int32_t rect_slots;                  // rectangles with the filling of the last groups
   std::vector<int32_t> element_bound;  // per physical element: most samples of its response
   int32_t longest_element;             // the largest element_bound
+  element_grid grid;                   // c, fs and the integration rule of triangles and lines
+  double attenuation;                  // -att in nepers per metre, applied where use_att is on
 };
 
 // Where one physical element's response lies on the grid at the current point.
@@ -84,6 +89,12 @@ struct response_workspace {
   std::vector<double> running;      // increments of one rectangle's running integral
   std::vector<double> shaped;       // one element's signal convolved with its waveform
   grid_buffer out;                  // the response
+
+  // Triangles and line elements: one mathematical element's response, the sum of a physical
+  // element's, the sum of a kind over the aperture, and a spare for widening sums.
+  triangle_scratch triangles;
+  line_scratch lines;
+  grid_buffer part, element_sum, kind_sum, spare;
 };
 
 response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool waveforms);
@@ -93,3 +104,10 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
 // only_element >= 0, that physical element alone answers, with its own apodization.
 bool aperture_response(const response_plan& plan, response_workspace& ws, const point3& p,
                        int32_t only_element = -1);
+
+// The response [m/s] of physical element e alone at p into ws.out, as used for every pair of a
+// transmitting and a receiving element: no focusing delay and no apodization, the element's
+// waveform whenever it has one, summed over the kinds of mathematical elements the aperture is
+// made of. False (ws.out then meaningless) for an element without any: it contributes nothing.
+bool element_response(const response_plan& plan, response_workspace& ws, int32_t e,
+                      const point3& p);

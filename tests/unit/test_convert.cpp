@@ -158,7 +158,7 @@ TEST_F(convert_commands, lines_enclosing_nothing_are_reported_and_kept) {
             "Internal error. Number of crossings is 0 and less than 4. Press RETURN: ");
 }
 
-TEST_F(convert_commands, options_and_commands_convert_and_calculations_refuse_the_result) {
+TEST_F(convert_commands, options_and_commands_convert) {
   ASSERT_TRUE(orvel_call({5050, "use_triangles", 1.0}).ok);
   const double h = linear_array();
   const aperture_rec& ap = lookup_aperture(current_sys(), h);
@@ -173,13 +173,6 @@ TEST_F(convert_commands, options_and_commands_convert_and_calculations_refuse_th
 
   ASSERT_TRUE(orvel_call({1031, f}).ok);
   EXPECT_EQ(lookup_aperture(current_sys(), f).phys_elements[0].no_line_elems, 2);
-  const int32_t last = current_sys().last_calc_type;
-  call_result r = orvel_call({4002, f, embedded_matrix(1, 3, {0, 0, 0.03})}, 2);
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(current_sys().last_calc_type, last);  // refused before anything changed
-  EXPECT_NE(r.error.find("triangles and bounding-line elements are not available yet"),
-            std::string::npos)
-      << r.error;
 
   ASSERT_TRUE(orvel_call({1040, f}).ok);
   EXPECT_EQ(orvel_call({1030, f}).error,

@@ -1,0 +1,119 @@
+#include "calculation/element_kinds.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "calculation/rect_response.h"
+#include "core/sys_con.h"
+#include "signals/signal_arith.h"
+
+void add_on_grid(grid_buffer& sum, bool& any, const grid_buffer& b, grid_buffer& spare) {
+  if (!any) {
+    sum.assign_zero(b.start, b.n);
+    std::copy_n(b.data(), b.n, sum.data());
+    any = true;
+    return;
+  }
+  const int64_t lo = std::min(sum.start, b.start);
+  const int64_t hi = std::max(int64_t{sum.start} + sum.n, int64_t{b.start} + b.n);
+  if (lo < sum.start || hi > int64_t{sum.start} + sum.n) {
+    spare.assign_zero(static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo));
+    std::copy_n(sum.data(), sum.n, spare.data() + (sum.start - lo));
+    std::swap(sum, spare);
+  }
+  double* out = sum.data() + (b.start - sum.start);
+  for (int32_t k = 0; k < b.n; ++k) out[k] += b.data()[k];
+}
+
+namespace {
+int32_t count_of(element_kind kind, const phys_element& pe) {
+  return kind == element_kind::triangles ? pe.no_tris : pe.no_line_elems;
+}
+
+// The physical element's triangles (or line elements) at p, focused by delay, summed into
+// ws.element_sum. One of weight 0 adds nothing and is skipped, except the last when no other
+// has given a signal, so that the physical element still has one. False when none is computed.
+bool sum_math_elements(element_kind kind, const response_plan& plan, response_workspace& ws,
+                       const phys_element& pe, double delay, const point3& p) {
+  bool any = false;
+  const int32_t n = count_of(kind, pe);
+  for (int32_t j = 0; j < n; ++j) {
+    const bool triangle = kind == element_kind::triangles;
+    const double weight = triangle ? pe.tris[j].apodization : pe.line_elems[j].apodization;
+    if (weight == 0.0 && (any || j < n - 1)) continue;
+    if (triangle)
+      triangle_response(plan.grid, p, pe.tris[j], delay, ws.triangles, ws.part);
+    else
+      line_response(plan.grid, p, pe.line_elems[j], delay + pe.line_elems[j].delay, ws.lines,
+                    ws.part);
+    add_on_grid(ws.element_sum, any, ws.part, ws.spare);
+  }
+  return any;
+}
+
+// The physical element's apodization, the frequency independent attenuation and the soft
+// baffle's obliquity z / r, r the distance travelled by the end of each sample's interval.
+void weight_element(const response_plan& plan, grid_buffer& s, double delay, double apodization,
+                    double z) {
+  const sys_con& sys = *plan.sys;
+  const double step = sys.c / sys.fs, r0 = (s.start / sys.fs - delay) * sys.c;
+  const double guard = sys.c / (100 * sys.fs);  // a hundredth of a sample's path
+  auto distance = [&](int32_t k) {
+    const double r = r0 + (k + 1) * step;
+    return r == 0.0 ? guard : r;  // an element starting before its delay reaches r = 0
+  };
+  double* v = s.data();
+  const bool soft = plan.ap->soft_baffle != 0;
+  if (plan.use_att) {
+    for (int32_t k = 0; k < s.n; ++k) {
+      const double r = distance(k);
+      v[k] = v[k] * (std::exp(plan.attenuation * r) * apodization);
+      if (soft) v[k] = v[k] * (z / r);
+    }
+  } else if (soft) {
+    for (int32_t k = 0; k < s.n; ++k) v[k] = v[k] * (apodization * z / distance(k));
+  } else {
+    for (int32_t k = 0; k < s.n; ++k) v[k] = v[k] * apodization;
+  }
+}
+
+// ws.element_sum convolved with the element's waveform (into ws.part) when it applies.
+const grid_buffer& shaped(const phys_element& pe, bool waveforms, response_workspace& ws) {
+  const grid_buffer& s = ws.element_sum;
+  if (!waveforms || !pe.has_waveform || !pe.waveform || s.n == 0 || pe.waveform->no_samples == 0)
+    return s;
+  const signal_rec& w = *pe.waveform;
+  ws.part.assign_zero(s.start + w.start_sample, s.n + w.no_samples - 1);
+  convolve_plain(s.data(), s.n, w.data.data(), w.no_samples, ws.part.data());
+  return ws.part;
+}
+}  // namespace
+
+bool kind_aperture_response(element_kind kind, const response_plan& plan, response_workspace& ws,
+                            const point3& p, int32_t only_element, grid_buffer& out) {
+  const aperture_rec& ap = *plan.ap;
+  if (ap.no_phys_elements < 1) return false;
+  const int32_t first = only_element >= 0 ? only_element : 0;
+  const int32_t last = only_element >= 0 ? only_element + 1 : ap.no_phys_elements;
+  focus_and_apodization(*plan.sys, ap, p, first, last, ws.delay.data(), ws.apodization.data());
+  bool any = false;
+  for (int32_t e = first; e < last; ++e) {
+    const phys_element& pe = ap.phys_elements[e];
+    if ((ws.apodization[e] == 0.0 && e > 0) || count_of(kind, pe) == 0) continue;
+    if (!sum_math_elements(kind, plan, ws, pe, ws.delay[e], p)) continue;
+    weight_element(plan, ws.element_sum, ws.delay[e], ws.apodization[e], p[2]);
+    add_on_grid(out, any, shaped(pe, plan.waveforms, ws), ws.spare);
+  }
+  return any;
+}
+
+bool kind_element_response(element_kind kind, const response_plan& plan, response_workspace& ws,
+                           int32_t e, const point3& p, grid_buffer& out) {
+  const phys_element& pe = plan.ap->phys_elements[e];
+  if (count_of(kind, pe) == 0 || !sum_math_elements(kind, plan, ws, pe, 0.0, p)) return false;
+  weight_element(plan, ws.element_sum, 0.0, 1.0, p[2]);
+  const grid_buffer& s = shaped(pe, true, ws);
+  out.assign_zero(s.start, s.n);
+  std::copy_n(s.data(), s.n, out.data());
+  return true;
+}
