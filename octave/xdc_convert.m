@@ -7,8 +7,10 @@ function xdc_convert(Th)
 %   triangles a physical element already holds stay in front. Afterwards xdc_get(Th, 'tri')
 %   lists them. Setting set_option('use_triangles', 1) converts every new array the same way.
 %
-%   The responses of triangles are not available in calculations yet: calc_h and the other
-%   calculations refuse a converted aperture with an error.
+%   Every calculation then uses the exact response of each triangle (no far-field
+%   approximation, so large elements need no division), sampled as the mean over each
+%   sampling interval; it costs far more per element than a rectangle's. Points behind the
+%   plane of a triangle get the response of their mirror image.
 %
 %   See also XDC_LINE_CONVERT, XDC_GET, SET_OPTION.
 Orvel_mex(1030, orvel_num(Th));

@@ -8,8 +8,11 @@ function xdc_line_convert(Th)
 %   with it. Afterwards xdc_get(Th, 'lin') lists them. Setting set_option('use_lines', 1)
 %   converts every new array the same way.
 %
-%   The responses of line elements are not available in calculations yet: calc_h and the
-%   other calculations refuse a converted aperture with an error.
+%   Every calculation then uses the exact response of each element (no far-field
+%   approximation), sampled as the mean over each sampling interval; it costs far more per
+%   element than a rectangle's or a triangle's. An element's response is placed at its delay
+%   rounded to a whole sample. Points behind an element's plane get the response of their
+%   mirror image; an element whose lines cross fewer than twice gives no response.
 %
 %   See also XDC_CONVERT, XDC_LINE_ELEMENTS, XDC_GET, SET_OPTION.
 Orvel_mex(1031, orvel_num(Th));

@@ -98,8 +98,8 @@ TEST_F(element_kinds_test, ConvertedRectangleMatchesTheExactResponse) {
   }
 }
 
-// Every calculation on a two-element array of 1 x 4 mm elements, converted to triangles and to
-// line elements: the two exact responses agree within the integration's 0.1 %, and the
+// Every calculation on a two-element array of 1 x 4 mm elements, converted to triangles, to
+// line elements and both ways: the two exact responses agree within the integration's 0.1 %, and the
 // far-field response of the elements divided into 50 um rectangles within 1 %. The focusing
 // delays are 0: line elements place their responses at the delay rounded to a whole sample,
 // the other kinds at the delay itself.
@@ -114,6 +114,9 @@ TEST_F(element_kinds_test, EveryCalculationTakesTrianglesAndLines) {
   const double rects = array(20, 80), tris = array(1, 1), lines = array(1, 1);
   ASSERT_TRUE(orvel_call({1030, tris}).ok);
   ASSERT_TRUE(orvel_call({1031, lines}).ok);
+  // Converted both ways: the second conversion finds no rectangles, so the triangles answer.
+  const double both = array(1, 1);
+  ASSERT_TRUE(orvel_call({1030, both}).ok && orvel_call({1031, both}).ok);
   auto points = [] { return embedded_matrix(2, 3, {0.5e-3, 2e-3, 1e-3, 0.5e-3, 6e-3, 8e-3}); };
   auto run = [&](int code, double Th) {
     switch (code) {
@@ -150,6 +153,7 @@ TEST_F(element_kinds_test, EveryCalculationTakesTrianglesAndLines) {
     ASSERT_TRUE(t.ok && l.ok && r.ok) << code << ": " << t.error << l.error << r.error;
     EXPECT_LT(difference(t, l), 1e-3) << code;
     EXPECT_LT(difference(r, t), 1e-2) << code;
+    EXPECT_EQ(difference(run(code, both), t), 0.0) << code;
   }
 }
 
