@@ -53,11 +53,13 @@ unit-tsan: deps
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Writes orvel_field.png and orvel_scatterers.png into $(BUILD).
+# Writes orvel_field.png, orvel_scatterers.png and orvel_nonlinear.png into $(BUILD).
 demo: build demo-deps
-	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
-	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
-	  "$(CURDIR)/octave/examples/demo.m" < /dev/null
+	cd $(BUILD) && for example in demo nonlinear; do \
+	  octave-cli --no-gui --norc --no-history --quiet \
+	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
+	    "$(CURDIR)/octave/examples/$$example.m" < /dev/null || exit 1; \
+	done
 
 # Timings (not tests): the drivers alone, then the commands through the module in Octave.
 bench: build

@@ -1,9 +1,11 @@
 // What the calculation drivers share (internal to calculation/): one calculation's threads with
-// its progress display, and the pulse it convolves the responses with.
+// its progress display, the pulse it convolves the responses with, and sums of terms on the
+// grid.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "apertures/aperture.h"
 #include "calculation/progress.h"
@@ -53,3 +55,66 @@ struct pulse_rec {
   pulse_rec(const sys_con& sys, const signal_rec& pulse)
       : p(pulse), spectra(pulse.data.data(), pulse.no_samples), attenuated(sys.use_att != 0) {}
 };
+
+// out = (h * pulse) / fs, nh + n_pulse - 1 samples. With attenuation the pulse is first
+// filtered (into filter) for the distance travelled at the middle of a response of nh samples
+// from h_start.
+void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_start,
+                 pulse_rec& pulse_of, spectral_scratch& s, std::vector<double>& filter,
+                 double* out);
+
+// A sum of terms on the grid: the union of their spans, each sample the sum of the terms in the
+// order they were added.
+class grid_sum {
+ public:
+  bool empty() const { return !any_; }
+
+  // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
+  // sum's. n >= 1.
+  double* room(int32_t start, int32_t n) {
+    const int64_t end = int64_t{start} + n;
+    lo_ = any_ ? std::min(lo_, int64_t{start}) : start;
+    hi_ = any_ ? std::max(hi_, end) : end;
+    any_ = true;
+    if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end);
+    return v_.data() + (start - base_);
+  }
+  void add(int32_t start, int32_t n, const double* y, double scale) {
+    if (n <= 0) return;  // a term without samples adds nothing, not even a span
+    double* out = room(start, n);
+    for (int32_t k = 0; k < n; ++k) out[k] += y[k] * scale;
+  }
+  int32_t start() const { return static_cast<int32_t>(lo_); }
+  int32_t samples() const { return static_cast<int32_t>(hi_ - lo_); }
+  const double* data() const { return v_.data() + (lo_ - base_); }
+  void clear() {
+    any_ = false;
+    std::fill(v_.begin(), v_.end(), 0.0);
+  }
+
+ private:
+  // Room for [start, end) and what is there already, with slack on both sides so that a sum
+  // that grows a little at a time is not copied each time.
+  void widen(int64_t start, int64_t end) {
+    const int64_t old_end = base_ + static_cast<int64_t>(v_.size());
+    const int64_t lo = v_.empty() ? start : std::min(base_, start);
+    const int64_t hi = v_.empty() ? end : std::max(old_end, end);
+    const int64_t slack = std::max<int64_t>(64, (hi - lo) / 4);
+    const int64_t new_base = lo - slack;
+    std::vector<double> wider(static_cast<size_t>(hi - lo + 2 * slack), 0.0);
+    std::copy(v_.begin(), v_.end(), wider.begin() + (base_ - new_base));
+    v_.swap(wider);
+    base_ = new_base;
+  }
+  bool any_ = false;
+  int64_t lo_ = 0, hi_ = 0;  // union of the spans added
+  int64_t base_ = 0;         // grid sample of v_[0]
+  std::vector<double> v_;
+};
+
+// The sum as a new signal.
+signal_ptr sum_signal(sys_con& sys, const grid_sum& sum);
+
+// The pulse applied once to a sum of responses: (sum * pulse) / fs as a new signal.
+signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
+                        spectral_scratch& s);

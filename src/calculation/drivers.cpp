@@ -16,6 +16,46 @@ signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture
   return p;
 }
 
+void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_start,
+                 pulse_rec& pulse_of, spectral_scratch& s, std::vector<double>& filter,
+                 double* out) {
+  const signal_rec& pulse = pulse_of.p;
+  spectrum_cache& pulse_spectra = pulse_of.spectra;
+  const int32_t np = pulse.no_samples;
+  const double dt = 1 / sys.fs;
+  if (nh == 0 || np == 0) {
+    std::fill_n(out, std::max(nh + np - 1, 0), 0.0);  // a zero operand
+    return;
+  }
+  if (!pulse_of.attenuated) {
+    convolve_arrays(h, nh, pulse.data.data(), np, dt, &pulse_spectra, s, out);
+    return;
+  }
+  // The filter evaluated at the frequencies of the transform of the product.
+  const int32_t L = fft_size(nh + np, 0);
+  double* filtered = scratch_of(filter, L);
+  attenuate_packed(sys, attenuation_distance(sys, h_start, nh, 0), L, pulse_spectra.at(L),
+                   filtered);
+  std::copy_n(convolve_with_spectrum(L, h, nh, filtered, dt, s), nh + np - 1, out);
+}
+
+signal_ptr sum_signal(sys_con& sys, const grid_sum& sum) {
+  signal_ptr s = alloc_signal(sys, sum.samples(), sum.start());
+  std::copy_n(sum.data(), sum.samples(), s->data.begin());
+  return s;
+}
+
+signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
+                        spectral_scratch& s) {
+  const signal_rec& pulse = pulse_of.p;
+  signal_ptr y = alloc_signal(sys, std::max(sum.samples() + pulse.no_samples - 1, 0),
+                              sum.start() + pulse.start_sample);
+  if (pulse.no_samples > 0)
+    convolve_arrays(sum.data(), sum.samples(), pulse.data.data(), pulse.no_samples, 1 / sys.fs,
+                    &pulse_of.spectra, s, y->data.data());
+  return y;
+}
+
 namespace {
 constexpr int64_t point_grain = 8;       // points handed to a thread at a time
 constexpr int32_t scatterer_chunk = 16;  // scatterers of one partial sum of calc_scat
@@ -45,30 +85,6 @@ std::vector<thread_scratch> scratch_for(int32_t threads, const response_plan& tx
   return s;
 }
 
-// out = (h * pulse) / fs, n_h + n_pulse - 1 samples. With attenuation the pulse is first
-// filtered for the distance travelled at the middle of h, the filter evaluated at the
-// frequencies of the transform of the product.
-void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_start,
-                 pulse_rec& pulse_of, thread_scratch& s, double* out) {
-  const signal_rec& pulse = pulse_of.p;
-  spectrum_cache& pulse_spectra = pulse_of.spectra;
-  const int32_t np = pulse.no_samples;
-  const double dt = 1 / sys.fs;
-  if (nh == 0 || np == 0) {
-    std::fill_n(out, std::max(nh + np - 1, 0), 0.0);  // a zero operand
-    return;
-  }
-  if (!pulse_of.attenuated) {
-    convolve_arrays(h, nh, pulse.data.data(), np, dt, &pulse_spectra, s.spectra, out);
-    return;
-  }
-  const int32_t L = fft_size(nh + np, 0);
-  double* filtered = scratch_of(s.filter, L);
-  attenuate_packed(sys, attenuation_distance(sys, h_start, nh, 0), L, pulse_spectra.at(L),
-                   filtered);
-  std::copy_n(convolve_with_spectrum(L, h, nh, filtered, dt, s.spectra), nh + np - 1, out);
-}
-
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
 // where nothing contributes.
 signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, thread_scratch& s) {
@@ -76,7 +92,7 @@ signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, 
   if (!h) return alloc_signal(sys, pulse.no_samples, pulse.start_sample);
   signal_ptr y =
       alloc_signal(sys, std::max(h->n + pulse.no_samples - 1, 0), h->start + pulse.start_sample);
-  apply_pulse(sys, h->data(), h->n, h->start, pulse_of, s, y->data.data());
+  apply_pulse(sys, h->data(), h->n, h->start, pulse_of, s.spectra, s.filter, y->data.data());
   return y;
 }
 
@@ -100,73 +116,6 @@ void pulse_echo_response(const sys_con& sys, const response_plan& tx, const resp
   }
 }
 
-// A sum of terms on the grid: the union of their spans, each sample the sum of the terms in the
-// order they were added.
-class grid_sum {
- public:
-  bool empty() const { return !any_; }
-
-  // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
-  // sum's. n >= 1.
-  double* room(int32_t start, int32_t n) {
-    const int64_t end = int64_t{start} + n;
-    lo_ = any_ ? std::min(lo_, int64_t{start}) : start;
-    hi_ = any_ ? std::max(hi_, end) : end;
-    any_ = true;
-    if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end);
-    return v_.data() + (start - base_);
-  }
-  void add(int32_t start, int32_t n, const double* y, double scale) {
-    if (n <= 0) return;  // a term without samples adds nothing, not even a span
-    double* out = room(start, n);
-    for (int32_t k = 0; k < n; ++k) out[k] += y[k] * scale;
-  }
-  int32_t start() const { return static_cast<int32_t>(lo_); }
-  int32_t samples() const { return static_cast<int32_t>(hi_ - lo_); }
-  const double* data() const { return v_.data() + (lo_ - base_); }
-  void clear() {
-    any_ = false;
-    std::fill(v_.begin(), v_.end(), 0.0);
-  }
-
- private:
-  // Room for [start, end) and what is there already, with slack on both sides so that a sum
-  // that grows a little at a time is not copied each time.
-  void widen(int64_t start, int64_t end) {
-    const int64_t old_end = base_ + static_cast<int64_t>(v_.size());
-    const int64_t lo = v_.empty() ? start : std::min(base_, start);
-    const int64_t hi = v_.empty() ? end : std::max(old_end, end);
-    const int64_t slack = std::max<int64_t>(64, (hi - lo) / 4);
-    const int64_t new_base = lo - slack;
-    std::vector<double> wider(static_cast<size_t>(hi - lo + 2 * slack), 0.0);
-    std::copy(v_.begin(), v_.end(), wider.begin() + (base_ - new_base));
-    v_.swap(wider);
-    base_ = new_base;
-  }
-  bool any_ = false;
-  int64_t lo_ = 0, hi_ = 0;  // union of the spans added
-  int64_t base_ = 0;         // grid sample of v_[0]
-  std::vector<double> v_;
-};
-
-signal_ptr sum_signal(sys_con& sys, const grid_sum& sum) {
-  signal_ptr s = alloc_signal(sys, sum.samples(), sum.start());
-  std::copy_n(sum.data(), sum.samples(), s->data.begin());
-  return s;
-}
-
-// The pulse applied once to a sum of pulse-echo responses.
-signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
-                        spectral_scratch& s) {
-  const signal_rec& pulse = pulse_of.p;
-  signal_ptr y = alloc_signal(sys, std::max(sum.samples() + pulse.no_samples - 1, 0),
-                              sum.start() + pulse.start_sample);
-  if (pulse.no_samples > 0)
-    convolve_arrays(sum.data(), sum.samples(), pulse.data.data(), pulse.no_samples, 1 / sys.fs,
-                    &pulse_of.spectra, s, y->data.data());
-  return y;
-}
-
 // The scattered signal of the scatterers in order into sum (emptied first): each pulse-echo
 // response times its amplitude, carrying the filtered pulse when the medium attenuates.
 void sum_scattered(const sys_con& sys, const response_plan& tx, const response_plan& rx,
@@ -179,7 +128,7 @@ void sum_scattered(const sys_con& sys, const response_plan& tx, const response_p
     const grid_buffer* y = &s.hh;
     if (pulse_of.attenuated && s.hh.n > 0) {
       s.y.assign_zero(s.hh.start + pulse.start_sample, s.hh.n + pulse.no_samples - 1);
-      apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
+      apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s.spectra, s.filter, s.y.data());
       y = &s.y;
     }
     sum.add(y->start, y->n, y->data(), amplitudes[i]);
@@ -386,7 +335,7 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
     s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
     transmit_receive(sys, b, i, hr, s, false, 0.0, s.hh.data());
     s.y.assign_zero(s.hh.start + pulse.start_sample, s.hh.n + pulse.no_samples - 1);
-    apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s, s.y.data());
+    apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s.spectra, s.filter, s.y.data());
     sum.add(s.y.start, s.y.n, s.y.data(), amplitudes[i]);
   }
 }

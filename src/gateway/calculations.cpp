@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "calculation/drivers.h"
+#include "calculation/non_linear.h"
 #include "calculation/scat_all.h"
 #include "core/errors.h"
 #include "gateway/transducers.h"
@@ -45,6 +47,37 @@ void check_grid(const sys_con& sys) {
     throw command_error("Error: The sampling frequency must be positive for a calculation");
   if (!(sys.c > 0.0 && std::isfinite(sys.c)))
     throw command_error("Error: The speed of sound must be positive for a calculation");
+}
+
+// Propagation distances: the first n values [m], each finite.
+std::vector<double> read_distances(const mxArray* a, size_t n) {
+  const double* v = read_values(a, n, "The distance vector");
+  for (size_t i = 0; i < n; ++i)
+    if (!std::isfinite(v[i]))
+      throw command_error(format_text(
+          "Error: The distance vector must hold finite distances, but value %zu does not", i + 1));
+  return std::vector<double>(v, v + n);
+}
+
+// A distance that gives propagation steps needs a step count the propagation can count: dz
+// positive (with dz 0, negative or NaN the count of any positive distance is not finite), at
+// most 2^31 - 1 steps, and a finite B/A. Zero and negative distances take no steps.
+void check_steps(const sys_con& sys, std::span<const double> distances) {
+  for (double d : distances) {
+    if (!(d > 0)) continue;
+    if (!(sys.dz > 0))
+      throw command_error(
+          format_text("Error: The propagation step dz must be positive for a non-linear "
+                      "calculation over a positive distance, but it is %g m",
+                      sys.dz));
+    if (!(std::floor(d / sys.dz + 0.5) <= std::numeric_limits<int32_t>::max()))
+      throw command_error(format_text(
+          "Error: The distance %g m takes more than 2147483647 propagation steps of dz = %g m", d,
+          sys.dz));
+    if (!std::isfinite(sys.BdivA))
+      throw command_error(
+          "Error: The non-linearity parameter BdivA must be finite for a non-linear calculation");
+  }
 }
 
 void set_result(const command_args& args, int slot, mxArray* m) {
@@ -173,5 +206,62 @@ void cmd_calc_scat_all(sys_con& sys, const command_args& args) {
   signals.reserve(static_cast<size_t>(tx.no_phys_elements) * rx.no_phys_elements);
   for (std::vector<signal_ptr>& row : grid)
     for (signal_ptr& s : row) signals.push_back(std::move(s));
+  return_aligned(sys, args, signals);
+}
+
+void cmd_calc_hp_non_linear(sys_con& sys, const command_args& args) {
+  open_command(
+      sys, args, 4, "Calculating non-linear emitted ultrasound field. Calling calc_hp_non_linear",
+      "Internal Error 5: Too few parameters to calculate non-linear emitted ultrasound field");
+  const aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  const std::vector<point3> points = read_points(args.arg(3), "The point table");
+  const std::vector<double> distances = read_distances(args.arg(4), points.size());
+  check_grid(sys);
+  check_steps(sys, distances);
+  std::vector<signal_ptr> signals = calc_hp_non_linear(sys, ap, points, distances);
+  return_aligned(sys, args, signals);
+}
+
+void cmd_calc_hhp_non_linear(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 5, "Calculating h*h*p non-linearly. Calling calc_hhp_non_linear",
+               "Internal Error 5: Too few parameters to calculate non-linear pulse-echo field");
+  const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const std::vector<point3> points = read_points(args.arg(4), "The point table");
+  const std::vector<double> distances = read_distances(args.arg(5), points.size());
+  check_grid(sys);
+  check_steps(sys, distances);
+  std::vector<signal_ptr> signals = calc_hhp_non_linear(sys, tx, rx, points, distances);
+  return_aligned(sys, args, signals);
+}
+
+void cmd_calc_scat_non_linear(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 6,
+               "Calculating scattered signal non-linearly. Calling calc_scat_non_linear",
+               "Internal Error 5: Too few parameters to calculate non-linear scattered field");
+  const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const std::vector<point3> points = read_points(args.arg(4), "The scatterer position table");
+  const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
+  const std::vector<double> distances = read_distances(args.arg(6), points.size());
+  check_grid(sys);
+  check_steps(sys, distances);
+  signal_ptr s = calc_scat_non_linear(sys, tx, rx, points, amplitudes, distances);
+  return_single(sys, args, s);
+}
+
+void cmd_calc_scat_multi_non_linear(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 6, "Calculating scattered field. Calling calc_scat_multi_non_linear",
+               "Internal Error 5: Too few parameters to calculate scattered field with "
+               "calc_scat_multi_non_linear");
+  const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const std::vector<point3> points = read_points(args.arg(4), "The scatterer position table");
+  const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
+  const std::vector<double> distances = read_distances(args.arg(6), points.size());
+  check_grid(sys);
+  check_steps(sys, distances);
+  std::vector<signal_ptr> signals =
+      calc_scat_multi_non_linear(sys, tx, rx, points, amplitudes, distances);
   return_aligned(sys, args, signals);
 }

@@ -6,12 +6,16 @@
 #include "gateway/gateway.h"
 #include "signals/signal_store.h"
 
-void cmd_calc_h(sys_con& sys, const command_args& args);           // 4001
-void cmd_calc_hp(sys_con& sys, const command_args& args);          // 4002
-void cmd_calc_hhp(sys_con& sys, const command_args& args);         // 4003
-void cmd_calc_scat(sys_con& sys, const command_args& args);        // 4005
-void cmd_calc_scat_multi(sys_con& sys, const command_args& args);  // 4006
-void cmd_calc_scat_all(sys_con& sys, const command_args& args);    // 4007
+void cmd_calc_h(sys_con& sys, const command_args& args);                      // 4001
+void cmd_calc_hp(sys_con& sys, const command_args& args);                     // 4002
+void cmd_calc_hhp(sys_con& sys, const command_args& args);                    // 4003
+void cmd_calc_scat(sys_con& sys, const command_args& args);                   // 4005
+void cmd_calc_scat_multi(sys_con& sys, const command_args& args);             // 4006
+void cmd_calc_scat_all(sys_con& sys, const command_args& args);               // 4007
+void cmd_calc_hp_non_linear(sys_con& sys, const command_args& args);          // 4012
+void cmd_calc_hhp_non_linear(sys_con& sys, const command_args& args);         // 4013
+void cmd_calc_scat_non_linear(sys_con& sys, const command_args& args);        // 4014
+void cmd_calc_scat_multi_non_linear(sys_con& sys, const command_args& args);  // 4015
 
 // Results of a calculation, the signals released afterwards. Several signals go into one
 // matrix, column k holding signal k at its offset from the earliest start S, with one trailing

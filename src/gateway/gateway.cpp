@@ -62,10 +62,10 @@ const command_entry calculation_commands[] = {
     {4005, "calc_scat", cmd_calc_scat},
     {4006, "calc_scat_multi", cmd_calc_scat_multi},
     {4007, "calc_scat_all", cmd_calc_scat_all},
-    {4012, "calc_hp_non_linear", nullptr},
-    {4013, "calc_hhp_non_linear", nullptr},
-    {4014, "calc_scat_non_linear", nullptr},
-    {4015, "calc_scat_multi_non_linear", nullptr},
+    {4012, "calc_hp_non_linear", cmd_calc_hp_non_linear},
+    {4013, "calc_hhp_non_linear", cmd_calc_hhp_non_linear},
+    {4014, "calc_scat_non_linear", cmd_calc_scat_non_linear},
+    {4015, "calc_scat_multi_non_linear", cmd_calc_scat_multi_non_linear},
 };
 
 constexpr int32_t init_code = 5001;

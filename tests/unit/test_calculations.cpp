@@ -34,6 +34,15 @@ const command_texts texts[] = {
      "Internal Error 5: Too few parameters to calculate scattered field"},
     {4006, 5, "Calculating scattered field. Calling calc_scat_multi",
      "Internal Error 5: Too few parameters to calculate scattered field"},
+    {4012, 4, "Calculating non-linear emitted ultrasound field. Calling calc_hp_non_linear",
+     "Internal Error 5: Too few parameters to calculate non-linear emitted ultrasound field"},
+    {4013, 5, "Calculating h*h*p non-linearly. Calling calc_hhp_non_linear",
+     "Internal Error 5: Too few parameters to calculate non-linear pulse-echo field"},
+    {4014, 6, "Calculating scattered signal non-linearly. Calling calc_scat_non_linear",
+     "Internal Error 5: Too few parameters to calculate non-linear scattered field"},
+    {4015, 6, "Calculating scattered field. Calling calc_scat_multi_non_linear",
+     "Internal Error 5: Too few parameters to calculate scattered field with "
+     "calc_scat_multi_non_linear"},
 };
 
 // Signals made by hand for the alignment of results.

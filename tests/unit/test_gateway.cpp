@@ -73,14 +73,6 @@ TEST_F(gateway_test, UnknownFunctionCodesNameTheirModule) {
     EXPECT_EQ(orvel_call({code}).error, illegal_general) << code;
 }
 
-TEST_F(gateway_test, CommandsOfLaterVersionsSayTheyAreNotAvailable) {
-  init_quiet();
-  call_result r = orvel_call({4015.0, 0.0, 0.0, 0.0, 0.0, 0.0});
-  EXPECT_EQ(r.error,
-            "Error: The command calc_scat_multi_non_linear (code 4015) is not available yet in "
-            "this version of Orvel");
-}
-
 TEST_F(gateway_test, BadCommandCodesAreRefusedBeforeAnything) {
   const double inf = std::numeric_limits<double>::infinity();
   const char* text =

@@ -1,0 +1,34 @@
+function [hp, start_time] = calc_hp_non_linear(Th, points, distances)
+%CALC_HP_NON_LINEAR  Emitted pressure field with non-linear propagation.
+%   [hp, start_time] = calc_hp_non_linear(Th, points, distances)
+%
+%   Th          aperture handle
+%   points      n by 3 matrix of field points [x y z] [m]
+%   distances   n propagation distances [m], one per point
+%
+%   hp          emitted field, one column per point: the field of CALC_HP, distorted as if
+%               it had travelled its point's distance through a medium whose sound speed
+%               grows with the pressure; the columns share one time axis and the last row
+%               is 0
+%   start_time  time of the first row [s]
+%
+%   The model: the distance is crossed in steps of dz (floor(distance/dz + 0.5) steps; none
+%   for a distance below dz/2 or a negative one, which gives the linear field). In each step
+%   every sample p but the last is advanced in time in proportion to its own value, by
+%   (1 + B/A/2) p dz / (rho c^3) seconds with the density rho fixed at 1000 kg/m^3, and the
+%   signal is interpolated linearly at the shifted times. Peaks of positive pressure thus move
+%   earlier and troughs later, steepening the wave and building its harmonics.
+%
+%   Options (SET_OPTION): 'BdivA' the non-linearity parameter B/A (5.2); 'dz' the step [m]
+%   (0.5e-3); 'c' and 'fs' as for every calculation. For the pressure to mean Pa, the
+%   emitted field must be scaled to Pa by the impulse response and excitation.
+%
+%   Limits: a simple time-shift model of the distortion of a plane wave, valid before shocks
+%   form (beyond the shock distance the model no longer holds). A smaller dz is more accurate
+%   and slower; a sample whose shift in one step reaches past the end of the signal is
+%   kept and reported by the warning "Index outside range found for
+%   non-linear propagation", which a smaller dz avoids.
+%
+%   See also CALC_HP, CALC_HHP_NON_LINEAR, SET_OPTION.
+[hp, start_time] = Orvel_mex(4012, orvel_num(Th), orvel_num(points), orvel_num(distances(:)));
+end

@@ -1,0 +1,53 @@
+% The non-linear calculations through the script layer and the real module: with every
+% distance 0 each equals its linear twin, and the per-element signals of
+% calc_scat_multi_non_linear add up to calc_scat_non_linear.
+orvel_init(-1);
+fs = 100e6;
+f0 = 3e6;
+Th = xdc_linear_array(8, 0.3e-3, 4e-3, 0.05e-3, 1, 3, [0 0 25e-3]);
+Rh = xdc_linear_array(6, 0.3e-3, 4e-3, 0.05e-3, 1, 2, [0 0 25e-3]);
+t = (0:1 / fs:3 / f0)';
+xdc_excitation(Th, 2e5 * sin(2 * pi * f0 * t)');
+xdc_impulse(Th, (sin(2 * pi * f0 * t) .* hanning(numel(t)))');
+xdc_impulse(Rh, (sin(2 * pi * f0 * t) .* hanning(numel(t)))');
+points = [0 0 20e-3; 2e-3 0 25e-3; -1e-3 1e-3 30e-3];
+amplitudes = [1; -0.5; 2];
+% A source strong enough for about 1 MPa at the points, where the distortion shows.
+xdc_excitation(Th, 2e5 * sin(2 * pi * f0 * t)' * 1e6 / max(max(abs(calc_hp(Th, points)))));
+
+% Same time axis and the same samples up to rounding.
+function same(a, ta, b, tb, what)
+  assert(isequal(size(a), size(b)), [what ': sizes differ']);
+  assert(abs(ta - tb) < 1e-15, [what ': start times differ']);
+  assert(max(abs(a(:) - b(:))) <= 1e-9 * max(abs(b(:))), [what ': samples differ']);
+end
+
+zero = zeros(rows(points), 1);
+[a, ta] = calc_hp_non_linear(Th, points, zero);
+[b, tb] = calc_hp(Th, points);
+same(a, ta, b, tb, 'calc_hp');
+[a, ta] = calc_hhp_non_linear(Th, Rh, points, zero);
+[b, tb] = calc_hhp(Th, Rh, points);
+same(a, ta, b, tb, 'calc_hhp');
+[a, ta] = calc_scat_non_linear(Th, Rh, points, amplitudes, zero);
+[b, tb] = calc_scat(Th, Rh, points, amplitudes);
+same(a, ta, b, tb, 'calc_scat');
+[a, ta] = calc_scat_multi_non_linear(Th, Rh, points, amplitudes, zero);
+[b, tb] = calc_scat_multi(Th, Rh, points, amplitudes);
+same(a, ta, b, tb, 'calc_scat_multi');
+
+% Distorted over their own distances: the receive elements' signals add up to the sum.
+distances = [20e-3; 25e-3; 30e-3];
+[multi, tm] = calc_scat_multi_non_linear(Th, Rh, points, amplitudes, distances);
+[single, ts] = calc_scat_non_linear(Th, Rh, points, amplitudes, distances);
+summed = sum(multi, 2);
+offset = round((ts - tm) * fs);  % rows of the single signal after the first row of multi
+assert(offset >= 0 && offset + rows(single) <= rows(summed) + 1);
+part = summed(offset + 1:min(offset + rows(single), rows(summed)));
+assert(max(abs(part - single(1:numel(part)))) <= 1e-9 * max(abs(single)));
+% ... and the distortion is real: the signals differ from the linear ones by more than 1 %.
+[hp_nl, t1] = calc_hp_non_linear(Th, points, distances);
+[hp, t2] = calc_hp(Th, points);
+assert(abs(t1 - t2) < 1e-15 && isequal(size(hp_nl), size(hp)));
+assert(max(abs(hp_nl(:) - hp(:))) > 1e-2 * max(abs(hp(:))));
+orvel_end();
