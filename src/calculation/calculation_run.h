@@ -112,6 +112,29 @@ class grid_sum {
   std::vector<double> v_;
 };
 
+// The scatterers 0 .. n - 1 in fixed chunks of chunk: each chunk's sum made on its own by
+// sum_chunk(from, to, thread, sum) (sum emptied first by it), a block of chunks at a time over
+// the threads, and the chunk sums added into total in chunk order: the same sums for any number
+// of threads.
+template <class SumChunk>
+void sum_in_chunks(calculation_run& run, int64_t n, int32_t chunk, SumChunk sum_chunk,
+                   grid_sum& total) {
+  const int64_t chunks = (n + chunk - 1) / chunk;
+  const int64_t block = 4 * static_cast<int64_t>(run.threads());
+  std::vector<grid_sum> partial(static_cast<size_t>(block));
+  for (int64_t first = 0; first < chunks; first += block) {
+    const int64_t count = std::min(block, chunks - first);
+    auto one_chunk = [&](int64_t c, int32_t w) {
+      const int64_t from = (first + c) * chunk;
+      sum_chunk(from, std::min(from + chunk, n), w, partial[c]);
+    };
+    run.run(count, 1, one_chunk, first * chunk, chunk);
+    for (int64_t c = 0; c < count; ++c)
+      if (!partial[c].empty())
+        total.add(partial[c].start(), partial[c].samples(), partial[c].data(), 1.0);
+  }
+}
+
 // The sum as a new signal.
 signal_ptr sum_signal(sys_con& sys, const grid_sum& sum);
 

@@ -218,25 +218,14 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
 
-  // Fixed chunks of scatterers are summed on their own, a block of chunks at a time, and the
-  // chunk sums added into the total in chunk order: the same sums for any number of threads.
-  const int64_t chunks = (n + scatterer_chunk - 1) / scatterer_chunk;
-  const int64_t block = 4 * static_cast<int64_t>(run.threads());
-  std::vector<grid_sum> partial(static_cast<size_t>(block));
   grid_sum total;
-  for (int64_t first = 0; first < chunks; first += block) {
-    const int64_t count = std::min(block, chunks - first);
-    auto chunk_sum = [&](int64_t c, int32_t w) {
-      const int64_t from = (first + c) * scatterer_chunk;
-      const int64_t to = std::min(from + scatterer_chunk, n);
-      sum_scattered(sys, tx, rx, points.subspan(from, to - from),
-                    amplitudes.subspan(from, to - from), pulse_of, scratch[w], partial[c]);
-    };
-    run.run(count, 1, chunk_sum, first * scatterer_chunk, scatterer_chunk);
-    for (int64_t c = 0; c < count; ++c)
-      if (!partial[c].empty())
-        total.add(partial[c].start(), partial[c].samples(), partial[c].data(), 1.0);
-  }
+  sum_in_chunks(
+      run, n, scatterer_chunk,
+      [&](int64_t from, int64_t to, int32_t w, grid_sum& sum) {
+        sum_scattered(sys, tx, rx, points.subspan(from, to - from),
+                      amplitudes.subspan(from, to - from), pulse_of, scratch[w], sum);
+      },
+      total);
 
   signal_ptr result;
   if (total.empty())

@@ -277,25 +277,15 @@ signal_ptr calc_scat_non_linear(sys_con& sys, const aperture_rec& transmit,
   calculation_run run(sys, n);
   std::vector<nl_scratch> scratch = make_scratch(run.threads(), tx, rx);
 
-  // Fixed chunks of scatterers summed on their own, a block of chunks at a time, the chunk sums
-  // added into the total in chunk order: the same sums for any number of threads.
-  const int64_t chunks = (n + scatterer_chunk - 1) / scatterer_chunk;
-  const int64_t block = 4 * static_cast<int64_t>(run.threads());
-  std::vector<grid_sum> partial(static_cast<size_t>(block));
   grid_sum total;
-  for (int64_t first = 0; first < chunks; first += block) {
-    const int64_t count = std::min(block, chunks - first);
-    auto chunk_sum = [&](int64_t c, int32_t w) {
-      const int64_t from = (first + c) * scatterer_chunk;
-      const int64_t to = std::min(from + scatterer_chunk, n);
-      sum_echoes(sys, tx, rx, points.subspan(from, to - from), amplitudes.subspan(from, to - from),
-                 distances.subspan(from, to - from), pulse_of, scratch[w], partial[c]);
-    };
-    run.run(count, 1, chunk_sum, first * scatterer_chunk, scatterer_chunk);
-    for (int64_t c = 0; c < count; ++c)
-      if (!partial[c].empty())
-        total.add(partial[c].start(), partial[c].samples(), partial[c].data(), 1.0);
-  }
+  sum_in_chunks(
+      run, n, scatterer_chunk,
+      [&](int64_t from, int64_t to, int32_t w, grid_sum& sum) {
+        sum_echoes(sys, tx, rx, points.subspan(from, to - from),
+                   amplitudes.subspan(from, to - from), distances.subspan(from, to - from),
+                   pulse_of, scratch[w], sum);
+      },
+      total);
 
   // The receive impulse applied once to the sum of all echoes.
   signal_ptr result = total.empty() ? alloc_signal(sys, 0, 0)
