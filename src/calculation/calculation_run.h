@@ -63,6 +63,15 @@ void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_star
                  pulse_rec& pulse_of, spectral_scratch& s, std::vector<double>& filter,
                  double* out);
 
+// One scratch of type S per thread of the run, each made from the transmit and receive plans.
+template <class S, class Run, class Plan>
+std::vector<S> scratch_per_thread(const Run& run, const Plan& tx, const Plan& rx) {
+  std::vector<S> s;
+  s.reserve(static_cast<size_t>(run.threads()));
+  for (int32_t w = 0; w < run.threads(); ++w) s.emplace_back(tx, rx);
+  return s;
+}
+
 // A sum of terms on the grid: the union of their spans, each sample the sum of the terms in the
 // order they were added.
 class grid_sum {

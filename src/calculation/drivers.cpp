@@ -77,14 +77,6 @@ struct thread_scratch {
   thread_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
 };
 
-std::vector<thread_scratch> scratch_for(int32_t threads, const response_plan& tx,
-                                        const response_plan& rx) {
-  std::vector<thread_scratch> s;
-  s.reserve(static_cast<size_t>(threads));
-  for (int32_t w = 0; w < threads; ++w) s.emplace_back(tx, rx);
-  return s;
-}
-
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
 // where nothing contributes.
 signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, thread_scratch& s) {
@@ -143,7 +135,7 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
   const bool attenuated = sys.use_att != 0;
   std::vector<signal_ptr> out(points.size());
   calculation_run run(sys, static_cast<int64_t>(points.size()));
-  std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
+  std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, plan, plan);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     thread_scratch& s = scratch[w];
     if (!aperture_response(plan, s.transmit, points[i])) return;
@@ -176,7 +168,7 @@ std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
-  std::vector<thread_scratch> scratch = scratch_for(run.threads(), plan, plan);
+  std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, plan, plan);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     thread_scratch& s = scratch[w];
     const bool any = aperture_response(plan, s.transmit, points[i]);
@@ -196,7 +188,7 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
-  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+  std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, tx, rx);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     thread_scratch& s = scratch[w];
     pulse_echo_response(sys, tx, rx, points[i], s);
@@ -216,7 +208,7 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
-  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+  std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, tx, rx);
 
   grid_sum total;
   sum_in_chunks(
@@ -341,7 +333,7 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
   pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
-  std::vector<thread_scratch> scratch = scratch_for(run.threads(), tx, rx);
+  std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, tx, rx);
   std::vector<grid_sum> sums(static_cast<size_t>(elements));
   transmit_block b(scatterer_block, rx.longest_element);
 

@@ -88,14 +88,6 @@ struct nl_scratch {
   nl_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
 };
 
-std::vector<nl_scratch> make_scratch(int32_t threads, const response_plan& tx,
-                                     const response_plan& rx) {
-  std::vector<nl_scratch> s;
-  s.reserve(static_cast<size_t>(threads));
-  for (int32_t w = 0; w < threads; ++w) s.emplace_back(tx, rx);
-  return s;
-}
-
 // The field transmitted at a point, (ht * pulse) / fs, distorted over distance: ht.n + n_pulse - 1
 // values into out. With attenuation the pulse is filtered for the distance travelled at the
 // middle of ht counted from ht.start + filter_offset.
@@ -200,7 +192,7 @@ std::vector<signal_ptr> calc_hp_non_linear(sys_con& sys, const aperture_rec& ap,
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
-  std::vector<nl_scratch> scratch = make_scratch(run.threads(), plan, plan);
+  std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, plan, plan);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     nl_scratch& s = scratch[w];
     if (!aperture_response(plan, s.transmit, points[i])) {  // zeros spanning the pulse
@@ -233,7 +225,7 @@ std::vector<signal_ptr> calc_hhp_non_linear(sys_con& sys, const aperture_rec& tr
   pulse_rec pulse_of(sys, *pulse);
   pulse_rec impulse_of(sys, *receive.impulse);
   calculation_run run(sys, static_cast<int64_t>(points.size()));
-  std::vector<nl_scratch> scratch = make_scratch(run.threads(), tx, rx);
+  std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, tx, rx);
   run.run(static_cast<int64_t>(points.size()), point_grain, [&](int64_t i, int32_t w) {
     nl_scratch& s = scratch[w];
     const responses r = both_responses(tx, rx, points[i], s);
@@ -275,7 +267,7 @@ signal_ptr calc_scat_non_linear(sys_con& sys, const aperture_rec& transmit,
   pulse_rec impulse_of(sys, *receive.impulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
-  std::vector<nl_scratch> scratch = make_scratch(run.threads(), tx, rx);
+  std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, tx, rx);
 
   grid_sum total;
   sum_in_chunks(
@@ -310,7 +302,7 @@ std::vector<signal_ptr> calc_scat_multi_non_linear(sys_con& sys, const aperture_
   pulse_rec impulse_of(sys, *receive.impulse);
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
-  std::vector<nl_scratch> scratch = make_scratch(run.threads(), tx, rx);
+  std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, tx, rx);
   std::vector<grid_sum> sums(static_cast<size_t>(elements));
   // The distorted transmitted field of each scatterer of a block, made once and used by every
   // receive element; absent where no transmit element reaches the scatterer.

@@ -245,8 +245,7 @@ std::vector<std::vector<signal_ptr>> calc_scat_all(sys_con& sys, const aperture_
   for (double& a : amplitude) a *= dt;
 
   calculation_run run(sys, n);
-  std::vector<pair_scratch> scratch;
-  for (int32_t w = 0; w < run.threads(); ++w) scratch.emplace_back(tx, rx);
+  std::vector<pair_scratch> scratch = scratch_per_thread<pair_scratch>(run, tx, rx);
   const std::vector<std::pair<int32_t, int32_t>> pairs = pairs_of(T, R, same);
   std::vector<signal_ptr> sums(static_cast<size_t>(T) * static_cast<size_t>(R));
   block_rec b(T, R, same);
