@@ -5,5 +5,6 @@ function orvel_debug(flag)
 %   The flag is rounded to a whole number; any non-zero value turns debugging on.
 %
 %   See also SET_OPTION, ORVEL_INFO.
+orvel_usage(nargin, 1, 'orvel_debug(flag)');
 Orvel_mex(5010, orvel_num(flag));
 end

@@ -11,11 +11,9 @@ function orvel_init(mode)
 %   apertures. It must come before every other command; calling it twice without orvel_end
 %   between is an error. orvel_info prints the configuration.
 %
-%   Commands: orvel_init, orvel_end, orvel_info, orvel_debug, set_option, set_sampling;
-%   transducers xdc_*, element settings ele_*, field calculation calc_* (see the README
-%   for which are available in this version).
+%   help orvel lists every command by group, with the units and conventions they share.
 %
-%   See also ORVEL_END, ORVEL_INFO, SET_OPTION, SET_SAMPLING, ORVEL_DEBUG.
+%   See also ORVEL, ORVEL_END, ORVEL_INFO, SET_OPTION, SET_SAMPLING, ORVEL_DEBUG.
 if nargin < 1
   mode = 0;
 end

@@ -9,7 +9,7 @@ function set_option(name, value)
 %     'att'                frequency independent attenuation [dB/m]         (0)
 %     'freq_att'           frequency dependent attenuation [dB/(m Hz)]      (0)
 %     'att_f0'             centre frequency of the frequency dependent term [Hz] (0)
-%     'tau_m'              dispersion constant of the attenuation           (20)
+%     'tau_m'              constant of the dispersion phase, no unit        (20)
 %     'z'                  characteristic acoustic impedance [kg/(m^2 s)]   (1.54e6)
 %     'BdivA'              non-linearity parameter B/A                      (5.2)
 %     'dz'                 propagation step of non-linear calculations [m]  (0.5e-3)
@@ -28,6 +28,18 @@ function set_option(name, value)
 %   Whole-number options are rounded. Turning one of use_rectangles, use_triangles and
 %   use_lines on turns the other two off. An unknown name is an error.
 %
-%   See also ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG.
+%   Attenuation (use_att on). Over a path of r metres the amplitude at frequency f [Hz] is
+%   multiplied by exp(-(att + freq_att*(f - att_f0)) * b * r), b = ln(10)/20 (dB to nepers),
+%   so frequencies below att_f0 are raised by the freq_att term; att = freq_att*att_f0 gives
+%   freq_att*f dB/m in all. The att term is applied sample by sample at the distance
+%   travelled by then, r = c*(t - delay) (t the sample's time, delay the element's focusing
+%   delay); the freq_att term in the frequency domain, once per response, at the r = c*t of
+%   the response's middle sample, with the dispersion phase
+%     phi(f) = -(freq_att * b * r / pi^2) * w * (ln(w) - tau_m),   w = 2*pi*f [rad/s],
+%   which tau_m enters only as a term linear in w (a time shift, no amplitude change).
+%   Pulse-echo calculations attenuate over the way out and back.
+%
+%   See also ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG, ORVEL.
+orvel_usage(nargin, 2, 'set_option(name, value)');
 Orvel_mex(5050, name, orvel_num(value));
 end

@@ -14,7 +14,11 @@ function Th = xdc_2d_array(no_ele_x, no_ele_y, width, height, kerf_x, kerf_y, en
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_LINEAR_ARRAY.
+cmd = 'xdc_2d_array';
+orvel_usage(nargin, 10, [cmd '(no_ele_x, no_ele_y, width, height, kerf_x, ' ...
+                          'kerf_y, enabled, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1002, orvel_num(no_ele_x), orvel_num(no_ele_y), orvel_num(width), ...
                orvel_num(height), orvel_num(kerf_x), orvel_num(kerf_y), orvel_num(enabled), ...
-               orvel_num(no_sub_x), orvel_num(no_sub_y), orvel_num(focus));
+               orvel_num(no_sub_x), orvel_num(no_sub_y), focus);
 end

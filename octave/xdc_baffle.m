@@ -4,5 +4,6 @@ function xdc_baffle(Th, soft_baffle)
 %   weighted by the obliquity z/r), 0 the rigid baffle (the default). The value is rounded.
 %
 %   See also XDC_LINEAR_ARRAY.
+orvel_usage(nargin, 2, 'xdc_baffle(Th, soft_baffle)');
 Orvel_mex(1066, orvel_num(Th), orvel_num(soft_baffle));
 end

@@ -13,5 +13,6 @@ function Th = xdc_concave(radius, focal_radius, ele_size)
 %   Th is the handle of the new aperture, with one physical element.
 %
 %   See also XDC_PISTON.
+orvel_usage(nargin, 3, 'xdc_concave(radius, focal_radius, ele_size)');
 Th = Orvel_mex(1011, orvel_num(radius), orvel_num(focal_radius), orvel_num(ele_size));
 end

@@ -13,5 +13,6 @@ function xdc_convert(Th)
 %   plane of a triangle get the response of their mirror image.
 %
 %   See also XDC_LINE_CONVERT, XDC_GET, SET_OPTION.
+orvel_usage(nargin, 1, 'xdc_convert(Th)');
 Orvel_mex(1030, orvel_num(Th));
 end

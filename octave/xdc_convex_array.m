@@ -16,7 +16,11 @@ function Th = xdc_convex_array(no_elements, width, height, kerf, Rconvex, no_sub
 %   Th is the handle of the new aperture (release it with xdc_free).
 %
 %   See also XDC_CONVEX_FOCUSED_ARRAY, XDC_CONVEX_FOCUSED_MULTIROW, XDC_LINEAR_ARRAY.
+cmd = 'xdc_convex_array';
+orvel_usage(nargin, 8, [cmd '(no_elements, width, height, kerf, ' ...
+                          'Rconvex, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1004, orvel_num(no_elements), orvel_num(width), orvel_num(height), ...
                orvel_num(kerf), orvel_num(Rconvex), orvel_num(no_sub_x), orvel_num(no_sub_y), ...
-               orvel_num(focus));
+               focus);
 end

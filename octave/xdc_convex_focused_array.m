@@ -12,7 +12,11 @@ function Th = xdc_convex_focused_array(no_elements, width, height, kerf, Rconvex
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_CONVEX_ARRAY, XDC_FOCUSED_ARRAY.
+cmd = 'xdc_convex_focused_array';
+orvel_usage(nargin, 9, [cmd '(no_elements, width, height, kerf, Rconvex, ' ...
+                          'Rfocus, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1005, orvel_num(no_elements), orvel_num(width), orvel_num(height), ...
                orvel_num(kerf), orvel_num(Rconvex), orvel_num(Rfocus), orvel_num(no_sub_x), ...
-               orvel_num(no_sub_y), orvel_num(focus));
+               orvel_num(no_sub_y), focus);
 end

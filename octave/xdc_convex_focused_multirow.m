@@ -17,7 +17,11 @@ function Th = xdc_convex_focused_multirow(no_elem_x, width, no_ele_y, heights, k
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_CONVEX_FOCUSED_ARRAY, XDC_FOCUSED_MULTIROW.
+cmd = 'xdc_convex_focused_multirow';
+orvel_usage(nargin, 11, [cmd '(no_elem_x, width, no_ele_y, heights, kerf_x, kerf_y, ' ...
+                          'Rconvex, Rfocus, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1014, orvel_num(no_elem_x), orvel_num(width), orvel_num(no_ele_y), ...
                orvel_num(heights), orvel_num(kerf_x), orvel_num(kerf_y), orvel_num(Rconvex), ...
-               orvel_num(Rfocus), orvel_num(no_sub_x), orvel_num(no_sub_y), orvel_num(focus));
+               orvel_num(Rfocus), orvel_num(no_sub_x), orvel_num(no_sub_y), focus);
 end

@@ -1,9 +1,13 @@
 function xdc_excitation(Th, pulse)
 %XDC_EXCITATION  Set the excitation of an aperture.
-%   xdc_excitation(Th, pulse) sets the excitation applied to every physical element without a
-%   waveform of its own (ele_waveform), sampled at the current sampling frequency and starting
-%   at time 0. pulse may be a row or a column; it is passed on as a row.
+%   xdc_excitation(Th, pulse) sets the excitation of the physical elements, sampled at the
+%   current sampling frequency and starting at time 0. pulse may be a row or a column; it is
+%   passed on as a row. It is used by the transmit aperture only: every calculation but
+%   calc_h convolves with it as a time integral (sum of products times 1/fs), for every
+%   element, also one with a waveform of its own (ele_waveform). Its length delays the
+%   results (help orvel: Time of an echo).
 %
 %   See also XDC_IMPULSE, ELE_WAVEFORM.
-Orvel_mex(1051, orvel_num(Th), orvel_num(reshape(pulse, 1, [])));
+orvel_usage(nargin, 2, 'xdc_excitation(Th, pulse)');
+Orvel_mex(1051, orvel_num(Th), orvel_samples('xdc_excitation', 'pulse', pulse));
 end

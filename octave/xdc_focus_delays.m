@@ -3,10 +3,14 @@ function xdc_focus_delays(Th, times, delays)
 %   xdc_focus_delays(Th, times, delays)
 %
 %   times   the times [s] from which each row of delays is used (n values)
-%   delays  n by (number of physical elements) matrix of delays [s], used as given
+%   delays  n x (number of physical elements) matrix of delays [s], one row per time
 %
-%   The whole focus time line is replaced.
+%   The delays are used as given: no reference point and no quantization. A positive delay
+%   makes the element emit later and, on receive, adds to the time its signal is received.
+%   The row in force for element i is chosen by its one-way time of flight to the field point
+%   or scatterer, as for xdc_focus. The whole focus time line is replaced.
 %
-%   See also XDC_FOCUS, XDC_APODIZATION.
+%   See also XDC_FOCUS, XDC_APODIZATION, ELE_DELAY, ORVEL.
+orvel_usage(nargin, 3, 'xdc_focus_delays(Th, times, delays)');
 Orvel_mex(1061, orvel_num(Th), orvel_num(times(:)), orvel_num(delays));
 end

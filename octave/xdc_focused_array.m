@@ -10,7 +10,11 @@ function Th = xdc_focused_array(no_elements, width, height, kerf, Rfocus, no_sub
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_LINEAR_ARRAY, XDC_FOCUSED_MULTIROW.
+cmd = 'xdc_focused_array';
+orvel_usage(nargin, 8, [cmd '(no_elements, width, height, kerf, ' ...
+                          'Rfocus, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1003, orvel_num(no_elements), orvel_num(width), orvel_num(height), ...
                orvel_num(kerf), orvel_num(Rfocus), orvel_num(no_sub_x), orvel_num(no_sub_y), ...
-               orvel_num(focus));
+               focus);
 end

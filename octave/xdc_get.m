@@ -13,9 +13,12 @@ function info = xdc_get(Th, info_type)
 %   'focus' (4)  one column per focus entry: time, then the delay of every physical element
 %   'apod'  (5)  one column per apodization entry: time, then the weights
 %
-%   Values are in m, s and rad. The default is 'rect'. Any other type returns [].
+%   info    one column per element or entry, with the rows above [m, s, rad]: lengths in m,
+%           times and delays in s, angles in rad; numbers and weights have no unit. The
+%           default type is 'rect'. Any other type returns [].
 %
 %   See also XDC_SHOW.
+orvel_usage(nargin, 1, 'xdc_get(Th, info_type)');
 if nargin < 2
   info_type = 'rect';
 end

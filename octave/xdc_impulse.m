@@ -2,8 +2,11 @@ function xdc_impulse(Th, pulse)
 %XDC_IMPULSE  Set the impulse response of an aperture.
 %   xdc_impulse(Th, pulse) sets the transducer's impulse response to the samples of pulse,
 %   taken at the current sampling frequency (set_sampling) and starting at time 0. pulse may
-%   be a row or a column; it is passed on as a row.
+%   be a row or a column; it is passed on as a row. Every calculation but calc_h convolves
+%   with it as a time integral (sum of products times 1/fs); the receive aperture's impulse
+%   response acts on receive. Its length delays the results (help orvel: Time of an echo).
 %
 %   See also XDC_EXCITATION, SET_SAMPLING.
-Orvel_mex(1050, orvel_num(Th), orvel_num(reshape(pulse, 1, [])));
+orvel_usage(nargin, 2, 'xdc_impulse(Th, pulse)');
+Orvel_mex(1050, orvel_num(Th), orvel_samples('xdc_impulse', 'pulse', pulse));
 end

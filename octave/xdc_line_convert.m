@@ -15,5 +15,6 @@ function xdc_line_convert(Th)
 %   mirror image; an element whose lines cross fewer than twice gives no response.
 %
 %   See also XDC_CONVERT, XDC_LINE_ELEMENTS, XDC_GET, SET_OPTION.
+orvel_usage(nargin, 1, 'xdc_line_convert(Th)');
 Orvel_mex(1031, orvel_num(Th));
 end

@@ -15,6 +15,9 @@ function Th = xdc_linear_array(no_elements, width, height, kerf, no_sub_x, no_su
 %   unit apodization of every element.
 %
 %   See also XDC_FOCUSED_ARRAY, XDC_LINEAR_MULTIROW, XDC_2D_ARRAY, XDC_SHOW, XDC_FREE.
+cmd = 'xdc_linear_array';
+orvel_usage(nargin, 7, [cmd '(no_elements, width, height, kerf, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1001, orvel_num(no_elements), orvel_num(width), orvel_num(height), ...
-               orvel_num(kerf), orvel_num(no_sub_x), orvel_num(no_sub_y), orvel_num(focus));
+               orvel_num(kerf), orvel_num(no_sub_x), orvel_num(no_sub_y), focus);
 end

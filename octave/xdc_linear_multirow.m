@@ -14,7 +14,11 @@ function Th = xdc_linear_multirow(no_elem_x, width, no_ele_y, heights, kerf_x, k
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_FOCUSED_MULTIROW, XDC_LINEAR_ARRAY.
+cmd = 'xdc_linear_multirow';
+orvel_usage(nargin, 9, [cmd '(no_elem_x, width, no_ele_y, heights, kerf_x, ' ...
+                          'kerf_y, no_sub_x, no_sub_y, focus)']);
+focus = orvel_point(cmd, 'focus', focus);
 Th = Orvel_mex(1012, orvel_num(no_elem_x), orvel_num(width), orvel_num(no_ele_y), ...
                orvel_num(heights), orvel_num(kerf_x), orvel_num(kerf_y), orvel_num(no_sub_x), ...
-               orvel_num(no_sub_y), orvel_num(focus));
+               orvel_num(no_sub_y), focus);
 end

@@ -13,5 +13,6 @@ function Th = xdc_piston(radius, ele_size)
 %   Th is the handle of the new aperture, with one physical element.
 %
 %   See also XDC_CONCAVE, XDC_GET.
+orvel_usage(nargin, 2, 'xdc_piston(radius, ele_size)');
 Th = Orvel_mex(1010, orvel_num(radius), orvel_num(ele_size));
 end

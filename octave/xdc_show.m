@@ -7,6 +7,7 @@ function xdc_show(Th, info_type)
 %   printed; lengths in mm, times in us, angles in degrees.
 %
 %   See also XDC_GET.
+orvel_usage(nargin, 1, 'xdc_show(Th, info_type)');
 if nargin < 2
   info_type = 'all';
 end
@@ -14,7 +15,8 @@ if ischar(info_type)
   names = {'all', 'elements', 'focus', 'apod'};
   k = find(strcmpi(info_type, names));
   if isempty(k)
-    error('xdc_show: info_type must be ''all'', ''elements'', ''focus'' or ''apod''');
+    error('orvel:badArgument', ...
+          'xdc_show: info_type must be ''all'', ''elements'', ''focus'' or ''apod''');
   end
   info_type = k - 1;
 end

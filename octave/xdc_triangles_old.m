@@ -11,6 +11,8 @@ function Th = xdc_triangles_old(corners, apo, center, apo_element)
 %   new aperture, with one physical element.
 %
 %   See also XDC_TRIANGLES.
-Th = Orvel_mex(1020, orvel_num(corners), orvel_num(apo), orvel_num(center), ...
+cmd = 'xdc_triangles_old';
+orvel_usage(nargin, 4, [cmd '(corners, apo, center, apo_element)']);
+Th = Orvel_mex(1020, orvel_num(corners), orvel_num(apo), orvel_point(cmd, 'center', center), ...
                orvel_num(apo_element));
 end
