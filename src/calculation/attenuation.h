@@ -8,6 +8,12 @@
 
 struct sys_con;
 
+// ln of the largest double: exp of any larger exponent overflows. The frequency-independent loss
+// exp(-att beta r) grows past it only at a sample before the focusing delay, at an absurd
+// negative distance (an enormous c or a grid of a few Hz); its exponent is capped here, which
+// keeps a zero sample zero instead of making it NaN, and changes no factor that was finite.
+constexpr double largest_exponent = 709.78271289338397;
+
 // The packed spectrum in slot (that of b) attenuated over the distance c * (S + (n + e) / 2) / fs:
 // by freq_att dB/(m Hz) relative to att_f0, with the matching dispersion phase. When the slot
 // holds fewer samples than the attenuated convolution may need, it is replaced by a longer
@@ -25,5 +31,7 @@ int32_t attenuation_transform_samples(const sys_con& sys, int32_t nb, int32_t S,
                                       int32_t e);
 
 // The filter for the distance r applied to the packed spectrum x of L values, into y (which may
-// be x).
+// be x). Where the gain far below att_f0 over a long distance would take a value past the largest
+// double, a zero component stays zero and every value is held to max double / (4 L), so that
+// the inverse transform gives numbers, not NaN; otherwise the filter is applied as it stands.
 void attenuate_packed(const sys_con& sys, double r, int32_t L, const double* x, double* y);

@@ -13,7 +13,10 @@
 #include "core/thread_pool.h"
 #include "signals/signal_arith.h"
 
-// One calculation's threads and its progress display, which stays on the calling thread.
+// One calculation's threads and its progress display, which stays on the calling thread. Between
+// the points (or items) that the calling thread finishes, and every tenth of a second while it
+// waits for the helpers, it asks the host whether the user pressed Ctrl-C; if so the work stops
+// and run throws the interruption error, every signal made so far released by its owner.
 class calculation_run {
  public:
   calculation_run(sys_con& sys, int64_t points)
@@ -24,6 +27,7 @@ class calculation_run {
   void run(int64_t count, int64_t grain, const worker_team::task_fn& task,
            int64_t points_before = 0, int64_t points_per_item = 1) {
     team_.run(count, grain, task, [&](int64_t done) {
+      stop_if_interrupted();
       show(std::min(points_before + done * points_per_item, points_));
     });
   }
@@ -42,6 +46,10 @@ class calculation_run {
   progress_state st_;
   int64_t shown_ = 0;
 };
+
+// The grid sample at which an echo arrives, the sum of its transmit and receive start samples;
+// one past the 32-bit grid is refused with an "Error: ..." naming its time.
+int32_t echo_start(const sys_con& sys, int64_t start);
 
 // The pulse-echo pulse: transmit impulse * transmit excitation * receive impulse, each FFT
 // convolution carrying 1/fs.
@@ -72,20 +80,28 @@ std::vector<S> scratch_per_thread(const Run& run, const Plan& tx, const Plan& rx
   return s;
 }
 
-// A sum of terms on the grid: the union of their spans, each sample the sum of the terms in the
-// order they were added.
+// A sum of terms on the grid of fs: the union of their spans, each sample the sum of the terms in
+// the order they were added. The sum becomes one signal, one of the columns of a result whose
+// rows span at least its own: a span that no signal could hold, or that many columns no memory,
+// is refused (check_result_size) before the sum grows to it, the sum unchanged.
 class grid_sum {
  public:
+  explicit grid_sum(double fs, int64_t columns = 1) : fs_(fs), columns_(columns) {}
   bool empty() const { return !any_; }
+  double fs() const { return fs_; }
+  int64_t columns() const { return columns_; }
 
   // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
   // sum's. n >= 1.
   double* room(int32_t start, int32_t n) {
     const int64_t end = int64_t{start} + n;
-    lo_ = any_ ? std::min(lo_, int64_t{start}) : start;
-    hi_ = any_ ? std::max(hi_, end) : end;
+    const int64_t lo = any_ ? std::min(lo_, int64_t{start}) : start;
+    const int64_t hi = any_ ? std::max(hi_, end) : end;
+    if (!any_ || lo < lo_ || hi > hi_) check_result_size(hi - lo, columns_, fs_, true);
+    if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end, !any_);
+    lo_ = lo;
+    hi_ = hi;
     any_ = true;
-    if (start < base_ || end > base_ + static_cast<int64_t>(v_.size())) widen(start, end);
     return v_.data() + (start - base_);
   }
   void add(int32_t start, int32_t n, const double* y, double scale) {
@@ -102,19 +118,23 @@ class grid_sum {
   }
 
  private:
-  // Room for [start, end) and what is there already, with slack on both sides so that a sum
-  // that grows a little at a time is not copied each time.
-  void widen(int64_t start, int64_t end) {
+  // Room for [start, end) and what is there already (nothing when fresh: the old samples are
+  // the zeros of a cleared sum), with slack on both sides so that a sum that grows a little at a
+  // time is not copied each time.
+  void widen(int64_t start, int64_t end, bool fresh) {
+    if (fresh) v_.clear();
     const int64_t old_end = base_ + static_cast<int64_t>(v_.size());
     const int64_t lo = v_.empty() ? start : std::min(base_, start);
     const int64_t hi = v_.empty() ? end : std::max(old_end, end);
     const int64_t slack = std::max<int64_t>(64, (hi - lo) / 4);
     const int64_t new_base = lo - slack;
     std::vector<double> wider(static_cast<size_t>(hi - lo + 2 * slack), 0.0);
-    std::copy(v_.begin(), v_.end(), wider.begin() + (base_ - new_base));
+    if (!v_.empty()) std::copy(v_.begin(), v_.end(), wider.begin() + (base_ - new_base));
     v_.swap(wider);
     base_ = new_base;
   }
+  double fs_;        // sampling frequency of the grid [Hz]
+  int64_t columns_;  // columns of the result the sum is one of
   bool any_ = false;
   int64_t lo_ = 0, hi_ = 0;  // union of the spans added
   int64_t base_ = 0;         // grid sample of v_[0]
@@ -130,7 +150,7 @@ void sum_in_chunks(calculation_run& run, int64_t n, int32_t chunk, SumChunk sum_
                    grid_sum& total) {
   const int64_t chunks = (n + chunk - 1) / chunk;
   const int64_t block = 4 * static_cast<int64_t>(run.threads());
-  std::vector<grid_sum> partial(static_cast<size_t>(block));
+  std::vector<grid_sum> partial(static_cast<size_t>(block), grid_sum(total.fs(), total.columns()));
   for (int64_t first = 0; first < chunks; first += block) {
     const int64_t count = std::min(block, chunks - first);
     auto one_chunk = [&](int64_t c, int32_t w) {

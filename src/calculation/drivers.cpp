@@ -1,13 +1,23 @@
 #include "calculation/drivers.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "calculation/attenuation.h"
 #include "calculation/calculation_run.h"
 #include "calculation/response.h"
+#include "core/errors.h"
 #include "core/sys_con.h"
 #include "signals/fft.h"
 #include "signals/signal_arith.h"
+
+int32_t echo_start(const sys_con& sys, int64_t start) {
+  if (!(start >= INT32_MIN && start <= INT32_MAX))
+    throw command_error(format_text(
+        "Error: The echo of this point arrives at %g s, beyond the reach of the time grid",
+        static_cast<double>(start) / sys.fs));
+  return static_cast<int32_t>(start);
+}
 
 signal_ptr pulse_echo_pulse(sys_con& sys, const aperture_rec& tx, const aperture_rec& rx) {
   signal_ptr p1 = convolve_fft(sys, tx.impulse.get(), tx.excitation.get());
@@ -48,6 +58,8 @@ signal_ptr sum_signal(sys_con& sys, const grid_sum& sum) {
 signal_ptr pulse_on_sum(sys_con& sys, const grid_sum& sum, pulse_rec& pulse_of,
                         spectral_scratch& s) {
   const signal_rec& pulse = pulse_of.p;
+  // The pulse lengthens the sum: refused before the signal and the transform are made.
+  check_result_size(int64_t{sum.samples()} + pulse.no_samples - 1, 1, sys.fs, true);
   signal_ptr y = alloc_signal(sys, std::max(sum.samples() + pulse.no_samples - 1, 0),
                               sum.start() + pulse.start_sample);
   if (pulse.no_samples > 0)
@@ -98,7 +110,7 @@ void pulse_echo_response(const sys_con& sys, const response_plan& tx, const resp
   const grid_buffer& ht = s.transmit.out;
   const grid_buffer& hr = same ? s.transmit.out : s.receive.out;
   if (has_t && has_r) {
-    s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+    s.hh.assign_zero(echo_start(sys, int64_t{ht.start} + hr.start), ht.n + hr.n - 1);
     convolve_arrays(ht.data(), ht.n, hr.data(), hr.n, 1 / sys.fs, nullptr, s.spectra, s.hh.data());
   } else if (has_t || has_r) {
     const grid_buffer& present = has_t ? ht : hr;
@@ -210,7 +222,7 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, tx, rx);
 
-  grid_sum total;
+  grid_sum total(sys.fs);
   sum_in_chunks(
       run, n, scatterer_chunk,
       [&](int64_t from, int64_t to, int32_t w, grid_sum& sum) {
@@ -308,12 +320,13 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
     if (!b.present[i] || !aperture_response(rx, s.receive, points[i], j)) continue;
     const grid_buffer& ht = b.h[i];
     const grid_buffer& hr = s.receive.out;
+    const int32_t start = echo_start(sys, int64_t{ht.start} + hr.start);
     if (!pulse_of.attenuated) {  // the term goes straight into the element's sum
-      double* into = sum.room(ht.start + hr.start, ht.n + hr.n - 1);
+      double* into = sum.room(start, ht.n + hr.n - 1);
       transmit_receive(sys, b, i, hr, s, true, amplitudes[i], into);
       continue;
     }
-    s.hh.assign_zero(ht.start + hr.start, ht.n + hr.n - 1);
+    s.hh.assign_zero(start, ht.n + hr.n - 1);
     transmit_receive(sys, b, i, hr, s, false, 0.0, s.hh.data());
     s.y.assign_zero(s.hh.start + pulse.start_sample, s.hh.n + pulse.no_samples - 1);
     apply_pulse(sys, s.hh.data(), s.hh.n, s.hh.start, pulse_of, s.spectra, s.filter, s.y.data());
@@ -334,7 +347,7 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
   std::vector<thread_scratch> scratch = scratch_per_thread<thread_scratch>(run, tx, rx);
-  std::vector<grid_sum> sums(static_cast<size_t>(elements));
+  std::vector<grid_sum> sums(static_cast<size_t>(elements), grid_sum(sys.fs, elements));
   transmit_block b(scatterer_block, rx.longest_element);
 
   for (int64_t first = 0; first < n; first += scatterer_block) {

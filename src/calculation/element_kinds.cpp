@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "calculation/attenuation.h"
 #include "calculation/rect_response.h"
 #include "core/sys_con.h"
 #include "signals/signal_arith.h"
@@ -67,7 +68,7 @@ void weight_element(const response_plan& plan, grid_buffer& s, double delay, dou
   if (plan.use_att) {
     for (int32_t k = 0; k < s.n; ++k) {
       const double r = distance(k);
-      v[k] = v[k] * (std::exp(plan.attenuation * r) * apodization);
+      v[k] = v[k] * (std::exp(std::min(plan.attenuation * r, largest_exponent)) * apodization);
       if (soft) v[k] = v[k] * (z / r);
     }
   } else if (soft) {

@@ -177,7 +177,7 @@ bool echo_of(const sys_con& sys, const responses& r, double distance, pulse_rec&
     s.echo.assign_zero(y.start, y.n);
     return false;
   }
-  s.echo.assign_zero(y.start + hr.start, y.n + hr.n - 1);
+  s.echo.assign_zero(echo_start(sys, int64_t{y.start} + hr.start), y.n + hr.n - 1);
   received(sys, pulse_of.attenuated, y, hr, s, false, 0.0, s.echo.data());
   return true;
 }
@@ -269,7 +269,7 @@ signal_ptr calc_scat_non_linear(sys_con& sys, const aperture_rec& transmit,
   calculation_run run(sys, n);
   std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, tx, rx);
 
-  grid_sum total;
+  grid_sum total(sys.fs);
   sum_in_chunks(
       run, n, scatterer_chunk,
       [&](int64_t from, int64_t to, int32_t w, grid_sum& sum) {
@@ -303,7 +303,7 @@ std::vector<signal_ptr> calc_scat_multi_non_linear(sys_con& sys, const aperture_
   const int64_t n = static_cast<int64_t>(points.size());
   calculation_run run(sys, n);
   std::vector<nl_scratch> scratch = scratch_per_thread<nl_scratch>(run, tx, rx);
-  std::vector<grid_sum> sums(static_cast<size_t>(elements));
+  std::vector<grid_sum> sums(static_cast<size_t>(elements), grid_sum(sys.fs, elements));
   // The distorted transmitted field of each scatterer of a block, made once and used by every
   // receive element; absent where no transmit element reaches the scatterer.
   std::vector<grid_buffer> emitted(static_cast<size_t>(scatterer_block));

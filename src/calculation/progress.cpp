@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "core/errors.h"
 #include "core/sys_con.h"
 #include "host/console.h"
 
@@ -114,4 +115,10 @@ void show_elapsed(sys_con& sys, long long t0, const progress_state& st) {
     host_printf("%2.0f minutes %2.0f seconds used for the calculation%*s\n", t.minutes, t.seconds,
                 27, "");
   }
+}
+
+void stop_if_interrupted() {
+  if (host_take_interrupt())
+    throw command_error(
+        "Error: The calculation was interrupted (Ctrl-C) and stopped; nothing was returned");
 }

@@ -1,5 +1,6 @@
 // Progress and timing display of the field calculations: after each point a running percentage
-// with the remaining time, once an estimate of the total time, and at the end the time used.
+// with the remaining time, once an estimate of the total time, and at the end the time used;
+// and the user's Ctrl-C, tested beside the display.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,10 @@ void show_progress(sys_con& sys, long long t0, progress_state& st, int32_t i, in
 
 // Called once at the end of a calculation: the time used since t0, when more than 1 second.
 void show_elapsed(sys_con& sys, long long t0, const progress_state& st);
+
+// Throws the error that ends an interrupted calculation when the user has pressed Ctrl-C since
+// the last test; calling thread only.
+void stop_if_interrupted();
 
 // The estimate of the total time [s] of a calculation in its seconds (up to a minute),
 // minutes or hours form; show_progress prints it once, when a calculation runs long.

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "calculation/attenuation.h"
 #include "core/errors.h"
 #include "core/hot.h"
 #include "core/lanes.h"
@@ -304,7 +305,7 @@ void weight_by_distance(const sys_con& sys, int32_t start, int32_t n, double* s,
     const double r = rho == 0.0 ? guard : rho;
     double v = s[k] * apodization / r;
     if constexpr (soft) v = v * z * two_pi / r;
-    if constexpr (attenuate) v *= std::exp(kappa * r);
+    if constexpr (attenuate) v *= std::exp(std::min(kappa * r, largest_exponent));
     s[k] = v;
     rho += step;
   }
@@ -324,7 +325,7 @@ void weight_from_next_sample(const sys_con& sys, int32_t start, int32_t n, doubl
     const double r = rho == 0.0 ? guard : rho;
     double v = s[k] / r;
     if constexpr (soft) v = v * z * two_pi / r;
-    if constexpr (attenuate) v *= std::exp(kappa * r);
+    if constexpr (attenuate) v *= std::exp(std::min(kappa * r, largest_exponent));
     s[k] = v;
   }
 }

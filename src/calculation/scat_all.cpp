@@ -156,7 +156,7 @@ std::pair<int32_t, int32_t> pair_signal(const sys_con& sys, const block_rec& b, 
       x = phased;
     }
   }
-  const int64_t summed = int64_t{hr.start} + t_start;
+  const int64_t summed = echo_start(sys, int64_t{hr.start} + t_start);
   const int32_t start = decimated_start(summed, D);
   const int32_t k0 = static_cast<int32_t>(int64_t{start} * D - summed);
   const int32_t count = (hr.n + nt - 1) / D + 1;  // as convolve_decimated counts

@@ -40,7 +40,7 @@ struct sys_con {
   double dz = 0.0005;                   // step of non-linear propagation [m]
   int32_t bytes_reserved = 0;           // bytes charged to live signals
   int32_t max_bytes_reserved = 0;       // peak of bytes_reserved
-  int32_t next_signal_no = 0;           // serial number of the next signal
+  int64_t next_signal_no = 0;           // serial number of the next signal (never wraps)
   int32_t state = 1;                    // 1 while initialised, 0 after a release
   int16_t debug = 0;                    // debug messages on
   int16_t show_times = 1;               // calculation times shown

@@ -69,7 +69,9 @@ void worker_team::fail(std::exception_ptr e) {
   stopped_ = true;
 }
 
-// Takes runs of indices until none is left or an error stopped the job.
+// Takes runs of indices until none is left or an error stopped the job; the calling thread
+// reports after each index, so that a Ctrl-C is seen between two points even when it runs
+// everything alone.
 void worker_team::work(int32_t worker) {
   try {
     while (!stopped_.load(std::memory_order_relaxed)) {
@@ -79,9 +81,20 @@ void worker_team::work(int32_t worker) {
       for (int64_t i = first; i < last && !stopped_.load(std::memory_order_relaxed); ++i) {
         (*task_)(i, worker);
         done_.fetch_add(1, std::memory_order_release);
+        if (worker == 0) report();
       }
-      if (worker == 0) return;  // the calling thread reports after each run (see run)
     }
+  } catch (...) {
+    fail(std::current_exception());
+  }
+}
+
+// Nothing is reported once the job has stopped: a stopped job shows no progress and is not
+// stopped twice.
+void worker_team::report() {
+  if (!*waiting_ || stopped_.load()) return;
+  try {
+    (*waiting_)(done_.load(std::memory_order_acquire));
   } catch (...) {
     fail(std::current_exception());
   }
@@ -109,6 +122,7 @@ void worker_team::helper_loop(int32_t worker) {
 void worker_team::run(int64_t n, int64_t grain, const task_fn& task, const wait_fn& waiting) {
   if (n <= 0) return;
   task_ = &task;
+  waiting_ = &waiting;
   n_ = n;
   grain_ = grain < 1 ? 1 : grain;
   next_ = 0;
@@ -122,19 +136,7 @@ void worker_team::run(int64_t n, int64_t grain, const task_fn& task, const wait_
   }
   wake_.notify_all();
 
-  // The calling thread works too, reporting between its runs.
-  auto report = [&] {
-    if (!waiting) return;
-    try {
-      waiting(done_.load(std::memory_order_acquire));
-    } catch (...) {
-      fail(std::current_exception());
-    }
-  };
-  while (!stopped_.load() && next_.load() < n_) {
-    work(0);
-    report();
-  }
+  work(0);  // the calling thread works too
   // Then waits for the helpers, reporting at least every tenth of a second.
   {
     std::unique_lock<std::mutex> hold(lock_);
@@ -147,6 +149,7 @@ void worker_team::run(int64_t n, int64_t grain, const task_fn& task, const wait_
   }
   task_ = nullptr;
   if (!error_) report();  // everything done
+  waiting_ = nullptr;
   print_deferred();
   if (error_) std::rethrow_exception(error_);
 }

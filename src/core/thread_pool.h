@@ -44,14 +44,17 @@ class worker_team {
   // Runs task(i, w) for i = 0 .. n - 1, handed out in runs of grain indices; w (0 .. size() - 1)
   // names the thread, 0 being the calling thread, so that tasks can use per-thread scratch.
   // The calling thread calls waiting(done), done being the number of finished indices, after
-  // each of its own runs and at least every tenth of a second while it waits for the helpers.
-  // The first exception of any thread (waiting included) stops the handing out and is rethrown
-  // here once every thread has left the task; helpers' console text is printed before.
+  // each index it runs itself and at least every tenth of a second while it waits for the
+  // helpers: there it may show progress or end the job by throwing (the user's Ctrl-C). The
+  // first exception of any thread (waiting included) stops the handing out; the indices already
+  // running are finished, and it is rethrown here once every thread has left the task, helpers'
+  // console text printed before.
   void run(int64_t n, int64_t grain, const task_fn& task, const wait_fn& waiting = {});
 
  private:
   void helper_loop(int32_t worker);
   void work(int32_t worker);
+  void report();
   void fail(std::exception_ptr e);
 
   std::vector<std::thread> helpers_;
@@ -62,6 +65,7 @@ class worker_team {
   int32_t busy_ = 0;              // helpers still inside the current job
   bool closing_ = false;
   const task_fn* task_ = nullptr;
+  const wait_fn* waiting_ = nullptr;  // called on the calling thread alone
   int64_t n_ = 0, grain_ = 1;
   std::atomic<int64_t> next_{0};      // next index to hand out
   std::atomic<int64_t> done_{0};      // indices finished

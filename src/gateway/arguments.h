@@ -1,5 +1,7 @@
 // Reading host arguments into plain values. Every reader refuses what it cannot read safely
-// with an "Error: ..." text naming the argument, before anything changes.
+// with an "Error: ..." text naming the argument and saying what was expected and what came,
+// before anything changes. Numbers must be finite wherever they are read: a NaN or an infinity
+// is refused where it enters instead of surfacing later as a wrong result or a misleading error.
 #pragma once
 
 #include <cstddef>
@@ -25,32 +27,37 @@ int32_t round_whole(double x, const char* what);
 // matrix passes.
 void require_double_matrix(const mxArray* a, const char* what);
 
-// The first element of a real, non-empty double matrix.
+// Refuses a value that is NaN or infinite; index is 1-based for the text (0: a single value).
+void require_finite(double v, const char* what, size_t index = 0);
+
+// One finite number: a 1 x 1 real double matrix (a larger matrix is refused, not cut to its
+// first element).
 double read_number(const mxArray* a, const char* what);
 // read_number rounded with round_whole.
 int32_t read_whole(const mxArray* a, const char* what);
 // read_whole cut to 16 bits, as the flags of the system hold it.
 int16_t read_flag(const mxArray* a, const char* what);
-// A character array as text of at most size - 1 characters.
+// A one-row character array without embedded NUL characters, of at most size - 1 characters.
 void read_text(const mxArray* a, char* buf, size_t size, const char* what);
 
-// A point: the first three values of a matrix of at least three (1 x 3 or 3 x 1 both serve).
+// A point: exactly three finite values (1 x 3 or 3 x 1 both serve).
 struct point_value {
   double x, y, z;
 };
 point_value read_point(const mxArray* a, const char* what);
 
-// The first n values, n being the row count: a column of times or element numbers. Refused
-// when empty.
+// A column of n >= 1 finite values: times or element numbers. A row of more than one value is
+// refused (its values would otherwise be taken as one).
 std::vector<double> read_column(const mxArray* a, const char* what);
 
-// Rows 0..n-1 of an n-row table with cols columns, value (i, c) at i + n * c of the data;
-// refused when the matrix holds fewer than n * cols values.
+// An n x cols table of finite values, one row per entry of what the rows belong to (per_row,
+// e.g. "time"): value (i, c) at i + n * c of the data. Any other shape is refused.
 std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t cols,
-                                           const char* what);
+                                           const char* what, const char* per_row);
 
-// A real double matrix with at least count values (possibly none); returns its data.
-const double* read_values(const mxArray* a, size_t count, const char* what);
+// A row or column vector of exactly count finite values, one per entry of per_item (an empty
+// matrix when count is 0); returns its data.
+const double* read_vector(const mxArray* a, size_t count, const char* what, const char* per_item);
 
 // A whole number that must be at least 1 (an element or sub-element count).
 int32_t read_count(const mxArray* a, const char* what);

@@ -12,6 +12,7 @@
 #include "calculation/scat_all.h"
 #include "core/errors.h"
 #include "gateway/transducers.h"
+#include "signals/signal_store.h"
 
 namespace {
 // Points: an n-row table of x, y, z [m], n its row count. Coordinates must be finite.
@@ -19,9 +20,10 @@ std::vector<point3> read_points(const mxArray* a, const char* what) {
   require_double_matrix(a, what);
   const size_t n = host_rows(a);
   if (n == 0) return {};
-  if (host_cols(a) < 3)
-    throw command_error(
-        format_text("Error: %s must have 3 columns (x, y, z), but has %zu", what, host_cols(a)));
+  if (host_cols(a) != 3)
+    throw command_error(format_text(
+        "Error: %s must have 3 columns (one row [x y z] per point), but is a %zu x %zu matrix",
+        what, n, host_cols(a)));
   if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error(format_text("Error: %s has too many rows", what));
   const double* v = host_values(a);
@@ -37,7 +39,7 @@ std::vector<point3> read_points(const mxArray* a, const char* what) {
 }
 
 std::vector<double> read_amplitudes(const mxArray* a, size_t n) {
-  const double* v = read_values(a, n, "The amplitude vector");
+  const double* v = read_vector(a, n, "The amplitude vector", "point");
   return std::vector<double>(v, v + n);
 }
 
@@ -49,13 +51,9 @@ void check_grid(const sys_con& sys) {
     throw command_error("Error: The speed of sound must be positive for a calculation");
 }
 
-// Propagation distances: the first n values [m], each finite.
+// Propagation distances [m]: one finite value per point.
 std::vector<double> read_distances(const mxArray* a, size_t n) {
-  const double* v = read_values(a, n, "The distance vector");
-  for (size_t i = 0; i < n; ++i)
-    if (!std::isfinite(v[i]))
-      throw command_error(format_text(
-          "Error: The distance vector must hold finite distances, but value %zu does not", i + 1));
+  const double* v = read_vector(a, n, "The distance vector", "point");
   return std::vector<double>(v, v + n);
 }
 
@@ -104,6 +102,9 @@ void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_p
       E = std::max(E, end);
     }
   }
+  // The matrix is refused before either result is made when no memory could hold it.
+  if (!signals.empty())
+    check_result_size(E - S + 1, static_cast<int64_t>(signals.size()), fs, false);
   const size_t rows = signals.empty() ? 0 : static_cast<size_t>(E - S + 1);
   if (args.nlhs >= 2) {
     mxArray* t = host_new_matrix(1, 1);

@@ -8,6 +8,28 @@
 #include "host/console.h"
 
 namespace {
+// A value that must be positive (and, like every number read, finite): the sampling frequency
+// and the speed of sound are refused when set, not only at the next calculation.
+double require_positive(double v, const char* what) {
+  if (!(v > 0.0))
+    throw command_error(format_text("Error: %s must be positive, but is %g", what, v));
+  return v;
+}
+
+// The responses square lengths travelled per second; beyond 1e150 m/s the square overflows and
+// every sample would be NaN, so such a speed is refused (sound in any medium is below 1e4 m/s).
+double speed_of_sound(double v) {
+  constexpr double most = 1e150;
+  if (!(v > 0.0 && v <= most))
+    throw command_error(format_text(
+        "Error: The speed of sound c must be positive and at most %g m/s, but is %g", most, v));
+  return v;
+}
+
+double read_positive(const mxArray* a, const char* what) {
+  return require_positive(read_number(a, what), what);
+}
+
 void sampling_warning(const sys_con& sys) {
   if (!sys.quiet)
     host_printf(
@@ -75,10 +97,10 @@ const option_key option_keys[] = {
      [](sys_con& s, double, int32_t n) { set_use_triangles(s, static_cast<int16_t>(n)); }},
     {"use_lines", option_kind::rounded,
      [](sys_con& s, double, int32_t n) { set_use_lines(s, static_cast<int16_t>(n)); }},
-    {"c", option_kind::value, [](sys_con& s, double v, int32_t) { s.c = v; }},
+    {"c", option_kind::value, [](sys_con& s, double v, int32_t) { s.c = speed_of_sound(v); }},
     {"fs", option_kind::value,
      [](sys_con& s, double v, int32_t) {
-       s.fs = v;
+       s.fs = require_positive(v, "The sampling frequency fs");
        sampling_warning(s);
      }},
     {"threads", option_kind::rounded, set_threads},
@@ -95,7 +117,7 @@ void set_sampling_frequency(sys_con& sys, const command_args& args) {
   debug_trace(sys, "Setting sampling frequency");
   if (args.nrhs < 2)
     throw command_error("Internal Error 5: Too few parameters to set sampling frequency");
-  sys.fs = read_number(args.arg(2), "The sampling frequency");
+  sys.fs = read_positive(args.arg(2), "The sampling frequency");
   sampling_warning(sys);
 }
 
@@ -116,7 +138,8 @@ void set_option(sys_con& sys, const command_args& args) {
     return;
   }
   host_printf("Trying to set option: %s \n", name);
-  throw command_error("Error: Option not found in program");
+  throw command_error(
+      format_text("Error: Option not found in program\nThe option name was: %s", name));
 }
 
 void show_configuration(sys_con& sys, const command_args&) {
@@ -146,7 +169,8 @@ void show_configuration(sys_con& sys, const command_args&) {
   host_printf("\n");
   host_printf("    Number of bytes reserved:                       %d\n", sys.bytes_reserved);
   host_printf("    Maximum number of bytes that has been reserved: %d\n", sys.max_bytes_reserved);
-  host_printf("    Number for next signal to be used:              %d\n", sys.next_signal_no);
+  host_printf("    Number for next signal to be used:              %lld\n",
+              static_cast<long long>(sys.next_signal_no));
   host_printf("    Internal state of the program:                  %d\n", sys.state);
   host_printf("    Debug mode enabled:                             %d\n", sys.debug);
   host_printf("    Last calculation type done:                     %d\n", sys.last_calc_type);

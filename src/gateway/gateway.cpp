@@ -153,7 +153,12 @@ bool run_command(const command_args& args) noexcept {
   } catch (const std::bad_alloc&) {
     keep_error_text("Orvel error: Not enough memory to complete the command");
   } catch (const std::exception& e) {
-    std::snprintf(error_text, sizeof error_text, "Orvel error: Unexpected failure: %s", e.what());
+    // Octave's own errors name the module, and so will the host's error call that shows this.
+    constexpr char module_name[] = "Orvel_mex: ";
+    const char* what = e.what();
+    if (std::strncmp(what, module_name, sizeof module_name - 1) == 0)
+      what += sizeof module_name - 1;
+    std::snprintf(error_text, sizeof error_text, "Orvel error: Unexpected failure: %s", what);
   }
   return false;
 }

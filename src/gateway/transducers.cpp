@@ -66,10 +66,18 @@ void return_handle(sys_con& sys, const command_args& args, aperture_ptr ap,
 
 namespace {
 
-// A pulse: a row of n samples, n the column count.
+// A pulse: a row of n >= 1 finite samples. A column or a matrix is refused: its first row alone
+// would be taken as the pulse.
 signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {
+  require_double_matrix(a, what);
+  if (host_rows(a) != 1 || host_cols(a) == 0)
+    throw command_error(
+        format_text("Error: %s must be a row of samples (1 x n, n at least 1), but is a %zu x "
+                    "%zu matrix",
+                    what, host_rows(a), host_cols(a)));
   const size_t n = host_cols(a);
-  const double* v = read_values(a, n ? n : 1, what);  // a pulse has at least one sample
+  const double* v = host_values(a);
+  for (size_t k = 0; k < n; ++k) require_finite(v[k], what, k + 1);
   if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error(format_text("Error: %s has too many samples", what));
   signal_ptr s = alloc_signal(sys, static_cast<int32_t>(n), 0);
@@ -96,7 +104,7 @@ element_rows read_element_rows(sys_con& sys, const command_args& args) {
   if (cols > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error("Error: The value table has too many columns");
   std::vector<std::vector<double>> rows =
-      cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table")
+      cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table", "element number")
            : std::vector<std::vector<double>>(numbers.size());
   return {ap, std::move(numbers), static_cast<int32_t>(cols), std::move(rows)};
 }
@@ -109,7 +117,7 @@ void read_time_table(const aperture_rec& ap, const command_args& args, const cha
   require_double_matrix(args.arg(4), table_name);
   if (host_cols(args.arg(4)) != static_cast<size_t>(ap.no_phys_elements))
     throw command_error(mismatch);
-  rows = read_rows(args.arg(4), times.size(), host_cols(args.arg(4)), table_name);
+  rows = read_rows(args.arg(4), times.size(), host_cols(args.arg(4)), table_name, "time");
 }
 }  // namespace
 
@@ -167,13 +175,16 @@ void cmd_2d_array(sys_con& sys, const command_args& args) {
   const double kerf_y = read_number(args.arg(7), "The kerf in y");
   check_sizes(int64_t{nx} * ny, 1, 1);
   const size_t positions = static_cast<size_t>(nx) * static_cast<size_t>(ny);
-  const double* table = read_values(args.arg(8), positions, "The enabled table");
+  const std::vector<std::vector<double>> table =
+      read_rows(args.arg(8), static_cast<size_t>(nx), static_cast<size_t>(ny), "The enabled table",
+                "position along x");
   const int32_t sub_x = read_count(args.arg(9), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
   std::vector<int16_t> enabled(positions);
-  for (size_t k = 0; k < positions; ++k) enabled[k] = table[k] > 0.5 ? 1 : 0;
+  for (size_t k = 0; k < positions; ++k)
+    enabled[k] = table[k % static_cast<size_t>(nx)][k / static_cast<size_t>(nx)] > 0.5 ? 1 : 0;
   return_handle(
       sys, args,
       xdc_2d_array(sys, nx, ny, width, height, kerf_x, kerf_y, enabled, sub_x, sub_y, focus));
@@ -200,7 +211,8 @@ void cmd_linear_multirow(sys_con& sys, const command_args& args) {
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
   const double width = read_number(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double* heights =
+      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
   const double kerf_x = read_number(args.arg(6), "The kerf in x");
   const double kerf_y = read_number(args.arg(7), "The kerf in y");
   const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
@@ -219,7 +231,8 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
   const double width = read_number(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double* heights =
+      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
   const double kerf_x = read_number(args.arg(6), "The kerf in x");
   const double kerf_y = read_number(args.arg(7), "The kerf in y");
   const double rf = read_number(args.arg(8), "The elevation focus radius");
@@ -259,7 +272,7 @@ void cmd_focus(sys_con& sys, const command_args& args) {
   aperture_rec& ap = lookup_aperture(sys, args.arg(2));
   const std::vector<double> times = read_column(args.arg(3), "The time vector");
   const std::vector<std::vector<double>> rows =
-      read_rows(args.arg(4), times.size(), 3, "The focus point table");
+      read_rows(args.arg(4), times.size(), 3, "The focus point table", "time");
   std::vector<point3> points;
   for (const auto& r : rows) points.push_back({r[0], r[1], r[2]});
   xdc_focus(sys, ap, times, points);
@@ -385,7 +398,8 @@ void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
   const double width = read_number(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights = read_values(args.arg(5), static_cast<size_t>(ny), "The row heights");
+  const double* heights =
+      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
   const double kerf_x = read_number(args.arg(6), "The kerf in x");
   const double kerf_y = read_number(args.arg(7), "The kerf in y");
   const double rc = read_number(args.arg(8), "The convex radius");
@@ -404,7 +418,7 @@ namespace {
 double read_length(const mxArray* a, const char* what) {
   const double v = read_number(a, what);
   if (!(v > 0.0 && v <= std::numeric_limits<double>::max()))
-    throw command_error(format_text("Error: %s must be a positive, finite length", what));
+    throw command_error(format_text("Error: %s must be a positive length, but is %g", what, v));
   return v;
 }
 
@@ -441,7 +455,7 @@ void cmd_concave(sys_con& sys, const command_args& args) {
 }
 
 namespace {
-// A table the constructor reads in place: at least one row and min_cols columns.
+// A table the constructor reads in place: at least one row, min_cols columns, finite values.
 table_view read_table(const mxArray* a, size_t min_cols, const char* what) {
   require_double_matrix(a, what);
   const size_t rows = host_rows(a), cols = host_cols(a);
@@ -452,7 +466,14 @@ table_view read_table(const mxArray* a, size_t min_cols, const char* what) {
         format_text("Error: %s must have at least %zu columns, but has %zu", what, min_cols, cols));
   if (rows > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error(format_text("Error: %s has more than 2^31 - 1 rows", what));
-  return {host_values(a), rows};
+  const double* v = host_values(a);
+  for (size_t k = 0; k < rows * cols; ++k)
+    if (!std::isfinite(v[k]))
+      throw command_error(
+          format_text("Error: %s must hold finite values, but row %zu, column %zu "
+                      "is %g",
+                      what, k % rows + 1, k / rows + 1, v[k]));
+  return {v, rows};
 }
 
 // Element numbers from 1 up that never decrease from first to end in column col, so that the
@@ -521,7 +542,7 @@ void cmd_triangles_old(sys_con& sys, const command_args& args) {
   open_command(sys, args, 5, "Defining new transducer. Calling xdc_triangles_old",
                "Internal Error 5: Too few parameters to define aperture with triangles");
   const table_view tris = read_table(args.arg(2), 9, "The triangle table");
-  const double* apod = read_values(args.arg(3), tris.rows, "The triangle apodization");
+  const double* apod = read_vector(args.arg(3), tris.rows, "The triangle apodization", "triangle");
   const point3 center = to_point(read_point(args.arg(4), "The element centre"));
   const double element_apod = read_number(args.arg(5), "The element apodization");
   return_handle(sys, args, xdc_triangles_old(sys, tris, apod, center, element_apod),

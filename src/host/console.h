@@ -1,6 +1,6 @@
-// The host console as the core sees it: printing, flushing, host command evaluation and the
-// read of one word. No host type appears here; every print of the system goes through this
-// file so that the console keeps the order of the messages.
+// The host console as the core sees it: printing, flushing, host command evaluation, the read
+// of one word and the user's request to stop (Ctrl-C). No host type appears here; every print
+// of the system goes through this file so that the console keeps the order of the messages.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,11 @@
 void host_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void host_flush();                    // flush standard output
 void host_eval(const char* command);  // have the host run a command line; its result is ignored
+
+// True when the user has asked the host to stop the running command (Ctrl-C) since the last
+// call. The request is taken over: the host will not act on it again, so the caller must end
+// the command with an error. A cheap test, made on the calling thread between pieces of work.
+bool host_take_interrupt();
 
 // Reads one whitespace-delimited word from standard input into buf, cut to size - 1 characters
 // and terminated. Returns false at once at end of input.

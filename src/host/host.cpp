@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "console.h"
@@ -13,6 +15,12 @@
 #include "core/thread_pool.h"
 #ifdef ORVEL_EMBEDDED_HOST
 #include "embedded_host.h"
+#elif defined(HAVE_OCTAVE)  // set by Octave's mex.h
+#include "quit.h"           // octave_interrupt_state and the interrupt exception
+#else
+// MATLAB keeps the pending Ctrl-C in its library libut (link the module with -lut).
+extern "C" bool utIsInterruptPending(void);
+extern "C" bool utSetInterruptPending(bool pending);
 #endif
 
 void host_printf(const char* fmt, ...) {
@@ -35,7 +43,37 @@ void host_flush() {
 
 void host_eval(const char* command) {
   assert(!on_helper_thread());
+#ifdef HAVE_OCTAVE
+  try {
+    mexEvalString(command);
+  } catch (const octave::interrupt_exception&) {
+    // A Ctrl-C pending when Octave runs the command ends it with this exception, which must not
+    // unwind the module's frames. It is made pending again: for the running calculation to take
+    // (host_take_interrupt), or for Octave to raise once the command is over.
+    octave_interrupt_state = 1;
+    octave_signal_caught = 1;
+  }
+#else
   mexEvalString(command);
+#endif
+}
+
+bool host_take_interrupt() {
+  assert(!on_helper_thread());
+#ifdef ORVEL_EMBEDDED_HOST
+  return embedded_take_interrupt();
+#elif defined(HAVE_OCTAVE)
+  // Octave's handler of SIGINT counts the requests in octave_interrupt_state (> 0: pending) and
+  // acts on them at its next check, after the command. Taken here, the command's own error is
+  // what the user sees (and may catch), without a second interrupt after it.
+  if (octave_interrupt_state <= 0) return false;
+  octave_interrupt_state = 0;
+  return true;
+#else
+  if (!utIsInterruptPending()) return false;
+  utSetInterruptPending(false);
+  return true;
+#endif
 }
 
 bool host_read_word(char* buf, size_t size) {
@@ -76,7 +114,19 @@ void host_text(const mxArray* a, char* buf, size_t size) {
 }
 
 mxArray* host_new_matrix(size_t rows, size_t cols) {
-  return mxCreateDoubleMatrix(rows, cols, mxREAL);
+  mxArray* m = nullptr;
+  try {
+    m = mxCreateDoubleMatrix(rows, cols, mxREAL);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::runtime_error&) {
+    // Octave's error call for storage it could not get; its text names the module, and the
+    // error call at the boundary would name it again. (Its interrupt is no runtime_error.)
+  }
+  if (!m)  // MATLAB's documented answer to a failed allocation
+    throw command_error(
+        format_text("Error: Not enough memory for the result: %zu x %zu values (%.0f bytes)", rows,
+                    cols, 8.0 * static_cast<double>(rows) * static_cast<double>(cols)));
+  return m;
 }
 
 double* host_matrix_values(mxArray* a) { return mxGetPr(a); }

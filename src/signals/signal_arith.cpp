@@ -39,12 +39,13 @@ int32_t convolution_length(int32_t na, int32_t nb) { return std::max(na + nb - 1
 namespace {
 // The receiver b made to cover the span [start_a, end_a): when it does not (the decision looks at
 // the spans only), a new record covering both replaces it, b's samples copied and b released.
-// True when b was replaced.
+// A span no signal can hold is refused first, b unchanged. True when b was replaced.
 bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
   const int64_t start_b = b->start_sample, end_b = start_b + b->no_samples;
   if (!(end_b < end_a || start_b > start_a)) return false;
   const int64_t start = std::min(start_a, start_b);
   const int64_t count = std::max(end_a, end_b) - start;
+  check_result_size(count, 1, b->fs, true);
   assert(count <= INT32_MAX && start >= INT32_MIN);
   signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
   std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));

@@ -1,5 +1,6 @@
 #include "signals/signal_store.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -9,6 +10,11 @@
 #include "core/sys_con.h"
 #include "host/console.h"
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 constexpr int64_t record_bytes = 40;  // the fixed charge of the record itself
 constexpr int64_t sample_bytes = 8;
@@ -17,15 +23,26 @@ constexpr int64_t sample_bytes = 8;
 // and released on several threads of a calculation.
 std::mutex counters_lock;
 
+// The fixed texts of a failed request, then the error that ends the command. Despite the last
+// fixed line only the command ends; the error says so, and why the request failed: the heap had
+// no room (heap_full), or the 32-bit byte count could not have held the charge.
 [[noreturn]] void allocation_failed(const sys_con& sys, const char* what, int32_t no_samples,
-                                    int64_t charge) {
+                                    int64_t charge, bool heap_full) {
   host_printf("%s", what);
-  host_printf("             Allocate signal %d, bytes=%lld (%d samples)\n", sys.next_signal_no,
-              static_cast<long long>(charge), no_samples);
+  host_printf("             Allocate signal %lld, bytes=%lld (%d samples)\n",
+              static_cast<long long>(sys.next_signal_no), static_cast<long long>(charge),
+              no_samples);
   host_printf("             Total number of bytes reserved is %d\n", sys.bytes_reserved);
   host_printf("Program terminated\n");
-  throw command_error(
-      format_text("Orvel error: Not enough memory for a signal of %d samples", no_samples));
+  if (heap_full)
+    throw command_error(format_text(
+        "Error: Not enough memory for a signal of %d samples (%lld bytes); only this command "
+        "has ended",
+        no_samples, static_cast<long long>(charge)));
+  throw command_error(format_text(
+      "Error: A signal of %d samples (%lld bytes) would take the bytes reserved past %d, the most "
+      "the signal store counts; only this command has ended",
+      no_samples, static_cast<long long>(charge), std::numeric_limits<int32_t>::max()));
 }
 }  // namespace
 
@@ -58,20 +75,19 @@ signal_ptr alloc_signal(sys_con& sys, int32_t no_samples, int32_t start_sample) 
   } catch (const std::bad_alloc&) {
     std::lock_guard<std::mutex> hold(counters_lock);
     allocation_failed(sys, "FATAL ERROR: Not possible to allocate storage for signal\n", no_samples,
-                      charge);
+                      charge, true);
   }
   const char* const no_data = "FATAL ERROR: Not possible to allocate data storage for signal\n";
-  bool fits;
   {
     std::lock_guard<std::mutex> hold(counters_lock);
-    fits = countable(sys, no_samples, charge);
+    if (!countable(sys, no_samples, charge))
+      allocation_failed(sys, no_data, no_samples, charge, false);
   }
   try {
-    if (!fits) throw std::bad_alloc();
     s->data.assign(static_cast<size_t>(no_samples), 0.0);
   } catch (const std::bad_alloc&) {
     std::lock_guard<std::mutex> hold(counters_lock);
-    allocation_failed(sys, no_data, no_samples, charge);
+    allocation_failed(sys, no_data, no_samples, charge, true);
   }
   s->start_sample = start_sample;
   s->no_samples = no_samples;
@@ -80,15 +96,16 @@ signal_ptr alloc_signal(sys_con& sys, int32_t no_samples, int32_t start_sample) 
   {
     // Charged only now that the storage is there; another thread may have charged meanwhile.
     std::lock_guard<std::mutex> hold(counters_lock);
-    if (!countable(sys, no_samples, charge)) allocation_failed(sys, no_data, no_samples, charge);
+    if (!countable(sys, no_samples, charge))
+      allocation_failed(sys, no_data, no_samples, charge, false);
     s->in_use = 1;
     sys.bytes_reserved += static_cast<int32_t>(charge);
     if (sys.bytes_reserved > sys.max_bytes_reserved) sys.max_bytes_reserved = sys.bytes_reserved;
     s->signal_no = sys.next_signal_no++;
   }
   if (sys.debug) {
-    host_printf("Allocate signal %d, bytes=%d (%d samples), total number of bytes is %d\n",
-                s->signal_no, s->bytes, no_samples, sys.bytes_reserved);
+    host_printf("Allocate signal %lld, bytes=%d (%d samples), total number of bytes is %d\n",
+                static_cast<long long>(s->signal_no), s->bytes, no_samples, sys.bytes_reserved);
     host_printf("Signal starts at %e \n", start_sample / sys.fs);
   }
   return s;
@@ -104,8 +121,8 @@ void free_signal(sys_con& sys, signal_ptr& s) {
     total = sys.bytes_reserved;
   }
   if (sys.debug) {
-    host_printf("Free signal %d, bytes=%d, total number of bytes is %d\n", s->signal_no, s->bytes,
-                total);
+    host_printf("Free signal %lld, bytes=%d, total number of bytes is %d\n",
+                static_cast<long long>(s->signal_no), s->bytes, total);
     host_printf("Signal starts at sample %d  and contains %d samples\n", s->start_sample,
                 s->no_samples);
   }
@@ -122,4 +139,52 @@ void wait_for_user_input() {
   char word[64];  // the word is discarded; a longer one is cut by the read
   host_read_word(word, sizeof word);
   host_printf("\n");
+}
+
+namespace {
+// The most bytes a result may take, and what sets that limit.
+struct memory_limit {
+  uint64_t bytes;    // the limit [bytes]
+  const char* what;  // what it is, after the count in a text
+};
+memory_limit result_memory() {
+  // The largest object C++ can address: every limit below is at most this.
+  memory_limit limit{static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max()),
+                     "bytes of the largest object this machine addresses"};
+#if defined(__unix__) || defined(__APPLE__)
+  const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0 &&
+      static_cast<uint64_t>(pages) <= limit.bytes / static_cast<uint64_t>(page_size))
+    limit = {static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size),
+             "bytes of physical memory"};
+  rlimit space;
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY &&
+      space.rlim_cur < limit.bytes)
+    limit = {static_cast<uint64_t>(space.rlim_cur), "bytes of this process's address-space limit"};
+#endif
+  return limit;
+}
+}  // namespace
+
+void check_result_size(int64_t samples, int64_t columns, double fs, bool signal) {
+  const double span = static_cast<double>(samples) / fs;  // seconds of the grid covered
+  if (signal && samples > most_signal_samples)
+    throw command_error(format_text(
+        "Error: The result would span %g s: %lld samples (%lld bytes), more than the %lld samples "
+        "(%lld bytes) that one signal holds",
+        span, static_cast<long long>(samples),
+        static_cast<long long>(sample_bytes * samples + record_bytes),
+        static_cast<long long>(most_signal_samples),
+        static_cast<long long>(sample_bytes * most_signal_samples + record_bytes)));
+  // In double: a product of two 64-bit counts may pass every integer type; its rounding beyond
+  // 2^53 bytes does not matter against limits far below.
+  const double bytes = static_cast<double>(sample_bytes) * static_cast<double>(samples) *
+                       static_cast<double>(columns);
+  const memory_limit limit = result_memory();
+  if (bytes > static_cast<double>(limit.bytes))
+    throw command_error(format_text(
+        "Error: The result would span %g s: %lld samples x %lld columns (%.0f bytes), more than "
+        "the %llu %s",
+        span, static_cast<long long>(samples), static_cast<long long>(columns), bytes,
+        static_cast<unsigned long long>(limit.bytes), limit.what));
 }

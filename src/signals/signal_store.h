@@ -14,7 +14,7 @@ struct signal_rec {
   double fs = 0.0;           // sampling frequency of this signal [Hz]
   int32_t no_samples = 0;    // samples in use; may be lowered below data.size()
   std::vector<double> data;  // the samples as allocated, zero-filled
-  int32_t signal_no = 0;     // serial number given at allocation
+  int64_t signal_no = 0;     // serial number given at allocation; 64 bits never wrap
   int32_t bytes = 0;         // charged to the store: 8 per allocated sample + 40
 };
 
@@ -39,3 +39,16 @@ void free_signal(sys_con& sys, signal_ptr& s);
 
 // The debug pause: prompts and reads one word from standard input (returns at end of input).
 void wait_for_user_input();
+
+// The most samples one signal holds: its charge, 8 per sample + 40, must fit the store's 32-bit
+// byte count.
+constexpr int64_t most_signal_samples = (INT32_MAX - 40) / 8;
+
+// Refuses, before any of it is allocated, a calculation result of columns columns of samples
+// samples each on the grid of fs: with signal set (each column one signal of the store), a
+// column of more than most_signal_samples; and any result of more bytes than the memory it could
+// ever have: the machine's physical memory, or the process's address-space limit where that is
+// lower (POSIX); where neither is known, the largest object C++ allows, and an allocation that
+// fails then says so. Throws "Error: The result would span ..." naming the span in seconds, the
+// samples and the bytes.
+void check_result_size(int64_t samples, int64_t columns, double fs, bool signal);

@@ -161,3 +161,30 @@ TEST_F(attenuation_test, SlotIsEnlargedOnlyWhenShorterThanNeeded) {
   free_signal(sys, long_out);
   release(slot, out);
 }
+
+// 100 m of tissue: the gain relative to att_f0 is e^1727 at zero frequency and passes the largest
+// double below 1.77 MHz (zero frequency and bins 1 to 4 of 256): those values are held at
+// max / (4 L); above, the plain filter applies.
+TEST_F(attenuation_test, GainPastTheLargestDoubleIsHeldFinite) {
+  tissue();
+  const int L = 256;
+  const double r = 100.0, held = std::numeric_limits<double>::max() / (4.0 * L);
+  const auto gain_exponent = [&](double f) {
+    return -(f - sys.att_f0) * std::log(10.0) / 20 * sys.freq_att * r;
+  };
+  std::vector<double> x(b->data.begin(), b->data.end()), y(L);
+  x.resize(L, 0.5);
+  attenuate_packed(sys, r, L, x.data(), y.data());
+  EXPECT_EQ(y[0], std::copysign(held, x[0]));
+  for (int k = 1; k < L / 2; ++k) {
+    SCOPED_TRACE(k);
+    const cplx in = {x[2 * k], x[2 * k + 1]}, out = {y[2 * k], y[2 * k + 1]};
+    const double a = gain_exponent(k * sys.fs / L);
+    if (a > std::log(std::numeric_limits<double>::max())) {
+      EXPECT_EQ(std::fabs(out.real()), held);
+      EXPECT_EQ(std::fabs(out.imag()), held);
+    } else if (std::abs(out) > 0) {  // to the dB constant's 1e-10
+      EXPECT_NEAR(std::log(std::abs(out) / std::abs(in)), a, 1e-10 * std::fabs(a));
+    }
+  }
+}

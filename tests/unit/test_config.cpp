@@ -87,8 +87,11 @@ TEST_F(config_test, SamplingFrequencyIsStoredUnroundedWithItsWarning) {
   call_result r = orvel_call({5020, 33.3e6 + 0.25});
   EXPECT_EQ(r.console, fs_warning);
   EXPECT_EQ(current_sys().fs, 33.3e6 + 0.25);
-  EXPECT_EQ(orvel_call({5050, "FS", -5.0}).console, fs_warning);  // no range test
-  EXPECT_EQ(current_sys().fs, -5.0);
+  // A sampling frequency that is not positive is refused when it is set.
+  r = orvel_call({5050, "FS", -5.0});
+  EXPECT_EQ(r.error, "Error: The sampling frequency fs must be positive, but is -5");
+  EXPECT_EQ(r.console, "");
+  EXPECT_EQ(current_sys().fs, 33.3e6 + 0.25);
 }
 
 TEST_F(config_test, DebugTracesOfTheGeneralCommands) {
@@ -154,9 +157,9 @@ TEST_F(config_test, NamesMatchWholeKeysOnly) {
   init_quiet();
   for (const char* name : {"use_line", "use_lines ", "c ", "ATT_", "", "speed"}) {
     call_result r = orvel_call({5050, name, 1.0});
-    EXPECT_EQ(r.error, not_found) << name;
     std::string lowered(name);
     for (char& ch : lowered) ch = static_cast<char>(std::tolower(ch));
+    EXPECT_EQ(r.error, std::string(not_found) + "\nThe option name was: " + lowered) << name;
     EXPECT_EQ(r.console, "Trying to set option: " + lowered + " \n") << name;
   }
   EXPECT_EQ(current_sys().use_lines, 0);
@@ -204,11 +207,24 @@ TEST_F(config_test, BadArgumentsAreRefusedAndChangeNothing) {
   EXPECT_EQ(orvel_call({5050, "c", embedded_matrix(0, 1)}).error,
             "Error: The option value is empty; a value is needed");
   EXPECT_EQ(orvel_call({5050, "show_times", std::nan("")}).error,
-            "Error: The option value must be a finite whole number within the 32-bit range");
+            "Error: The option value must be finite, but is nan");
+  // A matrix is not cut to its first value, and a NUL does not cut the name.
+  EXPECT_EQ(orvel_call({5050, "c", embedded_matrix(1, 2, {1, 2})}).error,
+            "Error: The option value must be one number (1 x 1), but is a 1 x 2 matrix");
+  EXPECT_EQ(orvel_call({5050, embedded_text(std::string("c\0x", 3)), 1.0}).error,
+            "Error: The option name must not contain NUL characters, but character 2 is one");
+  for (const char* name : {"c", "fs"})
+    EXPECT_EQ(orvel_call({5050, name, 0.0}).error.rfind("Error: The ", 0), 0u) << name;
+  EXPECT_EQ(orvel_call({5020, -1e6}).error,
+            "Error: The sampling frequency must be positive, but is -1e+06");
+  EXPECT_EQ(orvel_call({5050, "use_att", INFINITY}).error,
+            "Error: The option value must be finite, but is inf");
   EXPECT_EQ(orvel_call({5050, "debug", 3e9}).error,
-            "Error: The option value must be a finite whole number within the 32-bit range");
+            "Error: The option value must be a finite whole number within the 32-bit range, but is "
+            "3000000000");
   EXPECT_EQ(orvel_call({5010, INFINITY}).error,
-            "Error: The debug flag must be a finite whole number within the 32-bit range");
+            "Error: The debug flag must be a finite whole number within the 32-bit range, but is "
+            "inf");
   EXPECT_FALSE(orvel_call({5020, "fs"}).ok);
   EXPECT_EQ(s.c, 1540.0);
   EXPECT_EQ(s.show_times, 0);
@@ -221,6 +237,6 @@ TEST_F(config_test, LongOptionNamesAreCutNotOverrun) {
   init_quiet();
   std::string name(500, 'x');
   call_result r = orvel_call({5050, name.c_str(), 1.0});
-  EXPECT_EQ(r.error, not_found);
+  EXPECT_EQ(r.error, std::string(not_found) + "\nThe option name was: " + std::string(199, 'x'));
   EXPECT_EQ(r.console, "Trying to set option: " + std::string(199, 'x') + " \n");
 }

@@ -252,6 +252,60 @@ TEST_F(drivers_test, FrequencyDependentAttenuationFollowsTheFrequencyLaw) {
   release(h);
 }
 
+// Far away, or on a grid of 1 Hz, the model's gain below att_f0 (relative to it) passes the
+// largest double; the results must still be numbers. In tissue of 1.5 dB/cm at 3 MHz and
+// 0.5 dB/(cm MHz), 100 m away, the frequency-independent loss alone, exp(-150 ln(10) / 20 r) with
+// r > 99.9 m, is 0 in doubles: every response, and so every result, is exactly zero.
+TEST_F(drivers_test, DistantPointsInAttenuatingTissueGiveNumbersNotNaN) {
+  signal_ptr imp = alloc_signal(sys, 60, 0);
+  for (int k = 0; k < 60; ++k)
+    imp->data[k] = std::sin(2 * M_PI * 3e6 * k / sys.fs) * std::pow(std::sin(M_PI * k / 60), 2);
+  xdc_impulse(sys, *tx, std::move(imp));
+  base = sys.bytes_reserved;
+  sys.use_att = 1;
+  sys.freq_att = 0.5e-4;
+  sys.att_f0 = 3e6;
+  ASSERT_EQ(std::exp(-150 * std::log(10.0) / 20 * 99.9), 0.0);
+  struct setting {
+    double att, fs, z;
+    bool zero;  // expected: exactly zero; otherwise finite
+  };
+  for (auto [att, fs, z, zero] : {setting{150, 100e6, 100, true}, setting{0, 100e6, 100, false},
+                                  setting{150, 1, 0.05, false}}) {
+    SCOPED_TRACE(testing::Message() << "att " << att << ", fs " << fs << ", z " << z);
+    sys.att = att;
+    sys.fs = fs;
+    const std::vector<point3> far = {{0, 0, z}};
+    std::vector<signal_ptr> all = calc_h(sys, *tx, far);
+    auto take = [&all](std::vector<signal_ptr> v) {
+      for (signal_ptr& s : v) all.push_back(std::move(s));
+    };
+    take(calc_hp(sys, *tx, far));
+    take(calc_hhp(sys, *tx, *rx, far));
+    take(calc_scat_multi(sys, *tx, *rx, far, std::vector<double>{1}));
+    all.push_back(calc_scat(sys, *tx, *rx, far, std::vector<double>{1}));
+    for (const signal_ptr& s : all) {
+      ASSERT_TRUE(s);
+      EXPECT_GT(s->no_samples, 0);
+      for (int32_t k = 0; k < s->no_samples; ++k) {
+        ASSERT_TRUE(std::isfinite(s->data[k])) << "signal " << &s - all.data() << ", sample " << k;
+        if (zero) {
+          ASSERT_EQ(s->data[k], 0.0) << "signal " << &s - all.data() << ", sample " << k;
+        }
+      }
+    }
+    release(all);
+  }
+  sys.fs = 100e6;
+  // With c = 1e10 the samples before the focusing delay lie some 100 m before the aperture,
+  // where the loss exp(-att beta r) is a gain of e^1727: capped, the response stays finite.
+  sys.c = 1e10;
+  sys.att = 150;
+  std::vector<signal_ptr> h = calc_h(sys, *tx, std::vector<point3>{{0, 0, 0.05}});
+  for (int32_t k = 0; k < h[0]->no_samples; ++k) ASSERT_TRUE(std::isfinite(h[0]->data[k])) << k;
+  release(h);
+}
+
 // Which thread computes what never changes a number: every driver on a problem large enough to
 // give every thread work, with waveforms and attenuation on, against one thread.
 TEST_F(drivers_test, ResultsAreTheSameForEveryThreadCount) {

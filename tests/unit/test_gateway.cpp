@@ -75,10 +75,17 @@ TEST_F(gateway_test, UnknownFunctionCodesNameTheirModule) {
 
 TEST_F(gateway_test, BadCommandCodesAreRefusedBeforeAnything) {
   const double inf = std::numeric_limits<double>::infinity();
-  const char* text =
-      "Error: The command code must be a finite whole number within the 32-bit range";
-  for (double code : {std::nan(""), inf, -inf, 2147483647.5, -2147483649.0, 1e300})
-    EXPECT_EQ(orvel_call({code}).error, text) << code;
+  const std::string text =
+      "Error: The command code must be a finite whole number within the 32-bit range, but is ";
+  const std::pair<double, const char*> codes[] = {{std::nan(""), "nan"},
+                                                  {inf, "inf"},
+                                                  {-inf, "-inf"},
+                                                  {2147483647.5, "2147483647.5"},
+                                                  {-2147483649.0, "-2147483649"},
+                                                  {1e300, "1e+300"}};
+  for (const auto& [code, shown] : codes) EXPECT_EQ(orvel_call({code}).error, text + shown);
+  EXPECT_EQ(orvel_call({embedded_matrix(1, 2, {5001, 5002}), -1}).error,
+            "Error: The command code must be one number (1 x 1), but is a 1 x 2 matrix");
   EXPECT_EQ(orvel_call({"5001", -1}).error,
             "Error: The command code must be real double values (not text, logical, integer, "
             "single, complex or sparse data)");
@@ -107,7 +114,8 @@ TEST_F(gateway_test, InitWithoutModeIsInternalError5AndLeavesTheSystemDown) {
   EXPECT_EQ(orvel_call({5001}).error, "Internal Error 5: Too few parameters to initialize program");
   EXPECT_EQ(orvel_call({5051}).error, init_check);
   EXPECT_EQ(orvel_call({5001, std::nan("")}).error,
-            "Error: The display mode must be a finite whole number within the 32-bit range");
+            "Error: The display mode must be a finite whole number within the 32-bit range, but is "
+            "nan");
   EXPECT_EQ(orvel_call({5051}).error, init_check);
 }
 
@@ -175,6 +183,25 @@ TEST_F(gateway_test, PositiveModeEvaluatesTheLogoThenPrintsTheBanner) {
   EXPECT_EQ(blank, 5);
   EXPECT_EQ(current_sys().quiet, 0);
   EXPECT_EQ(current_sys().show_times, 1);
+}
+
+// Host code run by a command (here the logo) that calls the module again is refused, and the
+// running command completes with its own state: the second initialisation and the end it tries
+// would otherwise write into or free the records the first one is making.
+TEST_F(gateway_test, CallsFromHostCodeThatACommandRunsAreRefused) {
+  std::vector<std::string> refusals;
+  embedded_on_evaluation([&](const std::string&) {
+    for (double code : {5002.0, 5001.0}) refusals.push_back(orvel_call({code, -1.0}).error);
+  });
+  const call_result r = orvel_call({5001, 1.0});
+  embedded_on_evaluation(nullptr);
+  ASSERT_TRUE(r.ok) << r.error;
+  const std::string refused =
+      "Error: Orvel_mex was called while one of its commands was running (from host code that "
+      "the command ran, such as drawnow or orvel_logo); the call is refused";
+  EXPECT_EQ(refusals, std::vector<std::string>(2, refused));
+  EXPECT_EQ(current_sys().show_times, 1);  // the first initialisation's settings
+  EXPECT_TRUE(orvel_call({5051}).ok);
 }
 
 TEST_F(gateway_test, ModeZeroPrintsOnlyTheBannerAndNegativeModeNothing) {

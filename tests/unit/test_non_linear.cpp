@@ -292,15 +292,15 @@ TEST_F(non_linear_commands, OutOfRangeReportsOfACommandKeepTheirLinesTogether) {
 TEST_F(non_linear_commands, UncountableDistancesAreRefused) {
   const int32_t bytes = current_sys().bytes_reserved;
   EXPECT_EQ(orvel_call({4012, ap, two_points(), 1e-3}, 2).error,
-            "Error: The distance vector must hold at least 2 values, but holds 1");
+            "Error: The distance vector must hold 2 values (one per point), but holds 1");
   EXPECT_EQ(orvel_call({4013, ap, ap, two_points(), two(1e-3, NAN)}, 2).error,
-            "Error: The distance vector must hold finite distances, but value 2 does not");
+            "Error: The distance vector must hold finite values, but value 2 is nan");
   EXPECT_EQ(orvel_call({4014, ap, ap, two_points(), two(1, 1), two(-INFINITY, 0)}, 2).error,
-            "Error: The distance vector must hold finite distances, but value 1 does not");
+            "Error: The distance vector must hold finite values, but value 1 is -inf");
   const std::string no_step =
       "Error: The propagation step dz must be positive for a non-linear calculation over a "
       "positive distance, but it is ";
-  for (double dz : {0.0, -1e-3, static_cast<double>(NAN)}) {
+  for (double dz : {0.0, -1e-3}) {
     ASSERT_TRUE(orvel_call({5050, "dz", dz}).ok);
     call_result r = orvel_call({4015, ap, ap, two_points(), two(1, 1), two(0.0, 1e-9)}, 2);
     EXPECT_EQ(r.error.rfind(no_step, 0), 0u) << dz << ": " << r.error;
@@ -312,9 +312,8 @@ TEST_F(non_linear_commands, UncountableDistancesAreRefused) {
       orvel_call({4012, ap, two_points(), two(1.0, 0)}, 2).error,
       "Error: The distance 1 m takes more than 2147483647 propagation steps of dz = 1e-300 m");
   ASSERT_TRUE(orvel_call({5050, "dz", 1e-3}).ok);
-  ASSERT_TRUE(orvel_call({5050, "BdivA", static_cast<double>(NAN)}).ok);
-  EXPECT_EQ(orvel_call({4013, ap, ap, two_points(), two(1e-3, 0)}, 2).error,
-            "Error: The non-linearity parameter BdivA must be finite for a non-linear calculation");
+  EXPECT_EQ(orvel_call({5050, "BdivA", static_cast<double>(NAN)}).error,
+            "Error: The option value must be finite, but is nan");
   EXPECT_EQ(current_sys().last_calc_type, 4);  // the accepted 4015, none of the refused
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
 }

@@ -340,7 +340,8 @@ TEST_F(scat_all_command_test, TraceCountsAndRefusals) {
                                               std::to_string(static_cast<int>(std::floor(D + 0.5)))
                                         : std::string("Error: The decimation factor must be a "
                                                       "finite whole number within the 32-bit "
-                                                      "range"));
+                                                      "range, but is ") +
+                                              (std::isnan(D) ? "nan" : "inf"));
     EXPECT_EQ(current_sys().last_calc_type, 0);
   }
   // No scatterers: one zero row per pair; a receive aperture without elements: no columns.

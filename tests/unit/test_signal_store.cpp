@@ -122,7 +122,11 @@ TEST_F(signal_store_test, RequestsTheCountersCannotHoldAreFatalAndChangeNothing)
     signal_ptr s = alloc_signal(sys, huge, 0);
     FAIL() << "no error";
   } catch (const command_error& e) {
-    EXPECT_STREQ(e.what(), "Orvel error: Not enough memory for a signal of 300000000 samples");
+    // The fixed lines say "Program terminated"; the error says what really ended, and why.
+    EXPECT_STREQ(e.what(),
+                 "Error: A signal of 300000000 samples (2400000040 bytes) would take the bytes "
+                 "reserved past 2147483647, the most the signal store counts; only this command "
+                 "has ended");
   }
   EXPECT_EQ(embedded_console_take(),
             "FATAL ERROR: Not possible to allocate data storage for signal\n"
@@ -134,6 +138,32 @@ TEST_F(signal_store_test, RequestsTheCountersCannotHoldAreFatalAndChangeNothing)
   EXPECT_EQ(sys.next_signal_no, 1);
   EXPECT_THROW(alloc_signal(sys, -1, 0), command_error);
   free_signal(sys, keep);
+}
+
+// Serial numbers past 2^31 - 1, which a 32-bit counter would have wrapped to negative ones.
+TEST_F(signal_store_test, SerialNumbersStayPositivePastTheThirtyTwoBitRange) {
+  sys.debug = 1;
+  sys.fs = 1e6;
+  sys.next_signal_no = 2147483647;
+  signal_ptr a = alloc_signal(sys, 1, 0);
+  signal_ptr b = alloc_signal(sys, 1, 0);
+  free_signal(sys, b);
+  EXPECT_EQ(embedded_console_take(),
+            "Allocate signal 1 samples, Signal starts at sample 0 \n"
+            "Allocate signal 2147483647, bytes=48 (1 samples), total number of bytes is 48\n"
+            "Signal starts at 0.000000e+00 \n"
+            "Allocate signal 1 samples, Signal starts at sample 0 \n"
+            "Allocate signal 2147483648, bytes=48 (1 samples), total number of bytes is 96\n"
+            "Signal starts at 0.000000e+00 \n"
+            "Free signal 2147483648, bytes=48, total number of bytes is 48\n"
+            "Signal starts at sample 0  and contains 1 samples\n");
+  free_signal(sys, a);
+
+  init_quiet();
+  current_sys().next_signal_no = 4294967301;  // 2^32 + 5
+  EXPECT_NE(orvel_call({5051}).console.find(
+                "    Number for next signal to be used:              4294967301\n"),
+            std::string::npos);
 }
 
 TEST_F(signal_store_test, ReportShowsTheCountersMoving) {

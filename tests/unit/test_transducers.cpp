@@ -97,7 +97,9 @@ TEST_F(transducers_test, HandlesAreSlotsReusedAfterFree) {
   EXPECT_EQ(orvel_call({1066, 2.5, 1}).ok, true);  // slot 3
   EXPECT_EQ(ap(3).soft_baffle, 1);
   EXPECT_EQ(orvel_call({1066, std::nan(""), 1}).error,
-            "Error: The aperture handle must be a finite whole number within the 32-bit range");
+            "Error: The aperture handle must be finite, but is nan");
+  EXPECT_EQ(orvel_call({1066, embedded_matrix(1, 2, {0, 1}), 1}).error,
+            "Error: The aperture handle must be one number (1 x 1), but is a 1 x 2 matrix");
   // A release voids the handles; the next initialisation starts from 0 again.
   ASSERT_TRUE(orvel_call({5002}).ok);
   EXPECT_EQ(current_sys().bytes_reserved, 0);
@@ -111,8 +113,8 @@ TEST_F(transducers_test, FreeingReleasesEveryChargedSignal) {
   const int32_t empty = 0;
   ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 5, {1, 2, 3, 4, 5})}).ok);
   ASSERT_TRUE(orvel_call({1050, h, embedded_matrix(1, 3, {1, 2, 3})}).ok);
-  EXPECT_EQ(current_sys().bytes_reserved, (8 * 3 + 40) + (8 + 40));         // one impulse charged
-  ASSERT_TRUE(orvel_call({1051, h, embedded_matrix(3, 1, {7, 8, 9})}).ok);  // a column: 1 sample
+  EXPECT_EQ(current_sys().bytes_reserved, (8 * 3 + 40) + (8 + 40));  // one impulse charged
+  ASSERT_TRUE(orvel_call({1051, h, embedded_matrix(1, 1, {7})}).ok);
   EXPECT_EQ(ap(h).excitation->no_samples, 1);
   EXPECT_EQ(ap(h).excitation->data[0], 7.0);
   EXPECT_EQ(ap(h).impulse->data[2], 3.0);
@@ -168,21 +170,55 @@ TEST_F(transducers_test, TablesShorterThanTheirCountsAreRefused) {
   const aperture_rec& a = ap(h);
   const int32_t bytes = current_sys().bytes_reserved;
   // Three times but points for two.
-  EXPECT_EQ(orvel_call({1060, h, embedded_matrix(3, 1, {0, 1, 2}), embedded_matrix(2, 3)}).error,
-            "Error: The focus point table must hold at least 9 values, but holds 6");
-  EXPECT_EQ(orvel_call({1070, h, embedded_matrix(2, 1, {0, 1}), embedded_matrix(1, 3)}).error,
-            "Error: The apodization table must hold at least 6 values, but holds 3");
+  EXPECT_EQ(
+      orvel_call({1060, h, embedded_matrix(3, 1, {0, 1, 2}), embedded_matrix(2, 3)}).error,
+      "Error: The focus point table must be a 3 x 3 matrix (one row per time), but is a 2 x 3 "
+      "matrix");
+  // More rows than times: refused, not read with the stride of the times.
+  EXPECT_EQ(
+      orvel_call({1060, h, 0.0, embedded_matrix(2, 3, {0, 0, 0, 0, 0.02, 0.03})}).error,
+      "Error: The focus point table must be a 1 x 3 matrix (one row per time), but is a 2 x 3 "
+      "matrix");
+  EXPECT_EQ(
+      orvel_call({1070, h, embedded_matrix(2, 1, {0, 1}), embedded_matrix(1, 3)}).error,
+      "Error: The apodization table must be a 2 x 3 matrix (one row per time), but is a 1 x 3 "
+      "matrix");
+  EXPECT_EQ(
+      orvel_call({1070, h, 0.0, embedded_matrix(2, 3)}).error,
+      "Error: The apodization table must be a 1 x 3 matrix (one row per time), but is a 2 x 3 "
+      "matrix");
   EXPECT_EQ(orvel_call({1080, h, embedded_matrix(2, 1, {1, 2}), embedded_matrix(1, 1, {1})}).error,
-            "Error: The value table must hold at least 2 values, but holds 1");
+            "Error: The value table must be a 2 x 1 matrix (one row per element number), but is a "
+            "1 x 1 matrix");
+  EXPECT_EQ(orvel_call({1070, h, embedded_matrix(1, 2, {0, 1}), embedded_matrix(2, 3)}).error,
+            "Error: The time vector must be a column of values (n x 1), but is a 1 x 2 matrix");
+  // Non-finite values where they enter: times, tables, pulses, geometry of the settings.
+  EXPECT_EQ(orvel_call({1061, h, NAN, embedded_matrix(1, 3)}).error,
+            "Error: The time vector must hold finite values, but value 1 is nan");
+  EXPECT_EQ(orvel_call({1070, h, 0.0, embedded_matrix(1, 3, {1, INFINITY, 1})}).error,
+            "Error: The apodization table must hold finite values, but value 2 is inf");
+  EXPECT_EQ(orvel_call({1060, h, 0.0, embedded_matrix(1, 3, {0, NAN, 0.02})}).error,
+            "Error: The focus point table must hold finite values, but value 2 is nan");
+  EXPECT_EQ(orvel_call({1062, h, 0.0, NAN, 0.0}).error,
+            "Error: The angle in the x-z plane must be finite, but is nan");
+  EXPECT_EQ(orvel_call({1065, h, INFINITY}).error,
+            "Error: The quantization step must be finite, but is inf");
+  EXPECT_EQ(orvel_call({1050, h, embedded_matrix(1, 2, {1, NAN})}).error,
+            "Error: The impulse response must hold finite values, but value 2 is nan");
+  EXPECT_EQ(orvel_call({1051, h, embedded_matrix(3, 1, {7, 8, 9})}).error,
+            "Error: The excitation must be a row of samples (1 x n, n at least 1), but is a 3 x 1 "
+            "matrix");
   // No times at all: refused, the line kept.
   EXPECT_EQ(orvel_call({1060, h, embedded_matrix(0, 1), embedded_matrix(0, 3)}).error,
             "Error: The time vector is empty; a value is needed");
   EXPECT_EQ(orvel_call({1070, h, embedded_matrix(0, 0), embedded_matrix(0, 3)}).error,
             "Error: The time vector is empty; a value is needed");
-  EXPECT_EQ(orvel_call({1063, h, embedded_matrix(1, 2, {0, 0})}).error,
-            "Error: The reference point must hold at least 3 values, but holds 2");
+  EXPECT_EQ(
+      orvel_call({1063, h, embedded_matrix(1, 2, {0, 0})}).error,
+      "Error: The reference point must be one point [x y z] (3 values), but is a 1 x 2 matrix");
   EXPECT_EQ(orvel_call({1050, h, embedded_matrix(1, 0)}).error,
-            "Error: The impulse response must hold at least 1 value, but holds 0");
+            "Error: The impulse response must be a row of samples (1 x n, n at least 1), but is a "
+            "1 x 0 matrix");
   EXPECT_EQ(orvel_call({1051, h, "pulse"}).error,
             "Error: The excitation must be real double values (not text, logical, integer, "
             "single, complex or sparse data)");
@@ -202,23 +238,27 @@ TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
   EXPECT_EQ(orvel_call({1001, 4, 1e-3, 1e-3, 0, 1, -2, p()}, 1).error,
             "Error: The number of sub-divisions in y must be at least 1, not -2");
   EXPECT_EQ(orvel_call({1001, INFINITY, 1e-3, 1e-3, 0, 1, 1, p()}, 1).error,
-            "Error: The number of elements must be a finite whole number within the 32-bit range");
+            "Error: The number of elements must be a finite whole number within the 32-bit range, "
+            "but is inf");
   EXPECT_EQ(orvel_call({1001, 4, 1e-3, 1e-3, 0, 1, 1, embedded_matrix(1, 2)}, 1).error,
-            "Error: The focus point must hold at least 3 values, but holds 2");
+            "Error: The focus point must be one point [x y z] (3 values), but is a 1 x 2 matrix");
+  EXPECT_EQ(orvel_call({1001, 4, NAN, 1e-3, 0, 1, 1, p()}, 1).error,
+            "Error: The element width must be finite, but is nan");
   EXPECT_EQ(orvel_call({1001, 100000, 1e-3, 1e-3, 0, 1000, 1000, p()}, 1).error,
             "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
   EXPECT_EQ(
       orvel_call({1002, 2, 2, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3, {1, 1, 1}), 1, 1, p()}, 1)
           .error,
-      "Error: The enabled table must hold at least 4 values, but holds 3");
+      "Error: The enabled table must be a 2 x 2 matrix (one row per position along x), but is a "
+      "1 x 3 matrix");
   EXPECT_EQ(orvel_call({1002, 2, 0, 1e-3, 1e-3, 0, 0, embedded_matrix(1, 3), 1, 1, p()}, 1).error,
             "Error: The number of elements in y must be at least 1, not 0");
   EXPECT_EQ(
       orvel_call({1012, 4, 1e-3, 3, embedded_matrix(1, 2, {1e-3, 1e-3}), 0, 0, 1, 1, p()}, 1).error,
-      "Error: The row heights must hold at least 3 values, but holds 2");
+      "Error: The row heights must hold 3 values (one per row), but holds 2");
   EXPECT_EQ(
       orvel_call({1013, 4, 1e-3, 2, embedded_matrix(1, 1, {1e-3}), 0, 0, 0.02, 1, 1, p()}, 1).error,
-      "Error: The row heights must hold at least 2 values, but holds 1");
+      "Error: The row heights must hold 2 values (one per row), but holds 1");
   EXPECT_EQ(current_sys().no_apertures, 0);
   EXPECT_EQ(current_sys().bytes_reserved, 0);
 }

@@ -245,8 +245,7 @@ TEST_F(user_apertures_test, BadInputIsRefusedBeforeAnythingIsMade) {
           "Error: The physical element numbers of the rectangle table (column 1) must be whole "
           "numbers from 1 up that never decrease, but row 3 holds 1");
   refused(orvel_call({1022, table({{NAN, 1, 0, 0, 0, 1}}), centres(1), p()}, 1),
-          "Error: The physical element numbers of the line table (column 1) must be whole numbers "
-          "from 1 up that never decrease, but row 1 holds nan");
+          "Error: The line table must hold finite values, but row 1, column 1 is nan");
   // Line element numbers decrease within element 2 (restarting at element 2 is fine).
   refused(
       orvel_call(
@@ -275,14 +274,13 @@ TEST_F(user_apertures_test, BadInputIsRefusedBeforeAnythingIsMade) {
   refused(orvel_call({1021, table({rect_row(1, 0, 0), rect_row(2, 1, 0)}), centres(1), p()}, 1),
           "Error: The centre table must have a row for each of the 2 physical elements, but has 1");
   refused(orvel_call({1020, embedded_matrix(3, 9), embedded_matrix(1, 2), p(), 1.0}, 1),
-          "Error: The triangle apodization must hold at least 3 values, but holds 2");
+          "Error: The triangle apodization must hold 3 values (one per triangle), but holds 2");
   // Circles: sizes that are not positive and finite, too many squares, a sphere too small.
   refused(orvel_call({1010, 5 * mm, 0.0}, 1),
-          "Error: The square size must be a positive, finite length");
-  refused(orvel_call({1010, INFINITY, 1 * mm}, 1),
-          "Error: The radius must be a positive, finite length");
+          "Error: The square size must be a positive length, but is 0");
+  refused(orvel_call({1010, INFINITY, 1 * mm}, 1), "Error: The radius must be finite, but is inf");
   refused(orvel_call({1011, 5 * mm, NAN, 1 * mm}, 1),
-          "Error: The focal radius must be a positive, finite length");
+          "Error: The focal radius must be finite, but is nan");
   refused(orvel_call({1010, 1.0, 1e-5}, 1),
           "Error: The radius is too large for the square size: more than 2^31 - 1 squares would be "
           "needed");

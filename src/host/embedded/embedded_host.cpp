@@ -1,11 +1,13 @@
 // The embedded host: a substitute for the MEX and MX libraries with matrices of doubles in
-// column-major order, character arrays, a captured console, a record of evaluated commands and
-// an unload hook. Its error call throws embedded_host_error, which unwinds the running command.
+// column-major order, character arrays, a captured console, a record of evaluated commands, an
+// unload hook and a Ctrl-C that tests post. Its error call throws embedded_host_error, which
+// unwinds the running command.
 #include "embedded_host.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 struct mxArray_tag {
@@ -20,10 +22,13 @@ struct mxArray_tag {
 namespace {
 std::string console;
 std::vector<std::string> evaluations;
+std::function<void(const std::string&)> evaluation_hook;  // host code run by an evaluation
 std::istringstream input;
 void (*at_exit_routine)(void) = nullptr;
 size_t live_arrays = 0;
 size_t flushes = 0;
+size_t polls = 0;            // polls for a Ctrl-C since the last take
+size_t interrupt_after = 0;  // polls until the posted Ctrl-C is reported; 0: none posted
 
 mxArray* make(embedded_class cls, size_t rows, size_t cols) {
   auto* a = new mxArray_tag;
@@ -63,6 +68,10 @@ std::string embedded_console_take() {
   return text;
 }
 
+void embedded_on_evaluation(std::function<void(const std::string&)> hook) {
+  evaluation_hook = std::move(hook);
+}
+
 std::vector<std::string> embedded_evaluations_take() {
   std::vector<std::string> list;
   list.swap(evaluations);
@@ -83,6 +92,20 @@ size_t embedded_flushes_take() {
 }
 
 void embedded_flush() { ++flushes; }
+
+void embedded_interrupt_at_poll(size_t k) { interrupt_after = k; }
+
+size_t embedded_polls_take() {
+  size_t n = polls;
+  polls = 0;
+  return n;
+}
+
+bool embedded_take_interrupt() {
+  ++polls;
+  if (interrupt_after == 0) return false;
+  return --interrupt_after == 0;
+}
 
 void embedded_unload() {
   void (*routine)(void) = at_exit_routine;
@@ -120,6 +143,7 @@ void mexErrMsgTxt(const char* text) { throw embedded_host_error(text); }
 
 int mexEvalString(const char* command) {
   evaluations.emplace_back(command);
+  if (evaluation_hook) evaluation_hook(command);
   return 0;
 }
 

@@ -1,7 +1,8 @@
 // Test-side controls of the embedded host: making host values, capturing the console, feeding
-// the console's input, the record of evaluated host commands and the unload hook.
+// the console's input, the record of evaluated host commands, the unload hook and Ctrl-C.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ mxArray* embedded_special(embedded_class cls, size_t rows, size_t cols, bool com
 
 std::string embedded_console_take();                   // console text since the last take
 std::vector<std::string> embedded_evaluations_take();  // commands evaluated since the last take
+// Host code that an evaluation runs, such as a script that calls the module again (none: the
+// evaluation is only recorded).
+void embedded_on_evaluation(std::function<void(const std::string&)> hook);
 void embedded_console_input(const std::string& text);  // what standard input will deliver
 size_t embedded_live_arrays();                         // arrays made and not yet destroyed
 
@@ -35,6 +39,12 @@ void embedded_unload();
 
 size_t embedded_flushes_take();  // console flushes since the last take
 
+// Posts a Ctrl-C that the host reports at the polls-th poll of the module from now (1: the
+// next one), as if the user pressed it just before; 0 withdraws one not reported yet.
+void embedded_interrupt_at_poll(size_t polls);
+size_t embedded_polls_take();  // the module's polls for a Ctrl-C since the last take
+
 // Used by the host layer built for the embedded host (not by tests).
 bool embedded_read_word(char* buf, size_t size);
 void embedded_flush();
+bool embedded_take_interrupt();  // a poll: true once, at the poll posted

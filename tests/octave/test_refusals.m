@@ -1,0 +1,86 @@
+% Input that the module used to accept and then garble, and a call of the module from host code
+% that a calculation runs: each is refused with a clear text and changes nothing.
+orvel_init(-1);
+Th = xdc_linear_array(2, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 25e-3]);
+state = @() {xdc_get(Th, 'focus'), xdc_get(Th, 'apod'), xdc_get(Th, 'rect'), evalc('orvel_info')};
+before = state();
+pt = [0 0 0.02];
+
+% Tables whose row count differs from the count of times or element numbers.
+expect_error(@() xdc_focus(Th, 0, [0 0 0.02; 0 0 0.03]), ...
+    ['Error: The focus point table must be a 1 x 3 matrix (one row per time), but is a 2 x 3 ' ...
+     'matrix']);
+expect_error(@() xdc_apodization(Th, 0, [.1 .2; .3 .4]), ...
+    ['Error: The apodization table must be a 1 x 2 matrix (one row per time), but is a 2 x 2 ' ...
+     'matrix']);
+expect_error(@() ele_apodization(Th, 1, [.1; .3]), ...
+    ['Error: The value table must be a 1 x 1 matrix (one row per element number), but is a ' ...
+     '2 x 1 matrix']);
+
+% Non-finite values where they enter, and a sampling frequency or speed of sound that is not
+% positive when it is set.
+refusals = {
+  @() Orvel_mex(1001, 2, NaN, 5e-3, 0, 1, 1, pt), 'The element width must be finite, but is nan'
+  @() Orvel_mex(1001, 2, 1e-3, 5e-3, 0, 1, 1, [0 Inf 0]), 'The focus point must hold finite values, but value 2 is inf'
+  @() Orvel_mex(1060, Th, 0, [0 0 NaN]), 'The focus point table must hold finite values, but value 3 is nan'
+  @() Orvel_mex(1061, Th, NaN, [0 0]), 'The time vector must hold finite values, but value 1 is nan'
+  @() Orvel_mex(1061, Th, 0, [0 Inf]), 'The delay table must hold finite values, but value 2 is inf'
+  @() Orvel_mex(1070, Th, 0, [1 NaN]), 'The apodization table must hold finite values, but value 2 is nan'
+  @() Orvel_mex(1082, Th, 1, [1 NaN 0]), 'The value table must hold finite values, but value 2 is nan'
+  @() Orvel_mex(1050, Th, [1 Inf]), 'The impulse response must hold finite values, but value 2 is inf'
+  @() Orvel_mex(1065, Th, NaN), 'The quantization step must be finite, but is nan'
+  @() Orvel_mex(1062, Th, 0, 0, Inf), 'The angle in the y-z plane must be finite, but is inf'
+  @() Orvel_mex(4005, Th, Th, pt, NaN), 'The amplitude vector must hold finite values, but value 1 is nan'
+  @() Orvel_mex(5050, 'use_att', Inf), 'The option value must be finite, but is inf'
+  @() Orvel_mex(5050, 'tau_m', NaN), 'The option value must be finite, but is nan'
+  @() Orvel_mex(5050, 'c', 0), 'The speed of sound c must be positive and at most 1e+150 m/s, but is 0'
+  @() Orvel_mex(5050, 'c', 1e308), 'The speed of sound c must be positive and at most 1e+150 m/s, but is 1e+308'
+  @() Orvel_mex(5020, -100e6), 'The sampling frequency must be positive, but is -1e+08'
+  % A matrix where one number is expected, and a name cut by an embedded NUL.
+  @() Orvel_mex(5050, 'c', [1 2]), 'The option value must be one number (1 x 1), but is a 1 x 2 matrix'
+  @() Orvel_mex(5050, ['c' char(0) 'x'], 1500), 'The option name must not contain NUL characters, but character 2 is one'
+  @() Orvel_mex([5051 5051]), 'The command code must be one number (1 x 1), but is a 1 x 2 matrix'
+  @() Orvel_mex(1066, [Th Th], 1), 'The aperture handle must be one number (1 x 1), but is a 1 x 2 matrix'
+  @() Orvel_mex(5020, [1 2] * 1e6), 'The sampling frequency must be one number (1 x 1), but is a 1 x 2 matrix'
+  @() Orvel_mex(1001, [2 3], 1e-3, 5e-3, 0, 1, 1, pt), 'The number of elements must be one number (1 x 1), but is a 1 x 2 matrix'
+};
+for k = 1:rows(refusals)
+  expect_error(refusals{k, 1}, ['Error: ' refusals{k, 2}]);
+end
+assert(isequal(state(), before));
+% What is plainly meant still works: a 1 x 1 matrix, whole numbers as doubles, a column point.
+set_option('c', 1540);
+xdc_focus(Th, 0, [0; 0; 0.03]);
+column = xdc_get(Th, 'focus');
+xdc_focus(Th, 0, [0 0 0.03]);
+assert(isequal(column, xdc_get(Th, 'focus')) && ~isequal(column, before{1}));
+
+% A drawnow on the path that frees the aperture in use while calc_hp shows its times: the call
+% is refused, the calculation completes with the aperture it started with. The progress display
+% first redraws after 4 s, so the calculation is sized to last about 7 s on one thread here.
+Tp = xdc_piston(5e-3, 0.1e-3);
+set_option('threads', 1);
+probe = repmat([0 0 0.02], 200, 1);
+tic;
+calc_hp(Tp, probe);
+n = ceil(7 / toc * rows(probe));
+shadow = tempname();
+mkdir(shadow);
+fid = fopen(fullfile(shadow, 'drawnow.m'), 'w');
+fprintf(fid, ['function drawnow()\n  global freed\n  try\n    Orvel_mex(1040, 1);\n' ...
+              '    freed = ''accepted'';\n  catch err\n    freed = err.message;\n  end\nend\n']);
+fclose(fid);
+warning('off', 'Octave:shadowed-function');
+addpath(shadow);
+global freed
+set_option('show_times', 3);
+evalc('[h, t] = calc_hp(Tp, repmat(pt, n, 1));');
+set_option('show_times', 0);
+rmpath(shadow);
+delete(fullfile(shadow, 'drawnow.m'));
+rmdir(shadow);
+assert(~isempty(strfind(freed, 'was called while one of its commands was running')), freed);
+assert(size(h, 2) == n && isequal(h(:, 1), h(:, end)) && any(h(:) ~= 0));
+assert(~isempty(xdc_get(Tp, 'focus')));  % still defined
+orvel_end();
+disp('test_refusals: passed');

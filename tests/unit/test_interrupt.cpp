@@ -1,0 +1,79 @@
+// A Ctrl-C during a calculation, posted through the embedded host: the work stops at the poll
+// that sees it, every signal is released, the command ends with the interruption error and no
+// result, and the next calculation gives what it gave before.
+#include <functional>
+#include <utility>
+
+#include "core/sys_con.h"
+#include "gateway/gateway.h"
+#include "harness.h"
+
+namespace {
+const char* const interrupted =
+    "Error: The calculation was interrupted (Ctrl-C) and stopped; nothing was returned";
+
+class interrupt_test : public orvel_test {
+ protected:
+  void SetUp() override { init_quiet(); }
+  void TearDown() override {
+    embedded_interrupt_at_poll(0);
+    embedded_polls_take();
+    orvel_test::TearDown();
+  }
+  static double linear(int n) {
+    call_result r = orvel_call({1001, n, 0.3e-3, 5e-3, 0.05e-3, 1, 2, focus()}, 1);
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.at(0, 0);
+  }
+  static mxArray* focus() { return embedded_matrix(1, 3, {0, 0, 0.03}); }
+  // n points (or scatterers) on a line from 10 mm to 50 mm deep, 1 mm off the axis.
+  static mxArray* line(size_t n) {
+    std::vector<double> xyz(3 * n);
+    for (size_t i = 0; i < n; ++i) {
+      xyz[i] = 1e-3;
+      xyz[2 * n + i] = 10e-3 + 40e-3 * static_cast<double>(i) / static_cast<double>(n);
+    }
+    return embedded_matrix(n, 3, xyz);
+  }
+  static void expect_same(const call_result& a, const call_result& b) {
+    ASSERT_TRUE(a.ok && b.ok) << a.error << b.error;
+    ASSERT_EQ(a.rows(), b.rows());
+    ASSERT_EQ(a.cols(), b.cols());
+    EXPECT_EQ(a.at(1, 0), b.at(1, 0));
+    for (size_t j = 0; j < a.cols(); ++j)
+      for (size_t i = 0; i < a.rows(); ++i) ASSERT_EQ(a.at(0, i, j), b.at(0, i, j)) << i << j;
+  }
+};
+}  // namespace
+
+TEST_F(interrupt_test, CalculationStopsReleasesItsSignalsAndTheNextOneIsUnchanged) {
+  const double tx = linear(16), rx = linear(8);
+  constexpr size_t n = 200;  // over three blocks of scatterers
+  auto emitted = [&] { return orvel_call({4002, tx, line(n)}, 2); };
+  auto per_element = [&] {
+    const std::vector<double> amplitudes(n, 1.0);
+    return orvel_call({4006, tx, rx, line(n), embedded_matrix(n, 1, amplitudes)}, 2);
+  };
+  const std::pair<int, std::function<call_result()>> calculations[] = {{4002, emitted},
+                                                                       {4006, per_element}};
+  for (int threads : {1, 2}) {
+    ASSERT_TRUE(orvel_call({5050, "threads", threads}).ok);
+    for (const auto& [code, calculation] : calculations) {
+      SCOPED_TRACE(testing::Message() << "command " << code << " on " << threads << " threads");
+      embedded_polls_take();
+      const call_result before = calculation();
+      const size_t polls = embedded_polls_take();
+      ASSERT_GT(polls, 8u);  // at least one poll per point or item of the calling thread
+      // On one thread the middle poll; on two, a poll that the calling thread surely makes.
+      const size_t at = threads == 1 ? polls / 2 : 2;
+      const int32_t bytes = current_sys().bytes_reserved;
+      embedded_interrupt_at_poll(at);
+      const call_result r = calculation();
+      EXPECT_EQ(r.error, interrupted);
+      EXPECT_TRUE(r.out.empty());
+      EXPECT_EQ(embedded_polls_take(), at);  // the calling thread took no more work after it
+      EXPECT_EQ(current_sys().bytes_reserved, bytes);
+      expect_same(calculation(), before);
+    }
+  }
+}
