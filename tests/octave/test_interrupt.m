@@ -37,20 +37,12 @@ end
 % A Ctrl-C while the progress display has Octave redraw: Octave ends the redraw with its own
 % interrupt, which must reach the user as the calculation's error, not as a failure of the
 % module. A slow drawnow (shadowing the built-in one) holds the redraw open for the signal.
-slow = tempname();
-mkdir(slow);
-fid = fopen(fullfile(slow, 'drawnow.m'), 'w');
-fprintf(fid, 'function drawnow(varargin)\n  pause(3);\nend\n');
-fclose(fid);
-warning('off', 'Octave:shadowed-function');
-addpath(slow);
+slow = shadow_function('drawnow', '  pause(3);');
 set_option('show_times', 3);  % the first progress line after 3 to 4 s, then the redraw
 system(sprintf('(sleep 4.5; kill -INT %d) &', getpid()));
 shown = evalc('expect_error(@() calculations{1}(line(n(1))), interrupted)');
 assert(~isempty(strfind(shown, '% performed')));  % stopped after a progress line
-rmpath(slow);
-confirm_recursive_rmdir(false, 'local');
-rmdir(slow, 's');
+shadow_function([], slow);
 assert(strcmp(bytes_line(), bytes));
 orvel_end();
 disp('test_interrupt: passed');

@@ -57,18 +57,11 @@ assert(numel(out) == numel(logo) + 15 * 69);
 % A call of the module from host code that a command runs (here the logo) is refused and
 % changes nothing: the initialisation that ran the logo completes, and the system stays up.
 orvel_end();
-shadow = tempname();
-mkdir(shadow);
-fid = fopen(fullfile(shadow, 'orvel_logo.m'), 'w');
-fprintf(fid, ['function orvel_logo()\n  global reentry\n  try\n    Orvel_mex(5002);\n' ...
-              '    reentry = ''accepted'';\n  catch err\n    reentry = err.message;\n  end\nend\n']);
-fclose(fid);
-addpath(shadow);
+shadow = shadow_function('orvel_logo', ['  global reentry\n  try\n    Orvel_mex(5002);\n' ...
+    '    reentry = ''accepted'';\n  catch err\n    reentry = err.message;\n  end']);
 global reentry
 evalc('orvel_init(1)');
-rmpath(shadow);
-delete(fullfile(shadow, 'orvel_logo.m'));
-rmdir(shadow);
+shadow_function([], shadow);
 assert(strcmp(reentry, ['Orvel_mex: Error: Orvel_mex was called while one of its commands was ' ...
                         'running (from host code that the command ran, such as drawnow or ' ...
                         'orvel_logo); the call is refused']), reentry);

@@ -64,21 +64,13 @@ probe = repmat([0 0 0.02], 200, 1);
 tic;
 calc_hp(Tp, probe);
 n = ceil(7 / toc * rows(probe));
-shadow = tempname();
-mkdir(shadow);
-fid = fopen(fullfile(shadow, 'drawnow.m'), 'w');
-fprintf(fid, ['function drawnow()\n  global freed\n  try\n    Orvel_mex(1040, 1);\n' ...
-              '    freed = ''accepted'';\n  catch err\n    freed = err.message;\n  end\nend\n']);
-fclose(fid);
-warning('off', 'Octave:shadowed-function');
-addpath(shadow);
+shadow = shadow_function('drawnow', ['  global freed\n  try\n    Orvel_mex(1040, 1);\n' ...
+    '    freed = ''accepted'';\n  catch err\n    freed = err.message;\n  end']);
 global freed
 set_option('show_times', 3);
 evalc('[h, t] = calc_hp(Tp, repmat(pt, n, 1));');
 set_option('show_times', 0);
-rmpath(shadow);
-delete(fullfile(shadow, 'drawnow.m'));
-rmdir(shadow);
+shadow_function([], shadow);
 assert(~isempty(strfind(freed, 'was called while one of its commands was running')), freed);
 assert(size(h, 2) == n && isequal(h(:, 1), h(:, end)) && any(h(:) ~= 0));
 assert(~isempty(xdc_get(Tp, 'focus')));  % still defined
