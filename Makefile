@@ -8,7 +8,7 @@ PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps demo-deps build test unit-asan unit-tsan demo bench clean
+.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz demo bench clean
 
 all: build
 
@@ -49,6 +49,16 @@ unit-tsan: deps
 	  -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# A long fuzz run in the sanitizer build: random and mutated command sequences through the
+# embedded host (tests/fuzz); prints every finding with its reproducer, the calls run and the time.
+FUZZ_CALLS ?= 100000
+FUZZ_SEED  ?= 1
+fuzz: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
+	  -DORVEL_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target orvel_fuzz
+	$(ASAN_BUILD)/orvel_fuzz --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED)
 
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "elements/convert.h"
 #include "host/console.h"
+#include "signals/signal_store.h"
 
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,
                   const char* too_few) {
@@ -27,6 +28,18 @@ void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
   if (elements > limit || int64_t{sub_x} * sub_y > limit || elements * sub_x * sub_y > limit)
     throw command_error(
         "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
+  check_records(elements * sub_x * sub_y);
+}
+
+void check_records(int64_t rectangles) {
+  const double bytes = static_cast<double>(rectangles) * sizeof(rect_element);
+  const memory_limit most = result_memory();
+  if (bytes > static_cast<double>(most.bytes))
+    throw command_error(format_text(
+        "Error: Too many elements or sub-elements requested: %lld rectangles of %zu bytes (%.0f "
+        "bytes) are more than the %llu %s",
+        static_cast<long long>(rectangles), sizeof(rect_element), bytes,
+        static_cast<unsigned long long>(most.bytes), most.what));
 }
 
 namespace {
@@ -428,6 +441,7 @@ void check_circle(double radius, double square_size) {
     throw command_error(
         "Error: The radius is too large for the square size: more than 2^31 - 1 squares would "
         "be needed");
+  check_records(static_cast<int64_t>(circle_capacity(radius, square_size)));
 }
 }  // namespace
 

@@ -11,7 +11,9 @@ void open_command(const sys_con& sys, const command_args& args, int min_args, co
 point3 to_point(const point_value& p);
 
 // Sub-element counts whose products must fit the 32-bit counts of the records.
+// Also refuses rectangle records that could not fit the memory a process may have.
 void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y);
+void check_records(int64_t rectangles);
 
 // What a new aperture is made of, for the conversion the options use_triangles and use_lines
 // ask for: rectangles of an array (converted silently), the squares of a piston or a concave

@@ -92,7 +92,7 @@ void packed_forward(int32_t N, const double* in, int32_t n, double* out) {
   assert(N >= 4 && (N & (N - 1)) == 0 && n >= 0 && n <= N);
   const fftw_plan p = plan_for(plan_kind::real_forward, N);
   scratch& s = thread_scratch(static_cast<size_t>(N) / 2 + 1);
-  std::memcpy(s.in, in, sizeof(double) * static_cast<size_t>(n));
+  if (n > 0) std::memcpy(s.in, in, sizeof(double) * static_cast<size_t>(n));  // in may be null
   std::memset(s.in + n, 0, sizeof(double) * static_cast<size_t>(N - n));
   fftw_execute_dft_r2c(p, s.in, s.out);
   // FFTW's forward exponent is negative: the packed bins are its conjugates.

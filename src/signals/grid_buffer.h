@@ -12,10 +12,11 @@ struct grid_buffer {
   int32_t n = 0;          // samples in use
   std::vector<double> v;  // at least n values; grows, never shrinks
 
-  // n zero samples from start.
+  // n zero samples from start; a negative count (the length of a convolution with an empty
+  // operand) gives none.
   void assign_zero(int32_t first, int32_t count) {
     start = first;
-    n = count;
+    n = count = std::max(count, 0);
     if (v.size() < static_cast<size_t>(count)) v.resize(static_cast<size_t>(count));
     std::fill_n(v.begin(), count, 0.0);
   }

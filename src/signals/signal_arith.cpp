@@ -476,7 +476,10 @@ const double* convolve_by_transforms(const double* a, int32_t na, const double* 
 
 void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, double dt,
                      spectrum_cache* b_spectra, spectral_scratch& s, double* out) {
-  assert(na >= 1 && nb >= 1);
+  if (na < 1 || nb < 1) {  // an empty operand (a response that reaches no sample): zeros
+    std::fill_n(out, std::max(na + nb - 1, 0), 0.0);
+    return;
+  }
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), b_spectra ? 2 : 3)) {
     direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad);
     return;
@@ -486,7 +489,7 @@ void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, d
 
 void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, double dt, double scale,
                   spectral_scratch& s, double* out) {
-  assert(na >= 1 && nb >= 1);
+  if (na < 1 || nb < 1) return;  // an empty operand adds nothing
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), 3)) {
     direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad);
     return;

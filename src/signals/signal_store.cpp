@@ -141,12 +141,6 @@ void wait_for_user_input() {
   host_printf("\n");
 }
 
-namespace {
-// The most bytes a result may take, and what sets that limit.
-struct memory_limit {
-  uint64_t bytes;    // the limit [bytes]
-  const char* what;  // what it is, after the count in a text
-};
 memory_limit result_memory() {
   // The largest object C++ can address: every limit below is at most this.
   memory_limit limit{static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max()),
@@ -164,7 +158,6 @@ memory_limit result_memory() {
 #endif
   return limit;
 }
-}  // namespace
 
 void check_result_size(int64_t samples, int64_t columns, double fs, bool signal) {
   const double span = static_cast<double>(samples) / fs;  // seconds of the grid covered

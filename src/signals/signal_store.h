@@ -44,6 +44,15 @@ void wait_for_user_input();
 // byte count.
 constexpr int64_t most_signal_samples = (INT32_MAX - 40) / 8;
 
+// The most bytes a result (or a new aperture's records) may take, and what sets that limit: the
+// machine's physical memory, or the process's address-space limit where that is lower (POSIX);
+// where neither is known, the largest object C++ allows.
+struct memory_limit {
+  uint64_t bytes;    // the limit [bytes]
+  const char* what;  // what it is, after the count in a text
+};
+memory_limit result_memory();
+
 // Refuses, before any of it is allocated, a calculation result of columns columns of samples
 // samples each on the grid of fs: with signal set (each column one signal of the store), a
 // column of more than most_signal_samples; and any result of more bytes than the memory it could

@@ -323,3 +323,22 @@ TEST_F(calculations_test, ResultsNoSignalCouldHoldAreRefusedFirst) {
   EXPECT_EQ(orvel_call({4005, a, a, points(1, {0, 0, 30000}), 1.0}, 2).error, past_grid);
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
 }
+
+// Line elements give an empty response where no sample can be formed (a point at an absurd
+// distance); the pulse-echo sums and the transforms then see empty operands, which must give
+// empty or zero terms, never a read before or past a buffer.
+TEST_F(calculations_test, EmptyResponsesGiveZerosNotOverruns) {
+  ASSERT_TRUE(orvel_call({5050, "use_lines", 1.0}).ok);
+  call_result p = orvel_call({1010, 3e-3, 1e-3}, 1);
+  ASSERT_TRUE(p.ok) << p.error;
+  const double a = p.at(0, 0);
+  const int32_t bytes = current_sys().bytes_reserved;
+  for (int code : {4003, 4005, 4006}) {
+    std::vector<host_arg> args = {code, a, a, points(1, {0, 0, 1e300})};
+    if (code != 4003) args.emplace_back(1.0);
+    call_result r = orvel_call(args, 2);
+    ASSERT_TRUE(r.ok) << code << ": " << r.error;
+    for (size_t i = 0; i < r.rows(0) * r.cols(0); ++i) EXPECT_EQ(r.at(0, i), 0.0) << code;
+  }
+  EXPECT_EQ(current_sys().bytes_reserved, bytes);
+}
