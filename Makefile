@@ -58,7 +58,7 @@ fuzz: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
 	  -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target orvel_fuzz
-	$(ASAN_BUILD)/orvel_fuzz --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED)
+	$(ASAN_BUILD)/orvel_fuzz --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED) --slow 30 --hang 120
 
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -128,6 +128,7 @@ void sum_scattered(const sys_con& sys, const response_plan& tx, const response_p
   const signal_rec& pulse = pulse_of.p;
   sum.clear();
   for (size_t i = 0; i < points.size(); ++i) {
+    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     pulse_echo_response(sys, tx, rx, points[i], s);
     const grid_buffer* y = &s.hh;
     if (pulse_of.attenuated && s.hh.n > 0) {
@@ -317,6 +318,7 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
                        int32_t j, pulse_rec& pulse_of, thread_scratch& s, grid_sum& sum) {
   const signal_rec& pulse = pulse_of.p;
   for (size_t i = 0; i < points.size(); ++i) {
+    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     if (!b.present[i] || !aperture_response(rx, s.receive, points[i], j)) continue;
     const grid_buffer& ht = b.h[i];
     const grid_buffer& hr = s.receive.out;

@@ -6,9 +6,11 @@
 #include "calculation/attenuation.h"
 #include "calculation/rect_response.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "signals/signal_arith.h"
 
-void add_on_grid(grid_buffer& sum, bool& any, const grid_buffer& b, grid_buffer& spare) {
+void add_on_grid(const response_plan& plan, grid_buffer& sum, bool& any, const grid_buffer& b,
+                 grid_buffer& spare) {
   if (!any) {
     sum.assign_zero(b.start, b.n);
     std::copy_n(b.data(), b.n, sum.data());
@@ -18,6 +20,7 @@ void add_on_grid(grid_buffer& sum, bool& any, const grid_buffer& b, grid_buffer&
   const int64_t lo = std::min(sum.start, b.start);
   const int64_t hi = std::max(int64_t{sum.start} + sum.n, int64_t{b.start} + b.n);
   if (lo < sum.start || hi > int64_t{sum.start} + sum.n) {
+    check_span(plan, hi - lo);
     spare.assign_zero(static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo));
     std::copy_n(sum.data(), sum.n, spare.data() + (sum.start - lo));
     std::swap(sum, spare);
@@ -47,7 +50,7 @@ bool sum_math_elements(element_kind kind, const response_plan& plan, response_wo
     else
       line_response(plan.grid, p, pe.line_elems[j], delay + pe.line_elems[j].delay, ws.lines,
                     ws.part);
-    add_on_grid(ws.element_sum, any, ws.part, ws.spare);
+    add_on_grid(plan, ws.element_sum, any, ws.part, ws.spare);
   }
   return any;
 }
@@ -99,11 +102,12 @@ bool kind_aperture_response(element_kind kind, const response_plan& plan, respon
   focus_and_apodization(*plan.sys, ap, p, first, last, ws.delay.data(), ws.apodization.data());
   bool any = false;
   for (int32_t e = first; e < last; ++e) {
+    if (job_stopped()) break;  // elements of these kinds may take long at one point
     const phys_element& pe = ap.phys_elements[e];
     if ((ws.apodization[e] == 0.0 && e > 0) || count_of(kind, pe) == 0) continue;
     if (!sum_math_elements(kind, plan, ws, pe, ws.delay[e], p)) continue;
     weight_element(plan, ws.element_sum, ws.delay[e], ws.apodization[e], p[2]);
-    add_on_grid(out, any, shaped(pe, plan.waveforms, ws), ws.spare);
+    add_on_grid(plan, out, any, shaped(pe, plan.waveforms, ws), ws.spare);
   }
   return any;
 }

@@ -24,5 +24,7 @@ bool kind_element_response(element_kind kind, const response_plan& plan, respons
                            int32_t e, const point3& p, grid_buffer& out);
 
 // Adds b into sum on the grid. With any false, sum becomes b; otherwise sum is widened to the
-// union of both spans where needed (through spare, which gets sum's old buffer). any is set.
-void add_on_grid(grid_buffer& sum, bool& any, const grid_buffer& b, grid_buffer& spare);
+// union of both spans where needed (through spare, which gets sum's old buffer; a union beyond
+// plan.most_samples is refused by check_span). any is set.
+void add_on_grid(const response_plan& plan, grid_buffer& sum, bool& any, const grid_buffer& b,
+                 grid_buffer& spare);

@@ -9,6 +9,7 @@
 #include "calculation/calculation_run.h"
 #include "calculation/response.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "host/console.h"
 #include "signals/fft.h"
 #include "signals/signal_arith.h"
@@ -55,6 +56,8 @@ void non_linear_propagate(const sys_con& sys, double* s, int32_t n, double dista
   const int32_t m = static_cast<int32_t>(steps);
   const double dz = sys.dz, fs = sys.fs;
   for (int32_t step = 0; step < m; ++step) {
+    // Many steps may take minutes: a Ctrl-C (or another thread's error) is seen between them.
+    if (step % 64 == 63 && job_stopped()) return;
     // Ascending, in place: samples before k already hold this step's values, those after k the
     // previous step's. The last sample never moves.
     for (int32_t k = 0; k + 1 < n; ++k) {
@@ -246,6 +249,7 @@ void sum_echoes(const sys_con& sys, const response_plan& tx, const response_plan
                 grid_sum& sum) {
   sum.clear();
   for (size_t i = 0; i < points.size(); ++i) {
+    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     const responses r = both_responses(tx, rx, points[i], s);
     if (!r.transmit && !r.receive) continue;
     echo_of(sys, r, distances[i], pulse_of, s);

@@ -393,6 +393,7 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, doubl
   span.total = span.n;
   if (shaped)
     span.total = std::max(span.n + pe.waveform->no_samples - 1, 0);  // a plain convolution
+  check_span(plan, span.total);
   span.contributes = true;
   return span;
 }
@@ -561,6 +562,7 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     any = true;
   }
   if (!any) return false;
+  check_span(plan, hi - lo);
   ws.out.assign_zero(grid_sample(static_cast<double>(lo)),
                      grid_sample(static_cast<double>(hi - lo)));
 

@@ -4,6 +4,7 @@
 
 #include "calculation/element_kinds.h"
 #include "calculation/rect_response.h"
+#include "core/errors.h"
 #include "core/sys_con.h"
 
 namespace {
@@ -39,6 +40,12 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
   plan.use_att = sys.use_att != 0;
   plan.grid = {sys.c, sys.fs, sys.fast_integration != 0};
   plan.attenuation = -0.11512925465 * sys.att;  // dB/m to nepers per metre, with the sign of a loss
+  // Room for 32 working copies of a response per thread (its transforms, the pulse-echo product
+  // and the pulse applied) and 384 that a calculation keeps (a block of transmit responses
+  // with their spectra).
+  plan.memory = result_memory();
+  const uint64_t copies = 32 * static_cast<uint64_t>(calculation_threads(sys)) + 384;
+  plan.most_samples = static_cast<int64_t>(plan.memory.bytes / (sizeof(double) * copies));
   plan.rect_slots = 0;
   plan.longest_element = 0;
   for (const phys_element& pe : ap.phys_elements) {
@@ -58,6 +65,17 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
     plan.longest_element = std::max(plan.longest_element, bound);
   }
   return plan;
+}
+
+void refuse_span(const response_plan& plan, int64_t n) {
+  const double fs = plan.sys->fs;
+  throw command_error(format_text(
+      "Error: The response at this field point would span %g s (%lld samples), more than the "
+      "%lld samples (%g s) that a calculation can work with in the %llu %s; check the focusing "
+      "delays and the element geometry",
+      static_cast<double>(n) / fs, static_cast<long long>(n),
+      static_cast<long long>(plan.most_samples), static_cast<double>(plan.most_samples) / fs,
+      static_cast<unsigned long long>(plan.memory.bytes), plan.memory.what));
 }
 
 response_workspace::response_workspace(const response_plan& plan) {
@@ -90,10 +108,10 @@ bool aperture_response(const response_plan& plan, response_workspace& ws, const 
   bool any = ap.uses_rectangles && rect_response(plan, ws, p, only_element);
   if (ap.uses_triangles &&
       kind_aperture_response(element_kind::triangles, plan, ws, p, only_element, ws.kind_sum))
-    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+    add_on_grid(plan, ws.out, any, ws.kind_sum, ws.spare);
   if (lines_answer(ap) &&
       kind_aperture_response(element_kind::lines, plan, ws, p, only_element, ws.kind_sum))
-    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+    add_on_grid(plan, ws.out, any, ws.kind_sum, ws.spare);
   return any;
 }
 
@@ -103,8 +121,8 @@ bool element_response(const response_plan& plan, response_workspace& ws, int32_t
   bool any = ap.uses_rectangles && rect_element_response(plan, ws, e, p);
   if (ap.uses_triangles &&
       kind_element_response(element_kind::triangles, plan, ws, e, p, ws.kind_sum))
-    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+    add_on_grid(plan, ws.out, any, ws.kind_sum, ws.spare);
   if (lines_answer(ap) && kind_element_response(element_kind::lines, plan, ws, e, p, ws.kind_sum))
-    add_on_grid(ws.out, any, ws.kind_sum, ws.spare);
+    add_on_grid(plan, ws.out, any, ws.kind_sum, ws.spare);
   return any;
 }

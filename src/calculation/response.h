@@ -12,6 +12,7 @@
 #include "elements/line_response.h"
 #include "elements/triangle_response.h"
 #include "signals/grid_buffer.h"
+#include "signals/signal_store.h"
 
 struct sys_con;
 
@@ -57,7 +58,18 @@ struct response_plan {
   int32_t longest_element;             // the largest element_bound
   element_grid grid;                   // c, fs and the integration rule of triangles and lines
   double attenuation;                  // -att in nepers per metre, applied where use_att is on
+  int64_t most_samples;                // longest response a point may have (check_span)
+  memory_limit memory;                 // ... derived from this limit
 };
+
+// Refuses, before its buffers are made, a response (or element response) of n samples beyond
+// plan.most_samples: its working copies (the transforms of each thread and the responses a
+// calculation keeps) would not fit in memory. Absurd focusing delays or element geometry give
+// such spans.
+[[noreturn]] void refuse_span(const response_plan& plan, int64_t n);
+inline void check_span(const response_plan& plan, int64_t n) {
+  if (n > plan.most_samples) refuse_span(plan, n);
+}
 
 // Where one physical element's response lies on the grid at the current point.
 struct element_span {

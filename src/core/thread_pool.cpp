@@ -9,6 +9,7 @@
 
 namespace {
 thread_local bool helper_thread = false;
+thread_local worker_team* team_at_work = nullptr;  // the team whose job this thread runs
 
 std::mutex deferred_lock;
 std::string deferred_text;  // printed by helpers during the running job
@@ -73,6 +74,7 @@ void worker_team::fail(std::exception_ptr e) {
 // reports after each index, so that a Ctrl-C is seen between two points even when it runs
 // everything alone.
 void worker_team::work(int32_t worker) {
+  team_at_work = this;
   try {
     while (!stopped_.load(std::memory_order_relaxed)) {
       const int64_t first = next_.fetch_add(grain_);
@@ -87,11 +89,22 @@ void worker_team::work(int32_t worker) {
   } catch (...) {
     fail(std::current_exception());
   }
+  team_at_work = nullptr;
+}
+
+bool job_stopped() {
+  worker_team* team = team_at_work;
+  if (!team) return false;
+  if (!helper_thread &&
+      std::chrono::steady_clock::now() - team->reported_ >= std::chrono::milliseconds(100))
+    team->report();
+  return team->stopped_.load(std::memory_order_relaxed);
 }
 
 // Nothing is reported once the job has stopped: a stopped job shows no progress and is not
 // stopped twice.
 void worker_team::report() {
+  reported_ = std::chrono::steady_clock::now();
   if (!*waiting_ || stopped_.load()) return;
   try {
     (*waiting_)(done_.load(std::memory_order_acquire));

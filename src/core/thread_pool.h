@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -26,6 +27,12 @@ bool on_helper_thread();
 // Keeps text printed on a helper thread for the calling thread to print later; false on the
 // calling thread, which prints directly.
 bool defer_helper_text(const std::string& text);
+
+// For a task whose one index runs long (a non-linear propagation over many steps): whether the
+// running job has stopped, on an error or the user's Ctrl-C, so that the task may return at once
+// (what it leaves is discarded with the job). On the calling thread it first asks for the
+// Ctrl-C, at most every tenth of a second. False outside a job.
+bool job_stopped();
 
 class worker_team {
  public:
@@ -56,6 +63,7 @@ class worker_team {
   void work(int32_t worker);
   void report();
   void fail(std::exception_ptr e);
+  friend bool job_stopped();
 
   std::vector<std::thread> helpers_;
   std::mutex lock_;
@@ -71,4 +79,5 @@ class worker_team {
   std::atomic<int64_t> done_{0};      // indices finished
   std::atomic<bool> stopped_{false};  // an error stops the handing out
   std::exception_ptr error_;
+  std::chrono::steady_clock::time_point reported_;  // the calling thread's last report
 };

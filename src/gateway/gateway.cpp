@@ -131,6 +131,16 @@ void dispatch(const command_args& args) {
     throw command_error(
         format_text("Error: The command %s (code %d) is not available yet in this version of Orvel",
                     entry->name, entry->code));
+  } else if (main_code == 4) {
+    // A calculation refused part-way leaves the type of the last one that completed.
+    sys_con& sys = current_sys();
+    const int32_t last_calc_type = sys.last_calc_type;
+    try {
+      entry->run(sys, args);
+    } catch (...) {
+      sys.last_calc_type = last_calc_type;
+      throw;
+    }
   } else {
     entry->run(current_sys(), args);
   }

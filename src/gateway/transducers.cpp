@@ -116,9 +116,9 @@ element_rows read_element_rows(sys_con& sys, const command_args& args) {
   const size_t cols = host_cols(args.arg(4));
   if (cols > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error("Error: The value table has too many columns");
+  // Without columns too the table has one (empty) row per element number.
   std::vector<std::vector<double>> rows =
-      cols ? read_rows(args.arg(4), numbers.size(), cols, "The value table", "element number")
-           : std::vector<std::vector<double>>(numbers.size());
+      read_rows(args.arg(4), numbers.size(), cols, "The value table", "element number");
   return {ap, std::move(numbers), static_cast<int32_t>(cols), std::move(rows)};
 }
 

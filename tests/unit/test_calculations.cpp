@@ -324,6 +324,46 @@ TEST_F(calculations_test, ResultsNoSignalCouldHoldAreRefusedFirst) {
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
 }
 
+// A response whose span no calculation could work with in memory is refused before its buffers
+// are made: focusing delays a second apart (1e8 samples at 100 MHz), on rectangles and on the
+// same array as triangles, and a rectangle whose corners stand 2.5 m out of its plane (its
+// far-field ramps span seconds). Nothing stays charged, and the type of the last calculation is
+// the one that completed. Delays 1 ms apart still give a response, of that span.
+TEST_F(calculations_test, ResponsesTooLongToWorkWithAreRefused) {
+  const char* refused = "Error: The response at this field point would span ";
+  const double rects = linear(2);
+  auto delays = [](double h, double d) {
+    return orvel_call({1061, h, 0.0, embedded_matrix(1, 2, {0.0, d})});
+  };
+  ASSERT_TRUE(delays(rects, 1e-3).ok);
+  const call_result h = orvel_call({4001, rects, points(1, {0, 0, 0.03})}, 2);
+  ASSERT_TRUE(h.ok) << h.error;
+  EXPECT_NEAR(static_cast<double>(h.rows(0)) / current_sys().fs, 1e-3, 1e-5);
+  ASSERT_EQ(current_sys().last_calc_type, 0);
+
+  const double tris = linear(2);
+  ASSERT_TRUE(orvel_call({1030, tris}).ok);
+  const std::vector<double> corners = {1, 0, 0, 0, 0, 1e-3, 0, 1e-3, 1e-3, 0, 1e-3, 0, 2.5,
+                                       1, 1e-3, 1e-3, 5e-4, 5e-4, 0};
+  const call_result steep = orvel_call(
+      {1021, embedded_matrix(1, 19, corners), points(1, {5e-4, 5e-4, 0}), points(1, {0, 0, 0.03})},
+      1);
+  ASSERT_TRUE(steep.ok) << steep.error;
+  const int32_t bytes = current_sys().bytes_reserved;
+  ASSERT_TRUE(delays(rects, 1.0).ok);
+  ASSERT_TRUE(delays(tris, 1.0).ok);
+  for (double a : {rects, tris, steep.at(0, 0)}) {
+    SCOPED_TRACE(testing::Message() << "aperture " << a);
+    for (const call_result& r :
+         {orvel_call({4001, a, points(1, {0, 0, 0.03})}, 2),
+          orvel_call({4006, a, a, points(1, {0, 0, 0.03}), embedded_matrix(1, 1, {1.0})}, 2)}) {
+      EXPECT_EQ(r.error.rfind(refused, 0), 0u) << r.error;
+      EXPECT_EQ(current_sys().bytes_reserved, bytes);
+      EXPECT_EQ(current_sys().last_calc_type, 0);
+    }
+  }
+}
+
 // Line elements give an empty response where no sample can be formed (a point at an absurd
 // distance); the pulse-echo sums and the transforms then see empty operands, which must give
 // empty or zero terms, never a read before or past a buffer.

@@ -77,3 +77,23 @@ TEST_F(interrupt_test, CalculationStopsReleasesItsSignalsAndTheNextOneIsUnchange
     }
   }
 }
+
+// One point propagated non-linearly over a long distance is one long item: the Ctrl-C is seen
+// between propagation steps, not only when the point is done.
+TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
+  const double tx = linear(16);
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    ASSERT_TRUE(orvel_call({5050, "threads", threads}).ok);
+    const int32_t bytes = current_sys().bytes_reserved;
+    embedded_polls_take();
+    // 4e7 steps of 0.5 mm: many seconds to the end, while polls come every tenth of a second.
+    // One thread finishing the point would poll twice (after it, and at the end of the job), so
+    // a third poll is seen only inside the point.
+    embedded_interrupt_at_poll(3);
+    const call_result r = orvel_call({4012, tx, line(1), embedded_matrix(1, 1, {20e3})}, 2);
+    EXPECT_EQ(r.error, interrupted);
+    EXPECT_EQ(embedded_polls_take(), 3u);
+    EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  }
+}

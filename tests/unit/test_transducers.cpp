@@ -190,6 +190,10 @@ TEST_F(transducers_test, TablesShorterThanTheirCountsAreRefused) {
   EXPECT_EQ(orvel_call({1080, h, embedded_matrix(2, 1, {1, 2}), embedded_matrix(1, 1, {1})}).error,
             "Error: The value table must be a 2 x 1 matrix (one row per element number), but is a "
             "1 x 1 matrix");
+  // A table without columns still has its rows counted.
+  EXPECT_EQ(orvel_call({1082, h, embedded_matrix(3, 1, {3, 3, 1}), embedded_matrix(1, 0)}).error,
+            "Error: The value table must be a 3 x 0 matrix (one row per element number), but is a "
+            "1 x 0 matrix");
   EXPECT_EQ(orvel_call({1070, h, embedded_matrix(1, 2, {0, 1}), embedded_matrix(2, 3)}).error,
             "Error: The time vector must be a column of values (n x 1), but is a 1 x 2 matrix");
   // Non-finite values where they enter: times, tables, pulses, geometry of the settings.

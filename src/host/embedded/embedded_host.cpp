@@ -4,6 +4,7 @@
 // unwinds the running command.
 #include "embedded_host.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,7 @@ size_t live_arrays = 0;
 size_t flushes = 0;
 size_t polls = 0;            // polls for a Ctrl-C since the last take
 size_t interrupt_after = 0;  // polls until the posted Ctrl-C is reported; 0: none posted
+volatile std::sig_atomic_t interrupt_next = 0;  // a Ctrl-C posted for the next poll
 
 mxArray* make(embedded_class cls, size_t rows, size_t cols) {
   auto* a = new mxArray_tag;
@@ -93,7 +95,12 @@ size_t embedded_flushes_take() {
 
 void embedded_flush() { ++flushes; }
 
-void embedded_interrupt_at_poll(size_t k) { interrupt_after = k; }
+void embedded_interrupt_at_poll(size_t k) {
+  interrupt_after = k;
+  if (k == 0) interrupt_next = 0;
+}
+
+void embedded_interrupt_now() { interrupt_next = 1; }
 
 size_t embedded_polls_take() {
   size_t n = polls;
@@ -103,6 +110,10 @@ size_t embedded_polls_take() {
 
 bool embedded_take_interrupt() {
   ++polls;
+  if (interrupt_next) {
+    interrupt_next = 0;
+    return true;
+  }
   if (interrupt_after == 0) return false;
   return --interrupt_after == 0;
 }

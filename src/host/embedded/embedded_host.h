@@ -43,6 +43,9 @@ size_t embedded_flushes_take();  // console flushes since the last take
 // next one), as if the user pressed it just before; 0 withdraws one not reported yet.
 void embedded_interrupt_at_poll(size_t polls);
 size_t embedded_polls_take();  // the module's polls for a Ctrl-C since the last take
+// Posts a Ctrl-C for the next poll, from a signal handler too (a timer's); withdrawn, if not
+// reported yet, by embedded_interrupt_at_poll(0).
+void embedded_interrupt_now();
 
 // Used by the host layer built for the embedded host (not by tests).
 bool embedded_read_word(char* buf, size_t size);
