@@ -4,8 +4,11 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev
-DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
+PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev \
+              python3-dev python3-pybind11 python3-numpy python3-pytest
+DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf python3-matplotlib
+# Debian's Python, which the packages above serve (another python3 may come first on the PATH).
+PYTHON     ?= /usr/bin/python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz demo bench clean
@@ -33,20 +36,20 @@ demo-deps:
 	$(call install_missing,$(DEMO_PACKAGES))
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Unit tests again under the address and undefined-behaviour sanitizers.
 unit-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
-	  -DORVEL_BUILD_BENCH=OFF
+	  -DORVEL_BUILD_PYTHON=OFF -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Unit tests again under the thread sanitizer (optimised, so that the long cases stay short).
 unit-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_TSAN=ON -DORVEL_BUILD_MEX=OFF \
-	  -DORVEL_BUILD_BENCH=OFF
+	  -DORVEL_BUILD_PYTHON=OFF -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
@@ -56,20 +59,22 @@ FUZZ_CALLS ?= 100000
 FUZZ_SEED  ?= 1
 fuzz: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
-	  -DORVEL_BUILD_BENCH=OFF
+	  -DORVEL_BUILD_PYTHON=OFF -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target orvel_fuzz
 	$(ASAN_BUILD)/orvel_fuzz --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED) --slow 30 --hang 120
 
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Writes orvel_field.png, orvel_scatterers.png and orvel_nonlinear.png into $(BUILD).
+# Writes orvel_field.png, orvel_scatterers.png and orvel_nonlinear.png into $(BUILD), and from
+# Python orvel_field_python.png.
 demo: build demo-deps
 	cd $(BUILD) && for example in demo nonlinear; do \
 	  octave-cli --no-gui --norc --no-history --quiet \
 	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
 	    "$(CURDIR)/octave/examples/$$example.m" < /dev/null || exit 1; \
 	done
+	cd $(BUILD) && PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) "$(CURDIR)/python/examples/field.py"
 
 # Timings (not tests): the drivers alone, then the commands through the module in Octave.
 bench: build

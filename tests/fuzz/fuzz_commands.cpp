@@ -972,9 +972,10 @@ std::string shape_mismatch(const call& c) {
   };
   std::vector<rule> rules;
   const double code = c.args[0].v[0];
-  // A table of one row may come as a column: one time (or element number), one column.
-  if ((code == 1060 || code == 1061 || code == 1070 || (code >= 1080 && code <= 1082)) &&
-      !(at(3).rows == 1 && at(4).cols == 1))
+  // A time table of one row may come as a column: one time, one column.
+  auto one_row_as_column = [&] { return at(3).rows == 1 && at(4).cols == 1; };
+  const bool time_table = code == 1060 || code == 1061 || code == 1070;
+  if ((time_table && !one_row_as_column()) || (code >= 1080 && code <= 1082))
     rules.push_back({3, 4, double(at(3).rows), double(at(4).rows)});
   if (code == 1002) rules.push_back({2, 8, whole(at(2)) * whole(at(3)), values(at(8))});
   if (code >= 1012 && code <= 1014) rules.push_back({4, 5, whole(at(4)), values(at(5))});
@@ -985,7 +986,8 @@ std::string shape_mismatch(const call& c) {
     for (size_t k = points + 1; k <= c.arity && !(code == 4007 && k == 6); ++k)
       rules.push_back({points, k, double(at(points).rows), values(at(k))});  // one per point
   }
-  if (points && at(points).rows > 0) rules.push_back({points, points, 3, double(at(points).cols)});
+  if (points && at(points).rows > 0 && !(code == 1060 && one_row_as_column()))
+    rules.push_back({points, points, 3, double(at(points).cols)});
   for (const rule& r : rules) {
     if (!at(r.given).plain() || !at(r.taken).plain() || r.want == r.has) continue;
     char what[128];
@@ -1207,6 +1209,7 @@ int main(int argc, char** argv) {
   shared = new (mem) shared_state{};
   const clock_type::time_point t0 = clock_type::now();
   std::map<std::string, long long> deaths;  // distinct deaths of children and their counts
+  long long capped = 0;  // calls ended by the sanitizer's allocation cap
   long long first = opt.start;
   constexpr int most_children = 1000;  // a fault on nearly every call is reported well enough
   for (int children = 0; first < opt.calls && children < most_children; ++children) {
@@ -1229,6 +1232,14 @@ int main(int argc, char** argv) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && shared->finished) break;
     const long long at = shared->running;
+    // One request beyond the sanitizer's 2 GiB cap that the module allowed within this
+    // machine's memory (the module cannot see the cap): no finding here; the normal build, whose
+    // children have a 3 GiB limit that the module sees, checks such calls.
+    if (at >= 0 && std::strstr(shared->report, "exceeds maximum supported size")) {
+      ++capped;
+      first = at + 1;
+      continue;
+    }
     ++shared->findings;
     char why[640];
     if (hung)
@@ -1262,6 +1273,10 @@ int main(int argc, char** argv) {
     std::printf("Distinct deaths of the children (kind | command | report: count):\n");
     for (const auto& [key, n] : deaths) std::printf("  %s: %lld\n", key.c_str(), n);
   }
+  if (capped)
+    std::printf("%lld calls asked for one allocation beyond the sanitizer's 2 GiB cap, within this "
+                "machine's memory, and were skipped\n",
+                capped);
   const double seconds = std::chrono::duration<double>(clock_type::now() - t0).count();
   std::printf("orvel_fuzz: %lld calls from seed %llu in %.1f s, %lld findings\n",
               shared->done.load(), opt.seed, seconds, shared->findings.load());

@@ -24,6 +24,8 @@ namespace {
 std::string console;
 std::vector<std::string> evaluations;
 std::function<void(const std::string&)> evaluation_hook;  // host code run by an evaluation
+std::function<void(const std::string&)> output_hook;      // where the console goes, if set
+std::function<bool()> poll_hook;                          // a front end's Ctrl-C, if set
 std::istringstream input;
 void (*at_exit_routine)(void) = nullptr;
 size_t live_arrays = 0;
@@ -74,6 +76,12 @@ void embedded_on_evaluation(std::function<void(const std::string&)> hook) {
   evaluation_hook = std::move(hook);
 }
 
+void embedded_on_output(std::function<void(const std::string&)> hook) {
+  output_hook = std::move(hook);
+}
+
+void embedded_on_poll(std::function<bool()> hook) { poll_hook = std::move(hook); }
+
 std::vector<std::string> embedded_evaluations_take() {
   std::vector<std::string> list;
   list.swap(evaluations);
@@ -114,6 +122,7 @@ bool embedded_take_interrupt() {
     interrupt_next = 0;
     return true;
   }
+  if (poll_hook && poll_hook()) return true;
   if (interrupt_after == 0) return false;
   return --interrupt_after == 0;
 }
@@ -144,7 +153,10 @@ int mexPrintf(const char* fmt, ...) {
     std::string text(static_cast<size_t>(n) + 1, '\0');
     std::vsnprintf(text.data(), text.size(), fmt, ap);
     text.resize(static_cast<size_t>(n));
-    console += text;
+    if (output_hook)
+      output_hook(text);
+    else
+      console += text;
   }
   va_end(ap);
   return n;

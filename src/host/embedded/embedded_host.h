@@ -1,5 +1,6 @@
-// Test-side controls of the embedded host: making host values, capturing the console, feeding
-// the console's input, the record of evaluated host commands, the unload hook and Ctrl-C.
+// Controls of the embedded host, for the tests and for front ends built on it (the Python
+// module): making host values, capturing or passing on the console, feeding the console's input,
+// the record of evaluated host commands, the unload hook and Ctrl-C.
 #pragma once
 
 #include <functional>
@@ -31,6 +32,12 @@ std::vector<std::string> embedded_evaluations_take();  // commands evaluated sin
 // Host code that an evaluation runs, such as a script that calls the module again (none: the
 // evaluation is only recorded).
 void embedded_on_evaluation(std::function<void(const std::string&)> hook);
+// Where the console's text goes instead of the capture (none: captured for
+// embedded_console_take), for a front end that shows it as it comes.
+void embedded_on_output(std::function<void(const std::string&)> hook);
+// A source of Ctrl-C that every poll also asks (none: only the posted ones), for a front end
+// whose user can press it.
+void embedded_on_poll(std::function<bool()> hook);
 void embedded_console_input(const std::string& text);  // what standard input will deliver
 size_t embedded_live_arrays();                         // arrays made and not yet destroyed
 

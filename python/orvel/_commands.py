@@ -1,0 +1,545 @@
+"""The Orvel commands: one function per script of the Octave layer, over the module _orvel.
+
+Each function checks and shapes its arguments as its Octave script does (points as n x 3,
+one value per point as a column, pulses as a row, times and element numbers as columns) and
+passes them on with the same command code; the module checks the rest and names what it
+refuses.
+"""
+import numpy as np
+
+from . import _orvel
+
+OrvelError = _orvel.OrvelError
+
+_session = 0  # counts orvel_end calls: apertures of an ended session are released
+
+
+class Aperture:
+    """An aperture defined by one of the xdc_* constructors: its handle and what made it.
+
+    Pass it wherever a command takes a handle Th (a plain int serves too). As a context
+    manager it frees the aperture on leaving the block, unless it is freed already.
+    """
+
+    __slots__ = ("handle", "made_by", "_freed", "_session")
+
+    def __init__(self, handle, made_by):
+        self.handle = int(handle)  # index in the module's aperture table, from 0
+        self.made_by = made_by  # name of the command that made it
+        self._freed = False
+        self._session = _session
+
+    @property
+    def freed(self):
+        """True after xdc_free of this object, or after orvel_end."""
+        return self._freed or self._session != _session
+
+    def free(self):
+        """Release the aperture, as xdc_free(self)."""
+        xdc_free(self)
+
+    def __int__(self):
+        return self.handle
+
+    def __repr__(self):
+        state = "freed" if self.freed else "made by " + self.made_by
+        return "Aperture(%d, %s)" % (self.handle, state)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if not self.freed:
+            self.free()
+        return False
+
+
+# Argument checks. Each error text starts with the command's name and names the argument.
+
+def _as_array(x):
+    """x as an array of numbers (int, float, complex, or an array of bools), or None when it
+    is not one. A lone True or False is refused: it is more likely a slip than a number."""
+    if isinstance(x, (str, bytes, bool, np.bool_, Aperture)):
+        return None
+    try:
+        a = np.asarray(x)
+    except ValueError:  # a ragged list
+        return None
+    return a if a.dtype.kind in "biufc" else None
+
+
+def _describe(x, a):
+    """Size and kind of an argument: 'a 3 x 5 array', 'a complex 1-D array of length 4', ..."""
+    if a is None:
+        if x is None:
+            return "None"
+        kind = type(x).__name__
+        return ("an " if kind[0] in "aeiouAEIOU" else "a ") + kind
+    cplx = "complex " if a.dtype.kind == "c" else ""
+    if a.ndim == 0:
+        return "a single %snumber" % cplx
+    if a.ndim == 1:
+        return "a %s1-D array of length %d" % (cplx, a.size)
+    return "a %s %sarray" % (" x ".join(str(d) for d in a.shape), cplx)
+
+
+def _is_real(a):
+    return a is not None and a.dtype.kind in "biuf"
+
+
+def _is_vector(a):
+    return a.ndim <= 1 or (a.ndim == 2 and 1 in a.shape) or a.size == 0
+
+
+def _num(cmd, name, x):
+    """A number or a matrix of numbers as float64 (bool and int too); a single number as a float."""
+    a = _as_array(x)
+    if not _is_real(a):
+        raise TypeError("%s: %s must be numeric (real numbers), but is %s"
+                        % (cmd, name, _describe(x, a)))
+    if a.ndim > 2:
+        raise ValueError("%s: %s must be a number, a vector or a matrix, but is %s"
+                         % (cmd, name, _describe(x, a)))
+    return float(a) if a.ndim == 0 else np.asarray(a, dtype=np.float64)
+
+
+def _handle(cmd, name, th):
+    if not isinstance(th, Aperture):
+        return _num(cmd, name, th)
+    # Its slot may hold another aperture by now: a freed object is refused here.
+    if th.freed:
+        raise OrvelError("%s: %s has been freed (xdc_free or orvel_end); make a new one"
+                         % (cmd, repr(th)))
+    return th.handle
+
+
+def _column(cmd, name, x):
+    """Values as an n x 1 column (times, element numbers), taken in column order."""
+    a = _num(cmd, name, x)
+    return np.reshape(a, (-1, 1), order="F")
+
+
+def _point(cmd, name, p):
+    """One point [x y z], given as 3 real numbers in any shape, as a 1 x 3 row."""
+    a = _as_array(p)
+    if _is_real(a) and a.size == 3:
+        return np.asarray(a, dtype=np.float64).reshape(1, 3)
+    error = ValueError if _is_real(a) else TypeError
+    raise error("%s: %s must be one point [x y z] (3 real numbers), but is %s"
+                % (cmd, name, _describe(p, a)))
+
+
+def _points(cmd, name, x, per="point"):
+    """A table of points, one row [x y z] per point, as float64, and its row count.
+
+    Empty is no points; a vector of 3 values (or a 3 x 1 column) is one point. A 3 x n array
+    most likely holds one point per column, so its error text suggests transposing it.
+    """
+    a = _as_array(x)
+    if _is_real(a):
+        if a.size == 0:
+            return np.zeros((0, 3)), 0
+        if a.shape in ((3,), (3, 1)):
+            return np.asarray(a, dtype=np.float64).reshape(1, 3), 1
+        if a.ndim == 2 and a.shape[1] == 3:
+            return np.asarray(a, dtype=np.float64), a.shape[0]
+    hint = ""
+    if _is_real(a) and a.ndim == 2 and a.shape[0] == 3:
+        hint = "; transpose it (%s.T)" % name
+    error = ValueError if _is_real(a) else TypeError
+    raise error("%s: %s must be an n x 3 real array (one row [x y z] per %s), but is %s%s"
+                % (cmd, name, per, _describe(x, a), hint))
+
+
+def _values(cmd, name, v, n, per="point"):
+    """One value per item (a 1-D array, a row or a column) as an n x 1 column."""
+    a = _as_array(v)
+    if _is_real(a) and _is_vector(a) and a.size == n:
+        return np.asarray(a, dtype=np.float64).reshape(n, 1)
+    if _is_real(a) and _is_vector(a):
+        got = "%d received" % a.size
+    else:
+        got = "received " + _describe(v, a)
+    error = ValueError if _is_real(a) else TypeError
+    raise error("%s: %s must hold one value per %s: %d expected, %s" % (cmd, name, per, n, got))
+
+
+def _samples(cmd, name, x):
+    """A pulse given as a 1-D array, a row or a column, as a 1 x n row."""
+    a = _as_array(x)
+    if not _is_real(a):
+        raise TypeError("%s: %s must be a row or a column of real samples, but is %s"
+                        % (cmd, name, _describe(x, a)))
+    if not _is_vector(a):
+        raise ValueError("%s: %s must be a row or a column of samples, but is %s"
+                         % (cmd, name, _describe(x, a)))
+    return np.asarray(a, dtype=np.float64).reshape(1, a.size)
+
+
+# Calls of the module.
+
+def _new(cmd, code, *args):
+    (th,) = _orvel.call(code, *args, nout=1)
+    return Aperture(int(th[0, 0]), cmd)
+
+
+def _calc(code, *args):
+    signals, start_time = _orvel.call(code, *args, nout=2)
+    return signals, float(start_time[0, 0])
+
+
+def _set(code, *args):
+    _orvel.call(code, *args, nout=0)
+
+
+# Transducers
+
+def xdc_linear_array(no_elements, width, height, kerf, no_sub_x, no_sub_y, focus):
+    c = "xdc_linear_array"
+    return _new(c, 1001, _num(c, "no_elements", no_elements), _num(c, "width", width),
+                _num(c, "height", height), _num(c, "kerf", kerf), _num(c, "no_sub_x", no_sub_x),
+                _num(c, "no_sub_y", no_sub_y), _point(c, "focus", focus))
+
+
+def xdc_2d_array(no_ele_x, no_ele_y, width, height, kerf_x, kerf_y, enabled, no_sub_x,
+                 no_sub_y, focus):
+    c = "xdc_2d_array"
+    return _new(c, 1002, _num(c, "no_ele_x", no_ele_x), _num(c, "no_ele_y", no_ele_y),
+                _num(c, "width", width), _num(c, "height", height), _num(c, "kerf_x", kerf_x),
+                _num(c, "kerf_y", kerf_y), _num(c, "enabled", enabled),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_focused_array(no_elements, width, height, kerf, Rfocus, no_sub_x, no_sub_y, focus):
+    c = "xdc_focused_array"
+    return _new(c, 1003, _num(c, "no_elements", no_elements), _num(c, "width", width),
+                _num(c, "height", height), _num(c, "kerf", kerf), _num(c, "Rfocus", Rfocus),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_convex_array(no_elements, width, height, kerf, Rconvex, no_sub_x, no_sub_y, focus):
+    c = "xdc_convex_array"
+    return _new(c, 1004, _num(c, "no_elements", no_elements), _num(c, "width", width),
+                _num(c, "height", height), _num(c, "kerf", kerf), _num(c, "Rconvex", Rconvex),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_convex_focused_array(no_elements, width, height, kerf, Rconvex, Rfocus, no_sub_x,
+                             no_sub_y, focus):
+    c = "xdc_convex_focused_array"
+    return _new(c, 1005, _num(c, "no_elements", no_elements), _num(c, "width", width),
+                _num(c, "height", height), _num(c, "kerf", kerf), _num(c, "Rconvex", Rconvex),
+                _num(c, "Rfocus", Rfocus), _num(c, "no_sub_x", no_sub_x),
+                _num(c, "no_sub_y", no_sub_y), _point(c, "focus", focus))
+
+
+def xdc_piston(radius, ele_size):
+    c = "xdc_piston"
+    return _new(c, 1010, _num(c, "radius", radius), _num(c, "ele_size", ele_size))
+
+
+def xdc_concave(radius, focal_radius, ele_size):
+    c = "xdc_concave"
+    return _new(c, 1011, _num(c, "radius", radius), _num(c, "focal_radius", focal_radius),
+                _num(c, "ele_size", ele_size))
+
+
+def xdc_linear_multirow(no_elem_x, width, no_ele_y, heights, kerf_x, kerf_y, no_sub_x,
+                        no_sub_y, focus):
+    c = "xdc_linear_multirow"
+    return _new(c, 1012, _num(c, "no_elem_x", no_elem_x), _num(c, "width", width),
+                _num(c, "no_ele_y", no_ele_y), _num(c, "heights", heights),
+                _num(c, "kerf_x", kerf_x), _num(c, "kerf_y", kerf_y),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_focused_multirow(no_elem_x, width, no_ele_y, heights, kerf_x, kerf_y, Rfocus,
+                         no_sub_x, no_sub_y, focus):
+    c = "xdc_focused_multirow"
+    return _new(c, 1013, _num(c, "no_elem_x", no_elem_x), _num(c, "width", width),
+                _num(c, "no_ele_y", no_ele_y), _num(c, "heights", heights),
+                _num(c, "kerf_x", kerf_x), _num(c, "kerf_y", kerf_y), _num(c, "Rfocus", Rfocus),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_convex_focused_multirow(no_elem_x, width, no_ele_y, heights, kerf_x, kerf_y, Rconvex,
+                                Rfocus, no_sub_x, no_sub_y, focus):
+    c = "xdc_convex_focused_multirow"
+    return _new(c, 1014, _num(c, "no_elem_x", no_elem_x), _num(c, "width", width),
+                _num(c, "no_ele_y", no_ele_y), _num(c, "heights", heights),
+                _num(c, "kerf_x", kerf_x), _num(c, "kerf_y", kerf_y),
+                _num(c, "Rconvex", Rconvex), _num(c, "Rfocus", Rfocus),
+                _num(c, "no_sub_x", no_sub_x), _num(c, "no_sub_y", no_sub_y),
+                _point(c, "focus", focus))
+
+
+def xdc_triangles_old(corners, apo, center, apo_element):
+    c = "xdc_triangles_old"
+    return _new(c, 1020, _num(c, "corners", corners), _num(c, "apo", apo),
+                _point(c, "center", center), _num(c, "apo_element", apo_element))
+
+
+def _table_aperture(c, code, table, name, center, focus):
+    """An aperture from a table of elements, the centres of its physical elements and a focus."""
+    center = _points(c, "center", center, "physical element")[0]
+    return _new(c, code, _num(c, name, table), center, _point(c, "focus", focus))
+
+
+def xdc_rectangles(rect, center, focus):
+    return _table_aperture("xdc_rectangles", 1021, rect, "rect", center, focus)
+
+
+def xdc_line_elements(data, center, focus):
+    return _table_aperture("xdc_line_elements", 1022, data, "data", center, focus)
+
+
+def xdc_triangles(data, center, focus):
+    return _table_aperture("xdc_triangles", 1023, data, "data", center, focus)
+
+
+def xdc_free(Th):
+    _set(1040, _handle("xdc_free", "Th", Th))
+    if isinstance(Th, Aperture):
+        Th._freed = True
+
+
+# Settings of apertures
+
+def xdc_convert(Th):
+    _set(1030, _handle("xdc_convert", "Th", Th))
+
+
+def xdc_line_convert(Th):
+    _set(1031, _handle("xdc_line_convert", "Th", Th))
+
+
+def xdc_impulse(Th, pulse):
+    c = "xdc_impulse"
+    _set(1050, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
+
+
+def xdc_excitation(Th, pulse):
+    c = "xdc_excitation"
+    _set(1051, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
+
+
+def xdc_focus(Th, times, points):
+    c = "xdc_focus"
+    points = _points(c, "points", points)[0]
+    _set(1060, _handle(c, "Th", Th), _column(c, "times", times), points)
+
+
+def xdc_focus_delays(Th, times, delays):
+    c = "xdc_focus_delays"
+    _set(1061, _handle(c, "Th", Th), _column(c, "times", times), _num(c, "delays", delays))
+
+
+def xdc_dynamic_focusing(Th, time, dir_xz, dir_yz):
+    c = "xdc_dynamic_focusing"
+    _set(1062, _handle(c, "Th", Th), _num(c, "time", time), _num(c, "dir_xz", dir_xz),
+         _num(c, "dir_yz", dir_yz))
+
+
+def xdc_center_focus(Th, point):
+    c = "xdc_center_focus"
+    _set(1063, _handle(c, "Th", Th), _point(c, "point", point))
+
+
+def xdc_quantization(Th, value):
+    c = "xdc_quantization"
+    _set(1065, _handle(c, "Th", Th), _num(c, "value", value))
+
+
+def xdc_baffle(Th, soft_baffle):
+    c = "xdc_baffle"
+    _set(1066, _handle(c, "Th", Th), _num(c, "soft_baffle", soft_baffle))
+
+
+def xdc_apodization(Th, times, apo):
+    c = "xdc_apodization"
+    _set(1070, _handle(c, "Th", Th), _column(c, "times", times), _num(c, "apo", apo))
+
+
+def ele_apodization(Th, element_no, apo):
+    c = "ele_apodization"
+    _set(1080, _handle(c, "Th", Th), _column(c, "element_no", element_no), _num(c, "apo", apo))
+
+
+def ele_delay(Th, element_no, delays):
+    c = "ele_delay"
+    _set(1081, _handle(c, "Th", Th), _column(c, "element_no", element_no),
+         _num(c, "delays", delays))
+
+
+def ele_waveform(Th, element_no, samples):
+    c = "ele_waveform"
+    _set(1082, _handle(c, "Th", Th), _column(c, "element_no", element_no),
+         _num(c, "samples", samples))
+
+
+def xdc_show(Th, info_type="all"):
+    c = "xdc_show"
+    if isinstance(info_type, str):
+        names = ("all", "elements", "focus", "apod")
+        if info_type.lower() not in names:
+            raise ValueError("xdc_show: info_type must be 'all', 'elements', 'focus' or 'apod'")
+        info_type = names.index(info_type.lower())
+    _set(1100, _handle(c, "Th", Th), _num(c, "info_type", info_type))
+
+
+def xdc_get(Th, info_type="rect"):
+    c = "xdc_get"
+    if isinstance(info_type, str):
+        names = ("rect", "tri", "lin", "focus", "apod")
+        lower = info_type.lower()
+        info_type = names.index(lower) + 1 if lower in names else 0
+    th, info_type = _handle(c, "Th", Th), _num(c, "info_type", info_type)
+    if isinstance(info_type, float) and info_type in (1, 2, 3, 4, 5):
+        (info,) = _orvel.call(1101, th, info_type, nout=1)
+        if info is not None:
+            return info
+    else:
+        # Another type gives nothing; the module still checks the handle and the type.
+        _set(1101, th, info_type)
+    return np.zeros((0, 0))
+
+
+# Calculations
+
+def calc_h(Th, points):
+    c = "calc_h"
+    return _calc(4001, _handle(c, "Th", Th), _points(c, "points", points)[0])
+
+
+def calc_hp(Th, points):
+    c = "calc_hp"
+    return _calc(4002, _handle(c, "Th", Th), _points(c, "points", points)[0])
+
+
+def calc_hhp(Th1, Th2, points):
+    c = "calc_hhp"
+    return _calc(4003, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2),
+                 _points(c, "points", points)[0])
+
+
+def _scatterers(c, points, amplitudes):
+    points, n = _points(c, "points", points)
+    return points, _values(c, "amplitudes", amplitudes, n), n
+
+
+def calc_scat(Th1, Th2, points, amplitudes):
+    c = "calc_scat"
+    points, amplitudes, _ = _scatterers(c, points, amplitudes)
+    scat, start_time = _calc(4005, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+                             amplitudes)
+    return scat.reshape(-1), start_time
+
+
+def calc_scat_multi(Th1, Th2, points, amplitudes):
+    c = "calc_scat_multi"
+    points, amplitudes, _ = _scatterers(c, points, amplitudes)
+    return _calc(4006, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes)
+
+
+def calc_scat_all(Th1, Th2, points, amplitudes, dec_factor):
+    c = "calc_scat_all"
+    points, amplitudes, _ = _scatterers(c, points, amplitudes)
+    return _calc(4007, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
+                 _num(c, "dec_factor", dec_factor))
+
+
+def calc_hp_non_linear(Th, points, distances):
+    c = "calc_hp_non_linear"
+    points, n = _points(c, "points", points)
+    return _calc(4012, _handle(c, "Th", Th), points, _values(c, "distances", distances, n))
+
+
+def calc_hhp_non_linear(Th1, Th2, points, distances):
+    c = "calc_hhp_non_linear"
+    points, n = _points(c, "points", points)
+    return _calc(4013, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+                 _values(c, "distances", distances, n))
+
+
+def calc_scat_non_linear(Th1, Th2, points, amplitudes, distances):
+    c = "calc_scat_non_linear"
+    points, amplitudes, n = _scatterers(c, points, amplitudes)
+    scat, start_time = _calc(4014, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+                             amplitudes, _values(c, "distances", distances, n))
+    return scat.reshape(-1), start_time
+
+
+def calc_scat_multi_non_linear(Th1, Th2, points, amplitudes, distances):
+    c = "calc_scat_multi_non_linear"
+    points, amplitudes, n = _scatterers(c, points, amplitudes)
+    return _calc(4015, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
+                 _values(c, "distances", distances, n))
+
+
+# General commands
+
+def orvel_init(mode=0):
+    _set(5001, _num("orvel_init", "mode", mode))
+
+
+def orvel_end():
+    global _session
+    _set(5002)
+    _session += 1
+
+
+def orvel_debug(flag):
+    _set(5010, _num("orvel_debug", "flag", flag))
+
+
+def set_sampling(fs):
+    _set(5020, _num("set_sampling", "fs", fs))
+
+
+def set_option(name, value):
+    if not isinstance(name, str):
+        a = _as_array(name)
+        raise TypeError("set_option: name must be the option's name as a str, but is %s"
+                        % _describe(name, a))
+    _set(5050, name, _num("set_option", "value", value))
+
+
+def orvel_info():
+    _set(5051)
+
+
+_LOGO = (
+    r"      ___                  _ ",
+    r"     / _ \ _ ____   _____| |",
+    r"    | | | | '__\ \ / / _ \ |",
+    r"    | |_| | |   \ V /  __/ |",
+    r"     \___/|_|    \_/ \___|_|",
+    r"                             ",
+    r"     ultrasound fields by spatial impulse responses",
+)
+
+
+def orvel_logo():
+    print("\n".join(_LOGO))
+
+
+__all__ = [
+    "xdc_linear_array", "xdc_2d_array", "xdc_focused_array", "xdc_convex_array",
+    "xdc_convex_focused_array", "xdc_piston", "xdc_concave", "xdc_linear_multirow",
+    "xdc_focused_multirow", "xdc_convex_focused_multirow", "xdc_triangles_old",
+    "xdc_rectangles", "xdc_line_elements", "xdc_triangles", "xdc_free",
+    "xdc_convert", "xdc_line_convert", "xdc_impulse", "xdc_excitation", "xdc_focus",
+    "xdc_focus_delays", "xdc_dynamic_focusing", "xdc_center_focus", "xdc_quantization",
+    "xdc_baffle", "xdc_apodization", "ele_apodization", "ele_delay", "ele_waveform",
+    "xdc_show", "xdc_get",
+    "calc_h", "calc_hp", "calc_hhp", "calc_scat", "calc_scat_multi", "calc_scat_all",
+    "calc_hp_non_linear", "calc_hhp_non_linear", "calc_scat_non_linear",
+    "calc_scat_multi_non_linear",
+    "orvel_init", "orvel_end", "orvel_debug", "set_sampling", "set_option", "orvel_info",
+    "orvel_logo",
+]
