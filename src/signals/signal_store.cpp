@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -156,6 +157,12 @@ memory_limit result_memory() {
       space.rlim_cur < limit.bytes)
     limit = {static_cast<uint64_t>(space.rlim_cur), "bytes of this process's address-space limit"};
 #endif
+  if (const char* text = std::getenv("ORVEL_MEMORY_LIMIT")) {
+    char* end = nullptr;
+    const double bytes = std::strtod(text, &end);
+    if (end != text && bytes >= 1 && bytes < static_cast<double>(limit.bytes))
+      limit = {static_cast<uint64_t>(bytes), "bytes of ORVEL_MEMORY_LIMIT"};
+  }
   return limit;
 }
 

@@ -45,8 +45,9 @@ void wait_for_user_input();
 constexpr int64_t most_signal_samples = (INT32_MAX - 40) / 8;
 
 // The most bytes a result (or a new aperture's records) may take, and what sets that limit: the
-// machine's physical memory, or the process's address-space limit where that is lower (POSIX);
-// where neither is known, the largest object C++ allows.
+// machine's physical memory, or the process's address-space limit where that is lower (POSIX),
+// or the environment variable ORVEL_MEMORY_LIMIT (bytes) where that is lower still (a share of
+// a machine that others use too); where none is known, the largest object C++ allows.
 struct memory_limit {
   uint64_t bytes;    // the limit [bytes]
   const char* what;  // what it is, after the count in a text

@@ -1,6 +1,7 @@
 // The calculation commands through the embedded host: traces and too-few texts, the aligned
 // result matrix and its start time, refusals, and the store's byte count after each command.
 #include <cmath>
+#include <cstdlib>
 
 #include "core/errors.h"
 #include "gateway/calculations.h"
@@ -322,6 +323,19 @@ TEST_F(calculations_test, ResultsNoSignalCouldHoldAreRefusedFirst) {
   EXPECT_EQ(orvel_call({4003, a, a, points(1, {0, 0, 30000})}, 2).error, past_grid);
   EXPECT_EQ(orvel_call({4005, a, a, points(1, {0, 0, 30000}), 1.0}, 2).error, past_grid);
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
+}
+
+// ORVEL_MEMORY_LIMIT lowers the memory a result may take below the machine's: two points
+// 30 m apart need some 31 MB of result, refused under a 1 MB limit, which the text names.
+TEST_F(calculations_test, MemoryLimitOfTheEnvironmentIsHonoured) {
+  const double a = linear(1);
+  auto two = [] { return points(2, {0, 0, 0.01, 0, 0, 30}); };
+  ASSERT_TRUE(orvel_call({4001, a, two()}, 2).ok);
+  setenv("ORVEL_MEMORY_LIMIT", "1e6", 1);
+  const call_result r = orvel_call({4001, a, two()}, 2);
+  unsetenv("ORVEL_MEMORY_LIMIT");
+  EXPECT_NE(r.error.find("more than the 1000000 bytes of ORVEL_MEMORY_LIMIT"), std::string::npos)
+      << r.error;
 }
 
 // A response whose span no calculation could work with in memory is refused before its buffers

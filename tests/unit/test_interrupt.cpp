@@ -63,9 +63,13 @@ TEST_F(interrupt_test, CalculationStopsReleasesItsSignalsAndTheNextOneIsUnchange
       embedded_polls_take();
       const call_result before = calculation();
       const size_t polls = embedded_polls_take();
-      ASSERT_GT(polls, 8u);  // at least one poll per point or item of the calling thread
-      // On one thread the middle poll; on two, a poll that the calling thread surely makes.
-      const size_t at = threads == 1 ? polls / 2 : 2;
+      // On one thread a poll per point or item, and the interrupt comes at the middle one. On
+      // two, the helper may take every item on a loaded machine: the calling thread's first
+      // poll is the one that is certain.
+      if (threads == 1) {
+        ASSERT_GT(polls, 8u);
+      }
+      const size_t at = threads == 1 ? polls / 2 : 1;
       const int32_t bytes = current_sys().bytes_reserved;
       embedded_interrupt_at_poll(at);
       const call_result r = calculation();
