@@ -66,15 +66,18 @@ fuzz: deps
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Writes orvel_field.png, orvel_scatterers.png and orvel_nonlinear.png into $(BUILD), and from
-# Python orvel_field_python.png.
+# Writes orvel_field.png, orvel_scatterers.png, orvel_nonlinear.png and orvel_sector.png into
+# $(BUILD), and from Python orvel_field_python.png and orvel_cyst_python.png.
 demo: build demo-deps
-	cd $(BUILD) && for example in demo nonlinear; do \
+	cd $(BUILD) && for example in demo nonlinear sector; do \
 	  octave-cli --no-gui --norc --no-history --quiet \
-	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" \
+	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/octave/imaging" \
 	    "$(CURDIR)/octave/examples/$$example.m" < /dev/null || exit 1; \
 	done
-	cd $(BUILD) && PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) "$(CURDIR)/python/examples/field.py"
+	cd $(BUILD) && for example in field cyst; do \
+	  PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) "$(CURDIR)/python/examples/$$example.py" \
+	    || exit 1; \
+	done
 
 # Timings (not tests): the drivers alone, then the commands through the module in Octave.
 bench: build

@@ -1,0 +1,45 @@
+function scan_apply(step, tx, rx)
+%SCAN_APPLY  Set the apertures for one step of a scan sequence.
+%   scan_apply(step, tx, rx)
+%
+%   step  one entry of a sequence from scan_linear, scan_phased or scan_planewave
+%   tx    handle of the transmit aperture
+%   rx    handle of the receive aperture
+%
+%   kind 'line':  tx gets the apodization tx_apodization, the reference point rx_center (the
+%                 line's origin) and the fixed focus tx_focus (xdc_focus at time 0); rx gets
+%                 rx_apodization, the reference point rx_center and dynamic focusing along
+%                 the line's angle (xdc_dynamic_focusing(rx, 0, angle, 0)).
+%   kind 'plane': both apertures get unit apodization; tx the delays tx_delays [s]
+%                 (xdc_focus_delays), rx zero delays, so that calc_scat_multi gives the
+%                 unfocused signal of each element.
+%
+%   The time lines set replace those the apertures had.
+%
+%   See also SCAN_RUN, XDC_FOCUS, XDC_DYNAMIC_FOCUSING, XDC_FOCUS_DELAYS, XDC_APODIZATION.
+if nargin < 3
+  error('orvel:usage', 'scan_apply: needs 3 arguments: scan_apply(step, tx, rx)');
+end
+if ~isstruct(step) || ~isscalar(step) || ~isfield(step, 'kind')
+  error('orvel:badArgument', 'scan_apply: step must be one entry of a scan sequence');
+end
+switch step.kind
+  case 'line'
+    xdc_apodization(tx, 0, step.tx_apodization);
+    % The line's origin as the reference point: its echoes then come back at the time of the
+    % depth they lie at, whatever x the line has.
+    xdc_center_focus(tx, step.rx_center);
+    xdc_focus(tx, 0, step.tx_focus);
+    xdc_apodization(rx, 0, step.rx_apodization);
+    xdc_center_focus(rx, step.rx_center);
+    xdc_dynamic_focusing(rx, 0, step.angle, 0);
+  case 'plane'
+    xdc_apodization(tx, 0, ones(1, numel(step.tx_delays)));
+    xdc_focus_delays(tx, 0, step.tx_delays);
+    xdc_apodization(rx, 0, ones(1, numel(step.rx_apodization)));
+    xdc_focus_delays(rx, 0, zeros(1, numel(step.rx_apodization)));
+  otherwise
+    error('orvel:badArgument', 'scan_apply: unknown kind ''%s'' (''line'' or ''plane'')', ...
+          num2str(step.kind));
+end
+end

@@ -1,0 +1,653 @@
+"""Imaging with Orvel: phantoms, scan sequences, beamforming and B-mode pictures.
+
+The same functions, with the same arguments, units and results, as the Octave scripts of
+octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angles in
+radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D array.
+
+    phantom_points, phantom_speckle, resolution_cell, phantom_from_map   scatterers
+    scan_linear, scan_phased, scan_planewave, scan_apply, scan_run        scan sequences
+    das_beamform, envelope, log_compress, scan_convert, show_image        images
+
+A scan sequence is a list of dicts, one per line or per transmit, with the keys:
+
+    kind            'line' (focused lines through calc_scat) or 'plane' (plane waves, the
+                    RF of every element through calc_scat_multi)
+    angle           steering angle [rad] from the z axis towards +x
+    x               lateral position of the line's origin [m] (0 for phased and plane)
+    tx_apodization  transmit weights, one per element (1-D)
+    rx_apodization  receive weights, one per element (1-D)
+    tx_focus        transmit focus [x, y, z] [m] ('line'; None for 'plane')
+    rx_center       origin of the dynamic receive focus [x, y, z] [m] ('line'; None for 'plane')
+    tx_delays       transmit delays [s], one per element, all >= 0 ('plane'; None for 'line')
+
+Example (plane-wave imaging of one point)::
+
+    import numpy as np, orvel, orvel.imaging as im
+    orvel.orvel_init(-1)
+    tx = orvel.xdc_linear_array(64, 0.28e-3, 5e-3, 0.03e-3, 1, 5, [0, 0, 0.03])
+    rx = orvel.xdc_linear_array(64, 0.28e-3, 5e-3, 0.03e-3, 1, 5, [0, 0, 0.03])
+    seq = im.scan_planewave(64, 0.31e-3, [0.0], 1540)
+    points, amplitudes = im.phantom_points([[0, 0.03]])
+    rf, t0 = im.scan_run(seq, tx, rx, points, amplitudes)
+    x_e = (np.arange(1, 65) - 32.5) * 0.31e-3
+    x, z = np.linspace(-5e-3, 5e-3, 101), np.linspace(25e-3, 35e-3, 201)
+    image = im.das_beamform(rf[:, :, 0], t0, 100e6, x_e, x, z, 1540, 2.0, 0.0, 0.0)
+    orvel.orvel_end()
+"""
+import contextlib
+import io
+import re
+import time
+
+import numpy as np
+
+from . import _commands as _orvel
+
+
+# Argument checks: the error text starts with the function's name and names the argument.
+
+def _array(fn, name, value, ndim=None):
+    """A real array as float64; ndim, when given, is the number of dimensions it must have
+    (a vector: 1, of any orientation)."""
+    try:
+        a = np.asarray(value)
+    except ValueError:
+        a = None
+    if a is None or isinstance(value, (str, bytes)) or a.dtype.kind not in "biuf":
+        raise TypeError("%s: %s must be real numbers, but is %s"
+                        % (fn, name, type(value).__name__))
+    a = a.astype(np.float64)
+    if ndim == 1:
+        if a.ndim > 1 and a.size != max(a.shape):
+            raise ValueError("%s: %s must be a vector, but has shape %s" % (fn, name, a.shape))
+        a = a.reshape(-1)
+    elif ndim is not None and a.ndim != ndim:
+        raise ValueError("%s: %s must have %d dimensions, but has shape %s"
+                         % (fn, name, ndim, a.shape))
+    return a
+
+
+def _scalar(fn, name, value, positive=False, whole=False):
+    a = _array(fn, name, value)
+    if a.size != 1 or not np.isfinite(a).all():
+        raise ValueError("%s: %s must be one finite number, but is %r" % (fn, name, value))
+    v = float(a.reshape(-1)[0])
+    if positive and v <= 0:
+        raise ValueError("%s: %s must be > 0, but is %g" % (fn, name, v))
+    if whole and v != round(v):
+        raise ValueError("%s: %s must be a whole number, but is %g" % (fn, name, v))
+    return v
+
+
+def _count(fn, name, value):
+    v = _scalar(fn, name, value, whole=True)
+    if v < 1:
+        raise ValueError("%s: %s must be at least 1, but is %g" % (fn, name, v))
+    return int(v)
+
+
+def _rng(fn, seed):
+    return np.random.default_rng(int(_scalar(fn, "seed", seed, whole=True)) & (2**63 - 1))
+
+
+def _element_x(no_elements, pitch):
+    """Centres of the elements along x [m], symmetric about 0."""
+    return (np.arange(1, no_elements + 1) - (no_elements + 1) / 2) * pitch
+
+
+# Phantoms
+
+def phantom_points(xz, amplitudes=None):
+    """Point scatterers in the plane y = 0.
+
+    xz          positions [x, z] [m], shape (n, 2) (one pair: a vector of 2)
+    amplitudes  scattering amplitudes, one per point (default ones)
+
+    Returns (points, amplitudes): points of shape (n, 3) with y = 0 [m], amplitudes 1-D.
+    """
+    fn = "phantom_points"
+    xz = _array(fn, "xz", xz)
+    if xz.shape == (2,):
+        xz = xz.reshape(1, 2)
+    if xz.ndim != 2 or xz.shape[1] != 2:
+        raise ValueError("%s: xz must be an n x 2 array, one row [x z] per point, but has "
+                         "shape %s" % (fn, xz.shape))
+    n = xz.shape[0]
+    if amplitudes is None:
+        amplitudes = np.ones(n)
+    amplitudes = _array(fn, "amplitudes", amplitudes, ndim=1)
+    if amplitudes.size != n:
+        raise ValueError("%s: amplitudes must hold one value per point: %d expected, %d "
+                         "received" % (fn, n, amplitudes.size))
+    points = np.column_stack([xz[:, 0], np.zeros(n), xz[:, 1]])
+    return points, amplitudes
+
+
+def resolution_cell(wavelength, f_number, axial, elevation):
+    """Volume of a resolution cell [m^3]: (wavelength * f_number) * axial * elevation.
+
+    wavelength  [m]; f_number: focal depth over aperture, so that wavelength * f_number is
+    the lateral width; axial: length along the beam [m] (e.g. the pulse length); elevation:
+    thickness of the slice [m].
+    """
+    fn = "resolution_cell"
+    return (_scalar(fn, "wavelength", wavelength, positive=True)
+            * _scalar(fn, "f_number", f_number, positive=True)
+            * _scalar(fn, "axial", axial, positive=True)
+            * _scalar(fn, "elevation", elevation, positive=True))
+
+
+def _in_box(fn, region):
+    region = _array(fn, "region", region, ndim=1)
+    if region.size != 6 or not np.isfinite(region).all():
+        raise ValueError("%s: region must be [x_min x_max y_min y_max z_min z_max] [m]" % fn)
+    lo, hi = region[0::2], region[1::2]
+    if (hi < lo).any():
+        raise ValueError("%s: region must have each maximum >= its minimum" % fn)
+    return lo, hi
+
+
+def phantom_speckle(region, density, cell_volume, cysts=None, seed=0):
+    """Randomly placed scatterers for fully developed speckle, with cylindrical cysts.
+
+    region       [x_min, x_max, y_min, y_max, z_min, z_max] [m], the box filled
+    density      scatterers per resolution cell (10 gives fully developed speckle)
+    cell_volume  volume of a resolution cell [m^3] (resolution_cell)
+    cysts        k x 4 rows [x, z, radius, gain] [m, m, m, -] (None or empty: none):
+                 cylinders along y; a scatterer inside has its amplitude multiplied by gain
+                 (0: anechoic, > 1: brighter than the background)
+    seed         whole number for the random generator (default 0)
+
+    round(density * box volume / cell_volume) scatterers, uniform in the box, amplitudes
+    Gaussian with mean 0 and standard deviation 1. The same seed gives the same phantom.
+    Returns (points, amplitudes): shape (n, 3) [m] and 1-D.
+    """
+    fn = "phantom_speckle"
+    lo, hi = _in_box(fn, region)
+    density = _scalar(fn, "density", density)
+    cell_volume = _scalar(fn, "cell_volume", cell_volume, positive=True)
+    if density < 0:
+        raise ValueError("%s: density must be >= 0, but is %g" % (fn, density))
+    n = int(round(density * np.prod(hi - lo) / cell_volume))
+    rng = _rng(fn, seed)
+    points = lo + (hi - lo) * rng.random((n, 3))
+    amplitudes = rng.standard_normal(n)
+    if cysts is not None and np.size(cysts) > 0:
+        cysts = _array(fn, "cysts", cysts)
+        if cysts.ndim == 1:
+            cysts = cysts.reshape(1, -1)
+        if cysts.ndim != 2 or cysts.shape[1] != 4:
+            raise ValueError("%s: cysts must be k x 4, one row [x z radius gain] per cyst, "
+                             "but has shape %s" % (fn, cysts.shape))
+        for xc, zc, radius, gain in cysts:
+            inside = (points[:, 0] - xc) ** 2 + (points[:, 2] - zc) ** 2 <= radius ** 2
+            amplitudes[inside] *= gain
+    return points, amplitudes
+
+
+def _read_map(fn, name):
+    """An image file as grey values in [0, 1] (luminance of colour pictures)."""
+    import matplotlib.image
+
+    try:
+        a = np.asarray(matplotlib.image.imread(name))
+    except (OSError, ValueError) as e:
+        raise ValueError("%s: cannot read the map %r: %s" % (fn, name, e)) from None
+    scale = float(np.iinfo(a.dtype).max) if a.dtype.kind in "ui" else 1.0
+    a = a.astype(np.float64) / scale
+    if a.ndim == 3:
+        a = a[:, :, :3] @ np.array([0.299, 0.587, 0.114]) if a.shape[2] >= 3 else a[:, :, 0]
+    return a
+
+
+def _interp_index(v, lo, hi, n):
+    """Fractional 0-based index of v on n points spread evenly from lo to hi: (i0, frac)."""
+    if n == 1 or hi == lo:
+        return np.zeros(v.shape, dtype=int), np.zeros(v.shape)
+    s = np.clip((v - lo) / (hi - lo) * (n - 1), 0, n - 1)
+    i0 = np.minimum(np.floor(s).astype(int), n - 2)
+    return i0, s - i0
+
+
+def phantom_from_map(map, x_range, z_range, count, y_range=(0.0, 0.0), seed=0):
+    """Scatterers whose amplitudes follow a map of echogenicity.
+
+    map       2-D array of non-negative amplitudes, rows along z from z_range[0] to
+              z_range[1], columns along x from x_range[0] to x_range[1]; or the name of an
+              image file, read and turned into grey values in [0, 1]
+    x_range, z_range   [min, max] [m] of the map and of the scatterers
+    count     number of scatterers
+    y_range   [min, max] [m] (default [0, 0]: all in the plane y = 0)
+    seed      whole number for the random generator (default 0)
+
+    Positions uniform in x_range x y_range x z_range; amplitude = Gaussian (mean 0, standard
+    deviation 1) times the map at the point, interpolated bilinearly.
+    Returns (points, amplitudes): shape (count, 3) [m] and 1-D.
+    """
+    fn = "phantom_from_map"
+    if isinstance(map, str):
+        map = _read_map(fn, map)
+    map = _array(fn, "map", map, ndim=2)
+    if map.size == 0 or (map < 0).any() or not np.isfinite(map).all():
+        raise ValueError("%s: map must be a non-empty matrix of finite values >= 0" % fn)
+    ranges = []
+    for name, r in (("x_range", x_range), ("y_range", y_range), ("z_range", z_range)):
+        r = _array(fn, name, r, ndim=1)
+        if r.size != 2 or not np.isfinite(r).all() or r[1] < r[0]:
+            raise ValueError("%s: %s must be [min max] with max >= min [m]" % (fn, name))
+        ranges.append(r)
+    n = int(_scalar(fn, "count", count, whole=True))
+    if n < 0:
+        raise ValueError("%s: count must be >= 0, but is %d" % (fn, n))
+    lo = np.array([r[0] for r in ranges])
+    hi = np.array([r[1] for r in ranges])
+    rng = _rng(fn, seed)
+    points = lo + (hi - lo) * rng.random((n, 3))
+    gauss = rng.standard_normal(n)
+    (x0, x1), _, (z0, z1) = ranges
+    nz, nx = map.shape
+    iz, fz = _interp_index(points[:, 2], z0, z1, nz)
+    ix, fx = _interp_index(points[:, 0], x0, x1, nx)
+    iz1, ix1 = np.minimum(iz + 1, nz - 1), np.minimum(ix + 1, nx - 1)
+    value = ((1 - fz) * ((1 - fx) * map[iz, ix] + fx * map[iz, ix1])
+             + fz * ((1 - fx) * map[iz1, ix] + fx * map[iz1, ix1]))
+    return points, gauss * value
+
+
+# Scan sequences
+
+def _step(kind, angle, x, no_elements, tx_focus=None, rx_center=None, tx_delays=None,
+          apodization=None):
+    ones = np.ones(no_elements) if apodization is None else apodization
+    return {"kind": kind, "angle": float(angle), "x": float(x),
+            "tx_apodization": ones.copy(), "rx_apodization": ones.copy(),
+            "tx_focus": tx_focus, "rx_center": rx_center, "tx_delays": tx_delays}
+
+
+def scan_linear(no_elements, pitch, no_active, x_lines, focus_z):
+    """A linear scan: straight lines along z, each made by the elements nearest to it.
+
+    no_elements  elements of the array; pitch: their spacing [m], centres at
+                 ((1..N) - (N+1)/2) * pitch
+    no_active    elements used for one line: the no_active consecutive elements whose middle
+                 is nearest to the line (at the array's ends the window stays inside it;
+                 a line midway between two windows takes the one towards +x)
+    x_lines      lateral positions of the lines [m]
+    focus_z      depth of the transmit focus [m]
+
+    Returns the sequence, one dict per line: kind 'line', angle 0, x the line's position,
+    apodizations 1 on the active elements and 0 elsewhere, tx_focus [x, 0, focus_z],
+    rx_center [x, 0, 0].
+    """
+    fn = "scan_linear"
+    n = _count(fn, "no_elements", no_elements)
+    pitch = _scalar(fn, "pitch", pitch, positive=True)
+    active = _count(fn, "no_active", no_active)
+    if active > n:
+        raise ValueError("%s: no_active (%d) must not exceed no_elements (%d)" % (fn, active, n))
+    x_lines = _array(fn, "x_lines", x_lines, ndim=1)
+    focus_z = _scalar(fn, "focus_z", focus_z)
+    x_e = _element_x(n, pitch)
+    seq = []
+    for x in x_lines:
+        # First element of the window centred nearest to x (the tolerance settles ties that
+        # rounding would split), kept inside the array.
+        first = int(np.floor((x - x_e[0]) / pitch - (active - 1) / 2 + 0.5 + 1e-9))
+        first = min(max(first, 0), n - active)
+        apodization = np.zeros(n)
+        apodization[first:first + active] = 1.0
+        seq.append(_step("line", 0.0, x, n, np.array([x, 0.0, focus_z]),
+                         np.array([x, 0.0, 0.0]), None, apodization))
+    return seq
+
+
+def scan_phased(no_elements, angles, focus_r):
+    """A phased (sector) scan: lines from the array's centre at the given angles.
+
+    no_elements  elements of the array, all used for every line
+    angles       steering angles [rad] from the z axis towards +x
+    focus_r      distance of the transmit focus from the centre [m]
+
+    Returns the sequence, one dict per line: kind 'line', x 0, apodizations ones,
+    tx_focus focus_r * [sin(a), 0, cos(a)], rx_center [0, 0, 0].
+    """
+    fn = "scan_phased"
+    n = _count(fn, "no_elements", no_elements)
+    angles = _array(fn, "angles", angles, ndim=1)
+    focus_r = _scalar(fn, "focus_r", focus_r)
+    return [_step("line", a, 0.0, n, focus_r * np.array([np.sin(a), 0.0, np.cos(a)]),
+                  np.zeros(3)) for a in angles]
+
+
+def scan_planewave(no_elements, pitch, angles, c):
+    """Plane-wave transmits at the given steering angles, all elements in receive.
+
+    no_elements, pitch   the array (centres x_e = ((1..N) - (N+1)/2) * pitch) [m]
+    angles               steering angles [rad] from the z axis towards +x
+    c                    speed of sound [m/s]
+
+    Returns the sequence, one dict per transmit: kind 'plane', x 0, apodizations ones,
+    tx_delays = x_e*sin(a)/c - min(x_e*sin(a)/c) [s] (all >= 0; the elements towards which
+    the wave is steered emit later).
+    """
+    fn = "scan_planewave"
+    n = _count(fn, "no_elements", no_elements)
+    pitch = _scalar(fn, "pitch", pitch, positive=True)
+    angles = _array(fn, "angles", angles, ndim=1)
+    c = _scalar(fn, "c", c, positive=True)
+    x_e = _element_x(n, pitch)
+    seq = []
+    for a in angles:
+        delays = x_e * np.sin(a) / c
+        seq.append(_step("plane", a, 0.0, n, tx_delays=delays - delays.min()))
+    return seq
+
+
+def _check_step(fn, step):
+    if not isinstance(step, dict) or step.get("kind") not in ("line", "plane"):
+        raise ValueError("%s: a step must be a dict of a scan sequence with kind 'line' or "
+                         "'plane'" % fn)
+    return step["kind"]
+
+
+def scan_apply(step, tx, rx):
+    """Sets up the transmit and the receive aperture for one step of a sequence.
+
+    step    one dict of a sequence (scan_linear, scan_phased, scan_planewave)
+    tx, rx  the transmit and the receive aperture (Aperture or handle)
+
+    'line': transmit apodization, reference point rx_center (the line's origin) and fixed
+    focus at tx_focus; receive apodization, reference point rx_center and dynamic focusing
+    along the line's angle. 'plane': transmit delays
+    tx_delays with apodization ones; receive apodization ones and no delays.
+    """
+    kind = _check_step("scan_apply", step)
+    if kind == "line":
+        _orvel.xdc_apodization(tx, 0.0, np.reshape(step["tx_apodization"], (1, -1)))
+        # The line's origin as the reference point: its echoes then come back at the time of
+        # the depth they lie at, whatever x the line has.
+        _orvel.xdc_center_focus(tx, step["rx_center"])
+        _orvel.xdc_focus(tx, 0.0, step["tx_focus"])
+        _orvel.xdc_apodization(rx, 0.0, np.reshape(step["rx_apodization"], (1, -1)))
+        _orvel.xdc_center_focus(rx, step["rx_center"])
+        _orvel.xdc_dynamic_focusing(rx, 0.0, step["angle"], 0.0)
+    else:
+        delays = np.reshape(step["tx_delays"], (1, -1))
+        ones = np.ones_like(delays)
+        _orvel.xdc_apodization(tx, 0.0, ones)
+        _orvel.xdc_focus_delays(tx, 0.0, delays)
+        _orvel.xdc_apodization(rx, 0.0, ones)
+        _orvel.xdc_focus_delays(rx, 0.0, np.zeros_like(delays))
+
+
+def _sampling_frequency():
+    """The sampling frequency in force [Hz], read from orvel_info's report."""
+    text = io.StringIO()
+    with contextlib.redirect_stdout(text):
+        _orvel.orvel_info()
+    found = re.search(r"Sampling frequency:\s*([0-9.eE+-]+)\s*MHz", text.getvalue())
+    if not found:
+        raise RuntimeError("scan_run: the sampling frequency is not in orvel_info's report")
+    return float(found.group(1)) * 1e6
+
+
+def scan_run(seq, tx, rx, points, amplitudes):
+    """Runs a scan sequence over scatterers: the RF data of every line or transmit.
+
+    seq         scan sequence (list of dicts, all of one kind)
+    tx, rx      transmit and receive aperture
+    points      scatterers, shape (n, 3) [m]; amplitudes: one per scatterer
+
+    'line': calc_scat per line; rf has shape (samples, lines).
+    'plane': calc_scat_multi per transmit; rf has shape (samples, elements, transmits).
+    All on one time axis: each result placed by its own start time, zeros elsewhere.
+    Returns (rf, t0), t0 the time of the first row [s]; row k is at t0 + k/fs.
+    Prints its progress, at most about once a second and at the end.
+    """
+    fn = "scan_run"
+    if isinstance(seq, dict):
+        seq = [seq]
+    if len(seq) == 0:
+        raise ValueError("%s: seq has no steps" % fn)
+    kinds = {_check_step(fn, step) for step in seq}
+    if len(kinds) > 1:
+        raise ValueError("%s: seq mixes 'line' and 'plane' steps" % fn)
+    kind = kinds.pop()
+    word = "line" if kind == "line" else "transmit"
+    results = []
+    clock = last = time.monotonic()
+    for k, step in enumerate(seq):
+        scan_apply(step, tx, rx)
+        if kind == "line":
+            signal, start = _orvel.calc_scat(tx, rx, points, amplitudes)
+            signal = signal.reshape(-1, 1)
+        else:
+            signal, start = _orvel.calc_scat_multi(tx, rx, points, amplitudes)
+        results.append((signal, start))
+        now = time.monotonic()
+        if now - last >= 1.0 or k == len(seq) - 1:
+            print("%s: %s %d of %d (%.1f s)" % (fn, word, k + 1, len(seq), now - clock),
+                  flush=True)
+            last = now
+    # Start times are whole numbers of samples; place each result at its own row.
+    t0 = min(start for _, start in results)
+    fs = _sampling_frequency() if any(start != t0 for _, start in results) else 1.0
+    offsets = [int(round((start - t0) * fs)) for _, start in results]
+    rows = max(off + s.shape[0] for (s, _), off in zip(results, offsets))
+    columns = results[0][0].shape[1]
+    rf = np.zeros((rows, columns, len(seq)))
+    for k, ((signal, _), off) in enumerate(zip(results, offsets)):
+        rf[off:off + signal.shape[0], :signal.shape[1], k] = signal
+    return (rf[:, 0, :] if kind == "line" else rf), t0
+
+
+# Image formation
+
+def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
+    """Delay-and-sum image of plane-wave RF data.
+
+    rf         per-element RF of one plane-wave transmit, shape (samples, elements); or of
+               several, shape (samples, elements, transmits), whose images are summed
+               (coherent compounding)
+    t0         time of rf's first row [s]; fs: sampling frequency [Hz]
+    element_x  element centres along x [m], one per column of rf
+    x, z       lateral and depth positions of the image grid [m] (vectors)
+    c          speed of sound [m/s]
+    f_number   receive f-number: at depth z the elements within z/(2*f_number) of x are
+               used, weighted by a Hann window 0.5 + 0.5*cos(2*pi*(x_e - x)/(z/f_number));
+               where none has a positive weight, the nearest element alone (weight 1)
+    angle      steering angle of the transmit [rad] (one per transmit for 3-D rf), with the
+               delays of scan_planewave
+    lag        the pulse's own delay [s]: time from the start of the pulse-echo pulse to its
+               centre; for symmetric pulses (2*len(impulse) + len(excitation) - 3) / (2*fs)
+
+    For a point (x, z) the sample at tau_t + tau_r + lag is taken by linear interpolation (0
+    outside the signal), with tau_t = (x*sin(a) + z*cos(a))/c - min(element_x*sin(a))/c
+    and tau_r = sqrt((x - x_e)^2 + z^2)/c.
+    Returns the RF image (not the envelope), shape (len(z), len(x)).
+    """
+    fn = "das_beamform"
+    rf = _array(fn, "rf", rf)
+    if rf.ndim == 2:
+        rf = rf[:, :, np.newaxis]
+    if rf.ndim != 3:
+        raise ValueError("%s: rf must be samples x elements (x transmits), but has shape %s"
+                         % (fn, rf.shape))
+    t0 = _scalar(fn, "t0", t0)
+    fs = _scalar(fn, "fs", fs, positive=True)
+    element_x = _array(fn, "element_x", element_x, ndim=1)
+    if element_x.size != rf.shape[1]:
+        raise ValueError("%s: element_x must hold one position per column of rf: %d expected, "
+                         "%d received" % (fn, rf.shape[1], element_x.size))
+    x = _array(fn, "x", x, ndim=1)
+    z = _array(fn, "z", z, ndim=1)
+    c = _scalar(fn, "c", c, positive=True)
+    f_number = _scalar(fn, "f_number", f_number, positive=True)
+    angles = _array(fn, "angle", angle, ndim=1)
+    if angles.size != rf.shape[2]:
+        raise ValueError("%s: angle must hold one angle per transmit: %d expected, %d received"
+                         % (fn, rf.shape[2], angles.size))
+    lag = _scalar(fn, "lag", lag)
+
+    X, Z = np.meshgrid(x.astype(np.float64), z)
+    half = np.where(Z > 0, Z / (2 * f_number), 0.0)  # half the receive aperture [m]
+
+    def hann(xe):
+        """Receive weight of the element at xe over the grid: 0 outside its aperture."""
+        inside = np.abs(X - xe) < half
+        ratio = np.where(inside, (xe - X) / np.where(inside, half, 1.0), 1.0)
+        return np.where(inside, 0.5 + 0.5 * np.cos(np.pi * ratio), 0.0)
+
+    # Where no element weighs anything (shallow points, or beyond the array's ends) the
+    # nearest element is used alone.
+    covered = np.zeros(X.shape, dtype=bool)
+    for xe in element_x:
+        covered |= hann(xe) > 0
+    nearest = np.argmin(np.abs(x[:, np.newaxis] - element_x), axis=1)[np.newaxis, :]
+
+    image = np.zeros(X.shape)
+    n = rf.shape[0]
+    padded = np.concatenate([rf, np.zeros((1,) + rf.shape[1:])])  # row n: for s = n - 1
+    for e, xe in enumerate(element_x):
+        w = np.where(covered, hann(xe), (nearest == e).astype(float))
+        use = np.nonzero(w)
+        if use[0].size == 0:
+            continue
+        xu, zu, wu = X[use], Z[use], w[use]
+        tau_r = np.sqrt((xu - xe) ** 2 + zu ** 2) / c
+        for k, a in enumerate(angles):
+            tau_t = (xu * np.sin(a) + zu * np.cos(a)) / c - np.min(element_x * np.sin(a)) / c
+            s = (tau_t + tau_r + lag - t0) * fs
+            inside = (s >= 0) & (s <= n - 1)
+            s = np.where(inside, s, 0.0)
+            i0 = s.astype(np.intp)
+            frac = s - i0
+            column = padded[:, e, k]
+            value = column[i0] * (1 - frac) + column[i0 + 1] * frac
+            image[use] += np.where(inside, wu * value, 0.0)
+    return image
+
+
+def envelope(rf):
+    """Envelope of RF signals: the magnitude of the analytic signal of each column.
+
+    rf  signals along the first dimension (a vector, or samples x columns ...)
+
+    Made by the FFT along the first dimension: the spectrum is kept at DC (and at the
+    Nyquist frequency for an even length), doubled at positive and removed at negative
+    frequencies, then transformed back. Returns an array of rf's shape.
+    """
+    rf = _array("envelope", "rf", rf)
+    if rf.size == 0 or rf.ndim == 0:
+        return np.abs(rf)
+    n = rf.shape[0]
+    weight = np.zeros(n)
+    weight[0] = 1.0
+    weight[1:(n + 1) // 2] = 2.0
+    if n % 2 == 0:
+        weight[n // 2] = 1.0
+    weight = weight.reshape((n,) + (1,) * (rf.ndim - 1))
+    return np.abs(np.fft.ifft(np.fft.fft(rf, axis=0) * weight, axis=0))
+
+
+def log_compress(env, dynamic_range):
+    """Logarithmic compression for display: 20*log10(env/max(env)) [dB], clipped below at
+    -dynamic_range.
+
+    env            envelope values (>= 0), any shape; NaN values stay NaN
+    dynamic_range  range kept [dB], > 0
+
+    Returns an array of env's shape in [-dynamic_range, 0]; all -dynamic_range where env is
+    all zero.
+    """
+    fn = "log_compress"
+    env = _array(fn, "env", env)
+    dynamic_range = _scalar(fn, "dynamic_range", dynamic_range, positive=True)
+    finite = env[~np.isnan(env)]
+    peak = finite.max() if finite.size else 0.0
+    if peak <= 0:
+        return np.where(np.isnan(env), np.nan, -dynamic_range)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        db = 20 * np.log10(env / peak)
+    return np.where(np.isnan(db), db, np.maximum(db, -dynamic_range))
+
+
+def _grid_index(v, grid):
+    """Fractional position of v on an increasing grid: (i0, frac, inside)."""
+    inside = (v >= grid[0]) & (v <= grid[-1])
+    i0 = np.clip(np.searchsorted(grid, v, side="right") - 1, 0, grid.size - 2)
+    frac = (v - grid[i0]) / (grid[i0 + 1] - grid[i0])
+    return i0, frac, inside
+
+
+def scan_convert(lines, angles, r, x, z):
+    """Sector data on a Cartesian grid.
+
+    lines   data of a sector scan, shape (len(r), len(angles)): samples along r, one column
+            per line
+    angles  angles of the lines [rad] from the z axis towards +x, increasing
+    r       distances from the origin of the samples [m], increasing
+    x, z    the output grid [m] (vectors)
+
+    A grid point lies at radius sqrt(x^2 + z^2) and angle atan2(x, z); its value is
+    interpolated bilinearly in (r, angle). Returns shape (len(z), len(x)), NaN outside the
+    sector.
+    """
+    fn = "scan_convert"
+    lines = _array(fn, "lines", lines, ndim=2)
+    angles = _array(fn, "angles", angles, ndim=1)
+    r = _array(fn, "r", r, ndim=1)
+    if lines.shape != (r.size, angles.size):
+        raise ValueError("%s: lines must have shape (len(r), len(angles)) = (%d, %d), but has "
+                         "%s" % (fn, r.size, angles.size, lines.shape))
+    for name, v in (("angles", angles), ("r", r)):
+        if v.size < 2 or not (np.diff(v) > 0).all():
+            raise ValueError("%s: %s must hold at least 2 increasing values" % (fn, name))
+    x = _array(fn, "x", x, ndim=1)
+    z = _array(fn, "z", z, ndim=1)
+    X, Z = np.meshgrid(x, z)
+    ir, fr, in_r = _grid_index(np.hypot(X, Z), r)
+    ia, fa, in_a = _grid_index(np.arctan2(X, Z), angles)
+    value = ((1 - fr) * ((1 - fa) * lines[ir, ia] + fa * lines[ir, ia + 1])
+             + fr * ((1 - fa) * lines[ir + 1, ia] + fa * lines[ir + 1, ia + 1]))
+    return np.where(in_r & in_a, value, np.nan)
+
+
+def show_image(file, image_db, x, z, dynamic_range, title=""):
+    """Writes a B-mode picture as a PNG file.
+
+    file           name of the PNG file
+    image_db       image [dB], shape (len(z), len(x)) (log_compress)
+    x, z           lateral and depth positions of its columns and rows [m], shown in mm
+    dynamic_range  grey scale from -dynamic_range (black) to 0 dB (white)
+    title          title of the picture
+
+    x runs across, z down, one pixel per grid point in proportion; a colour bar in dB.
+    Needs matplotlib (drawn with its Agg canvas, no display).
+    """
+    fn = "show_image"
+    image_db = _array(fn, "image_db", image_db, ndim=2)
+    x = _array(fn, "x", x, ndim=1) * 1e3
+    z = _array(fn, "z", z, ndim=1) * 1e3
+    if image_db.shape != (z.size, x.size):
+        raise ValueError("%s: image_db must have shape (len(z), len(x)) = (%d, %d), but has %s"
+                         % (fn, z.size, x.size, image_db.shape))
+    dynamic_range = _scalar(fn, "dynamic_range", dynamic_range, positive=True)
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from matplotlib.figure import Figure
+
+    dx = (x[-1] - x[0]) / (x.size - 1) if x.size > 1 else 1.0
+    dz = (z[-1] - z[0]) / (z.size - 1) if z.size > 1 else 1.0
+    extent = [x[0] - dx / 2, x[-1] + dx / 2, z[-1] + dz / 2, z[0] - dz / 2]
+    width = max(extent[1] - extent[0], 1e-9)
+    height = max(extent[2] - extent[3], 1e-9)
+    fig = Figure(figsize=(min(max(6.5 * width / height, 3.5), 12) + 1.3, 6.5))
+    FigureCanvasAgg(fig)
+    ax = fig.add_subplot()
+    shown = ax.imshow(image_db, extent=extent, cmap="gray", vmin=-dynamic_range, vmax=0,
+                      aspect="equal", interpolation="nearest")
+    fig.colorbar(shown, ax=ax, label="dB")
+    ax.set_xlabel("x [mm]")
+    ax.set_ylabel("z [mm]")
+    ax.set_title(str(title))
+    fig.savefig(file, format="png", dpi=100, bbox_inches="tight")

@@ -1,0 +1,167 @@
+% The imaging scripts on real apertures and files: what a scan step sets in the apertures,
+% scan_run's common time axis against calc_scat of each line alone, phantoms from a matrix
+% and from picture files, and the PNG pictures of show_image.
+orvel_init(-1);
+fs = 100e6;
+c = 1540;
+set_sampling(fs);
+set_option('c', c);
+n = 16;
+p = 0.35e-3;                                  % pitch: width 0.3 mm + kerf 0.05 mm
+x_e = ((1:n) - (n + 1) / 2) * p;              % element centres
+tx = xdc_linear_array(n, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 30e-3]);
+rx = xdc_linear_array(n, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 30e-3]);
+pulse = sin(2 * pi * 5e6 * (0:39) / fs) .* hanning(40)';
+xdc_impulse(tx, pulse);
+xdc_impulse(rx, pulse);
+xdc_excitation(tx, sin(2 * pi * 5e6 * (0:19) / fs));
+
+% ---- A linear-scan line: the window of the 8 elements nearest the line, the transmit focus
+% delays of xdc_focus for its focus point (up to the common term of the reference point), and
+% the receive reference point and direction of the dynamic focus.
+for x_line = [-1e-3 2e-3]
+  step = scan_linear(n, p, 8, [0 x_line], 25e-3)(2);
+  scan_apply(step, tx, rx);
+  [~, order] = sort(abs(x_e - x_line));
+  window = zeros(n, 1);
+  window(order(1:8)) = 1;
+  assert(isequal(xdc_get(tx, 'apod'), [0; window]) && isequal(xdc_get(rx, 'apod'), [0; window]), ...
+         'line at %g mm: apodization is not the 8 nearest elements', x_line * 1e3);
+  focus = xdc_get(tx, 'focus');
+  travel = sqrt((x_line - x_e').^2 + 25e-3^2) / c;   % element to focus point
+  assert(columns(focus) == 1 && focus(1) == 0);
+  assert(max(abs((focus(2:end) - focus(2)) - (travel(1) - travel))) < 1e-16, ...
+         'line at %g mm: transmit delays do not focus at [x 0 25 mm]', x_line * 1e3);
+  assert(isequal(xdc_get(rx, 'focus'), zeros(n + 1, 1)));   % dynamic: no stored delays
+  shown = evalc('xdc_show(rx, ''focus'')');
+  ref = regexp(shown, 'reference point for focusing is at\s+\(x,y,z\) = \(\s*([-\d.]+),\s*([-\d.]+),\s*([-\d.]+)\) mm', 'tokens', 'once');
+  assert(~isempty(ref) && abs(str2double(ref{1}) - x_line * 1e3) < 1e-4 ...
+         && str2double(ref{3}) == 0, 'receive reference point: %s', shown);
+  assert(~isempty(regexp(shown, 'Dynamic along:\s+0\.0000 deg\. \(z-x\)', 'once')), shown);
+end
+
+% ---- A phased-array line: all elements, focus on the steered line, receive direction.
+step = scan_phased(n, [-0.3 0.25], 20e-3)(2);
+scan_apply(step, tx, rx);
+assert(isequal(xdc_get(tx, 'apod'), [0; ones(n, 1)]) && isequal(xdc_get(rx, 'apod'), [0; ones(n, 1)]));
+focus = xdc_get(tx, 'focus');
+travel = sqrt((20e-3 * sin(0.25) - x_e').^2 + (20e-3 * cos(0.25))^2) / c;
+assert(max(abs((focus(2:end) - focus(2)) - (travel(1) - travel))) < 1e-16, 'phased transmit delays');
+shown = evalc('xdc_show(rx, ''focus'')');
+assert(~isempty(regexp(shown, sprintf('Dynamic along:\\s+%.4f deg\\.', 0.25 * 180 / pi), 'once')) ...
+       && ~isempty(strfind(shown, '(    0.0000,     0.0000,     0.0000) mm')), shown);
+
+% ---- A plane-wave transmit: the wave front of the delays is a plane at the steering angle
+% (each element emits when a plane through the earliest one reaches it), no receive delays.
+step = scan_planewave(n, p, -0.2, c);
+scan_apply(step, tx, rx);
+focus = xdc_get(tx, 'focus');
+front = (x_e' - x_e(end)) * sin(-0.2) / c;     % the element at +x is the first at -0.2 rad
+assert(max(abs(focus(2:end) - front)) < 1e-18 && min(focus(2:end)) == 0, 'plane-wave delays');
+assert(isequal(xdc_get(rx, 'focus'), zeros(n + 1, 1)));
+assert(isequal(xdc_get(tx, 'apod'), [0; ones(n, 1)]) && isequal(xdc_get(rx, 'apod'), [0; ones(n, 1)]));
+
+% ---- scan_run: each line is calc_scat of that line alone, placed by its start time on one
+% axis starting at the earliest; plane waves likewise with calc_scat_multi, one page each.
+points = [0 0 12e-3; -3e-3 0 16e-3; 4e-3 0.5e-3 20e-3];
+amplitudes = [1 -0.7 0.5];
+tests = {scan_phased(n, [-0.4 0 0.35], 15e-3), scan_linear(n, p, 6, [-2e-3 1.5e-3], 14e-3), ...
+         scan_planewave(n, p, [-0.15 0.1], c)};
+words = {'line', 'line', 'transmit'};
+for s = 1:numel(tests)
+  seq = tests{s};
+  out = evalc('[rf, t0] = scan_run(seq, tx, rx, points, amplitudes);');
+  assert(~isempty(strfind(out, sprintf('scan_run: %s %d of %d', words{s}, numel(seq), numel(seq)))), out);
+  starts = zeros(1, numel(seq));
+  last = 0;
+  for k = 1:numel(seq)
+    scan_apply(seq(k), tx, rx);
+    if strcmp(seq(k).kind, 'line')
+      [alone, starts(k)] = calc_scat(tx, rx, points, amplitudes);
+      got = rf(:, k);
+    else
+      [alone, starts(k)] = calc_scat_multi(tx, rx, points, amplitudes);
+      got = rf(:, :, k);
+    end
+    offset = round((starts(k) - t0) * fs);
+    expected = zeros(rows(rf), columns(alone));
+    expected(offset + (1:rows(alone)), :) = alone;
+    assert(isequal(got, expected), '%s step %d: not calc_scat of the step alone at its start time', ...
+           seq(k).kind, k);
+    last = max(last, offset + rows(alone));
+  end
+  assert(t0 == min(starts) && numel(unique(starts)) > 1 && rows(rf) == last, ...
+         'time axis of the sequence');
+end
+
+% ---- phantom_from_map: with one seed the positions and Gaussians are shared, so a map
+% multiplies the amplitudes of a map of ones by its bilinear interpolation (interp2 here).
+map = [0 0 0 0; 0 2 1 0; 0 0.5 0 0];
+x_range = [-2e-3 4e-3];
+z_range = [10e-3 11e-3];
+[q1, g] = phantom_from_map(ones(3, 4), x_range, z_range, 400, [-1e-3 1e-3], 7);
+[q, a] = phantom_from_map(map, x_range, z_range, 400, [-1e-3 1e-3], 7);
+assert(isequal(q, q1) && isequal(size(q), [400 3]) && isequal(size(a), [400 1]));
+assert(all(q(:, 1) >= x_range(1) & q(:, 1) <= x_range(2) & q(:, 3) >= z_range(1) ...
+           & q(:, 3) <= z_range(2) & abs(q(:, 2)) <= 1e-3) && std(q(:, 2)) > 0);
+value = interp2(linspace(x_range(1), x_range(2), 4), linspace(z_range(1), z_range(2), 3), ...
+                map, q(:, 1), q(:, 3), 'linear');
+assert(max(abs(a - g .* value)) < 1e-12 && abs(std(g) - 1) < 0.15, 'amplitudes from the map');
+[~, other] = phantom_from_map(map, x_range, z_range, 400, [-1e-3 1e-3], 8);
+assert(~isequal(other, a), 'another seed gives the same phantom');
+
+% From picture files: a grey one with a white square (scatterers only in it and the one-pixel
+% ramp around it, all of those inside it) and a colour one, whose red is 0.299 grey.
+folder = tempname();
+mkdir(folder);
+picture = zeros(20, 30, 'uint8');
+picture(6:15, 11:20) = 255;
+grey_file = fullfile(folder, 'square.png');
+imwrite(picture, grey_file);
+colour = zeros(20, 30, 3, 'uint8');
+colour(6:15, 11:20, 1) = 255;
+colour_file = fullfile(folder, 'red.png');
+imwrite(colour, colour_file);
+x_pixel = linspace(0, 29e-3, 30);               % 1 mm a pixel, rows from z = 10 mm
+z_pixel = 10e-3 + linspace(0, 19e-3, 20);
+[q, a] = phantom_from_map(grey_file, [0 29e-3], z_pixel([1 end]), 3000, [], 3);
+[~, g] = phantom_from_map(ones(2), [0 29e-3], z_pixel([1 end]), 3000, [], 3);
+[~, r] = phantom_from_map(colour_file, [0 29e-3], z_pixel([1 end]), 3000, [], 3);
+near = q(:, 1) > x_pixel(10) & q(:, 1) < x_pixel(21) & q(:, 3) > z_pixel(5) & q(:, 3) < z_pixel(16);
+core = q(:, 1) >= x_pixel(11) & q(:, 1) <= x_pixel(20) & q(:, 3) >= z_pixel(6) & q(:, 3) <= z_pixel(15);
+assert(all(q(:, 2) == 0) && all(a(~near) == 0) && all(a(core) == g(core)) && nnz(core) > 100, ...
+       'scatterers of the grey picture');
+assert(max(abs(r - 0.299 * a)) < 1e-12, 'a red pixel is 0.299 grey');
+expect_error(@() phantom_from_map(-map, x_range, z_range, 10), ...
+             'phantom_from_map: map must be a non-empty matrix of finite non-negative values');
+
+% ---- show_image: a PNG with axes through gnuplot where it is installed, and the image alone
+% without it (no gnuplot on the PATH): a 10 x 20 image as 20 x 20 pixel blocks, the top row
+% first, -dynamic_range and NaN black, 0 dB white, -20 of 40 dB mid-grey.
+db = -40 * ones(10, 20);
+db(1, :) = 0;
+db(2, 1:10) = -20;
+db(3, 1) = NaN;
+file = fullfile(folder, 'plain.png');
+path_before = getenv('PATH');
+setenv('PATH', folder);
+show_image(file, db, (0:19) * 1e-3, (0:9) * 1e-3, 40, 'plain');
+setenv('PATH', path_before);
+pixels = imread(file);
+assert(isequal(size(pixels), [200 400]), 'picture without axes: %s', mat2str(size(pixels)));
+assert(all(pixels(1:20, :)(:) == 255) && all(pixels(21:40, 1:200)(:) == 128) ...
+       && all(pixels(21:end, 201:end)(:) == 0) && all(pixels(41:end, :)(:) == 0), 'grey levels');
+if ~isempty(file_in_path(getenv('PATH'), 'gnuplot'))
+  file = fullfile(folder, 'axes.png');
+  show_image(file, db, (0:19) * 1e-3, (0:9) * 1e-3, 40, 'with axes');
+  pixels = imread(file);
+  assert(rows(pixels) > 250 && columns(pixels) > 400 && numel(unique(pixels(:))) > 10, ...
+         'picture with axes: %s', mat2str(size(pixels)));
+end
+confirm_recursive_rmdir(false, 'local');
+rmdir(folder, 's');
+
+xdc_free(tx);
+xdc_free(rx);
+orvel_end();
+disp('test_imaging: passed');

@@ -1,0 +1,241 @@
+# orvel.imaging against independent results: a point scatterer imaged where it is, with the
+# lateral width diffraction gives; the analytic envelope of a Gaussian pulse; known decibels;
+# a field linear in radius and angle; the scan sequences against their formulas; the counts
+# and statistics of random phantoms.
+import numpy as np
+import pytest
+
+import orvel
+import orvel.imaging as im
+
+F0, FS, C = 5e6, 100e6, 1540.0
+LAMBDA = C / F0
+
+
+def six_db_width(window):
+    """-6 dB full width of the far-field amplitude of an aperture weighted by window(u),
+    |u| <= 1/2, in units of wavelength * z / D: its Fourier transform, integrated numerically."""
+    u = np.linspace(-0.5, 0.5, 2001)
+    v = np.linspace(0.0, 2.0, 2001)
+    a = np.trapz(window(u) * np.cos(2 * np.pi * np.outer(v, u)), u, axis=1)
+    a /= a[0]
+    k = np.argmax(a < 0.5)
+    return 2 * np.interp(0.5, a[[k, k - 1]], v[[k, k - 1]])
+
+
+def main_lobe_width(x, profile):
+    """Full width of the contiguous part of profile above half its peak, by interpolation."""
+    k = np.argmax(profile)
+    half = profile[k] / 2
+    right = k + np.argmax(profile[k:] < half)
+    left = k - np.argmax(profile[k::-1] < half)
+    x_right = np.interp(half, profile[[right, right - 1]], x[[right, right - 1]])
+    x_left = np.interp(half, profile[[left, left + 1]], x[[left, left + 1]])
+    return x_right - x_left
+
+
+def test_a_point_is_imaged_where_it_is_with_the_width_diffraction_gives(system):
+    # 64 elements at a pitch of 0.75 wavelengths (W = 14.8 mm), 2 mm high. A plane wave from
+    # a finite aperture carries inverted edge waves from the array's ends, (sqrt(z^2 + W^2/4)
+    # - z)/c behind it: with W = 14.8 mm they trail the echo from 30 mm by 0.9 mm; at half a
+    # wavelength pitch (W = 9.9 mm) they overlap it and move its envelope by up to a tenth of
+    # a wavelength. The elevation height delays an echo by about h^2/(24 z) per way (6 um).
+    n, pitch, kerf, height = 64, 0.75 * LAMBDA, 0.02e-3, 2e-3
+    t = np.arange(0, 2 / F0 + 1e-12, 1 / FS)
+    impulse = np.sin(2 * np.pi * F0 * t) * np.hanning(t.size)
+    excitation = np.sin(2 * np.pi * F0 * t)
+    orvel.set_option("c", C)
+    orvel.set_sampling(FS)
+    tx = orvel.xdc_linear_array(n, pitch - kerf, height, kerf, 1, 5, [0, 0, 0.03])
+    rx = orvel.xdc_linear_array(n, pitch - kerf, height, kerf, 1, 5, [0, 0, 0.03])
+    orvel.xdc_impulse(tx, impulse)
+    orvel.xdc_excitation(tx, excitation)
+    orvel.xdc_impulse(rx, impulse)
+    angles = [0.0, np.deg2rad(10)]
+    points, amplitudes = im.phantom_points([[0.0, 0.03]])
+    rf, t0 = im.scan_run(im.scan_planewave(n, pitch, angles, C), tx, rx, points, amplitudes)
+    assert rf.shape[1:] == (n, 2)
+    lag = (2 * impulse.size + excitation.size - 3) / (2 * FS)
+    element_x = (np.arange(n) - (n - 1) / 2) * pitch
+    x = np.arange(-150, 151) * 20e-6
+    z = 28e-3 + np.arange(1001) * 4e-6
+
+    # The plane wave's transmit field is nearly even across the main lobe, so the lateral
+    # response is the one-way pattern of the receive aperture: -6 dB full width
+    # k * wavelength * z / D, k from the aperture's Fourier transform (1.21 for even weights,
+    # 2.00 for Hann). f-number 3: a Hann window over D = z/3 = 10 mm, inside the array.
+    # f-number 0.05: a window of 600 mm, so the weights over the array are above 0.998 and
+    # the aperture is the whole array, D = n * pitch.
+    hann = six_db_width(lambda u: 0.5 + 0.5 * np.cos(2 * np.pi * u))
+    even = six_db_width(np.ones_like)
+    assert hann == pytest.approx(2.00, abs=0.01) and even == pytest.approx(1.207, abs=0.005)
+    cases = [(0, 3.0, hann, 0.03 / 3.0), (0, 0.05, even, n * pitch), (1, 3.0, None, None)]
+    for k, f_number, factor, aperture in cases:
+        image = im.das_beamform(rf[:, :, k], t0, FS, element_x, x, z, C, f_number, angles[k],
+                                lag)
+        env = im.envelope(image)
+        iz, ix = np.unravel_index(np.argmax(env), env.shape)
+        assert abs(x[ix]) <= LAMBDA / 10 and abs(z[iz] - 0.03) <= LAMBDA / 10, (k, f_number)
+        if factor is not None:
+            expected = factor * LAMBDA * 0.03 / aperture
+            assert main_lobe_width(x, env[iz]) == pytest.approx(expected, rel=0.1)
+    # Plane waves compounded over sin(angle) from -D/2z to D/2z (25 steps of 0.021: the grating
+    # lobe of the angle sampling lies 15 mm off, outside the grid) focus the transmit with
+    # the whole array as well: the two-way pattern is sinc^2, whose -6 dB full width is
+    # 0.886 wavelength * z / D, within 20% of wavelength * z / D.
+    D = n * pitch
+    many = np.arcsin(np.linspace(-1, 1, 25) * D / (2 * 0.03))
+    rf_many, t0_many = im.scan_run(im.scan_planewave(n, pitch, many, C), tx, rx, points,
+                                   amplitudes)
+    env = im.envelope(im.das_beamform(rf_many, t0_many, FS, element_x, x, z, C, 0.05, many,
+                                      lag))
+    iz, ix = np.unravel_index(np.argmax(env), env.shape)
+    assert abs(x[ix]) <= LAMBDA / 10 and abs(z[iz] - 0.03) <= LAMBDA / 10
+    width = main_lobe_width(x, env[iz])
+    assert width == pytest.approx(LAMBDA * 0.03 / D, rel=0.2)
+    assert width == pytest.approx(0.886 * LAMBDA * 0.03 / D, rel=0.1)
+    # Several transmits: their images summed.
+    both = im.das_beamform(rf, t0, FS, element_x, x[::10], z[::10], C, 3.0, angles, lag)
+    each = [im.das_beamform(rf[:, :, k], t0, FS, element_x, x[::10], z[::10], C, 3.0,
+                            angles[k], lag) for k in (0, 1)]
+    assert np.allclose(both, each[0] + each[1], rtol=0, atol=1e-12 * np.abs(both).max())
+
+
+def test_scan_run_puts_lines_on_one_time_axis(system):
+    orvel.set_sampling(80e6)
+    tx = orvel.xdc_linear_array(16, 0.25e-3, 3e-3, 0.05e-3, 1, 2, [0, 0, 0.02])
+    rx = orvel.xdc_linear_array(16, 0.25e-3, 3e-3, 0.05e-3, 1, 2, [0, 0, 0.02])
+    seq = im.scan_linear(16, 0.3e-3, 8, [-1e-3, 0.0, 1.5e-3], 0.02)
+    points = [[0.0, 0.0, 0.015], [1e-3, 0.0, 0.03]]
+    rf, t0 = im.scan_run(seq, tx, rx, points, [1.0, -0.5])
+    assert rf.shape[1] == 3
+    for k, step in enumerate(seq):
+        im.scan_apply(step, tx, rx)
+        alone, start = orvel.calc_scat(tx, rx, points, [1.0, -0.5])
+        row = int(round((start - t0) * 80e6))
+        expected = np.zeros(rf.shape[0])
+        expected[row:row + alone.size] = alone
+        assert np.array_equal(rf[:, k], expected)
+
+
+def test_envelope_of_gaussian_pulses_is_their_gaussian():
+    # A Gaussian of 0.3 us on 5 MHz: its spectrum at negative frequencies is below 1e-18.
+    def pulse(n, centre, phase):
+        t = np.arange(n) / FS
+        gauss = np.exp(-0.5 * ((t - centre) / 0.3e-6) ** 2)
+        return gauss * np.cos(2 * np.pi * F0 * t + phase), gauss
+
+    a, env_a = pulse(1000, 4e-6, 0.3)
+    b, env_b = pulse(1000, 6e-6, -2.0)
+    got = im.envelope(np.column_stack([a, 2 * b]))
+    assert got.shape == (1000, 2)
+    assert np.allclose(got, np.column_stack([env_a, 2 * env_b]), rtol=0, atol=1e-9)
+    odd, env_odd = pulse(999, 5e-6, 1.0)
+    assert np.allclose(im.envelope(odd), env_odd, rtol=0, atol=1e-9)
+    # A constant and a tone at the Nyquist frequency are their own analytic signal.
+    k = np.arange(8)
+    assert np.allclose(im.envelope(1.5 + 0.5 * (-1.0) ** k), 1.5 + 0.5 * (-1.0) ** k)
+
+
+def test_log_compress_gives_decibels_below_the_peak_and_show_image_draws_them(tmp_path):
+    db = np.array([[0.0, -6.0, -20.0], [-45.0, -80.0, -300.0]])
+    env = 3.7 * 10 ** (db / 20)
+    env[1, 2] = 0.0
+    assert np.allclose(im.log_compress(env, 60), np.maximum(db, -60), rtol=0, atol=1e-12)
+    assert np.array_equal(im.log_compress(np.zeros((2, 3)), 40), np.full((2, 3), -40.0))
+    image = pytest.importorskip("matplotlib.image")
+    file = tmp_path / "picture.png"
+    im.show_image(str(file), im.log_compress(env, 60), [-1e-3, 0, 1e-3], [1e-3, 2e-3], 60, "t")
+    assert image.imread(str(file)).shape[0] > 100
+
+
+def test_scan_convert_interpolates_a_field_linear_in_radius_and_angle():
+    r = np.linspace(10e-3, 50e-3, 81)
+    angles = np.linspace(-0.6, 0.6, 49)
+    lines = 2.0 + 300.0 * r[:, np.newaxis] + 0.7 * angles
+    # Odd millimetres in z and multiples of 3 mm in x: no point on the sector's arcs.
+    x = np.arange(-13, 14) * 3e-3
+    z = np.arange(1, 60, 2) * 1e-3
+    got = im.scan_convert(lines, angles, r, x, z)
+    X, Z = np.meshgrid(x, z)
+    radius, angle = np.hypot(X, Z), np.arctan2(X, Z)
+    inside = (radius >= 10e-3) & (radius <= 50e-3) & (np.abs(angle) <= 0.6)
+    assert got.shape == (z.size, x.size) and 100 < inside.sum() < inside.size - 100
+    assert np.array_equal(np.isnan(got), ~inside)
+    assert np.allclose(got[inside], (2.0 + 300.0 * radius + 0.7 * angle)[inside], atol=1e-12)
+
+
+def test_scan_sequences_follow_their_formulas():
+    pitch, c = 0.3e-3, 1500.0
+    for a, step in zip([-0.2, 0.0, 0.3], im.scan_planewave(8, pitch, [-0.2, 0.0, 0.3], c)):
+        delays = step["tx_delays"]
+        # A plane wave: the delay steps by pitch*sin(a)/c from element to element, the first
+        # element to emit at 0.
+        assert step["kind"] == "plane" and step["angle"] == a and delays.min() == 0
+        assert np.allclose(np.diff(delays), pitch * np.sin(a) / c, rtol=0, atol=1e-18)
+        assert np.array_equal(step["tx_apodization"], np.ones(8))
+        assert np.array_equal(step["rx_apodization"], np.ones(8))
+
+    # 16 elements 1 mm apart: the window of 4 is the one whose middle is nearest the line.
+    element_x = np.arange(16) - 7.5
+    x_lines = np.array([-20.0, -7.5, 0.2, 0.6, 3.1, 20.0])
+    seq = im.scan_linear(16, 1e-3, 4, x_lines * 1e-3, 0.03)
+    for x, step in zip(x_lines, seq):
+        first = np.argmin([abs(element_x[s:s + 4].mean() - x) for s in range(13)])
+        expected = np.zeros(16)
+        expected[first:first + 4] = 1
+        assert np.array_equal(step["tx_apodization"], expected), x
+        assert np.array_equal(step["rx_apodization"], expected)
+        assert np.allclose(step["tx_focus"], [x * 1e-3, 0, 0.03])
+        assert np.allclose(step["rx_center"], [x * 1e-3, 0, 0])
+        assert step["kind"] == "line" and step["angle"] == 0
+
+    for a, step in zip([-0.5, 0.0, 0.4], im.scan_phased(8, [-0.5, 0.0, 0.4], 0.05)):
+        focus = step["tx_focus"]
+        assert np.linalg.norm(focus) == pytest.approx(0.05) and focus[1] == 0
+        assert np.arctan2(focus[0], focus[2]) == pytest.approx(a)
+        assert np.array_equal(step["rx_center"], np.zeros(3)) and step["angle"] == a
+
+
+def test_phantoms_have_their_count_cysts_and_statistics(tmp_path):
+    points, amplitudes = im.phantom_points([[1e-3, 20e-3], [-2e-3, 30e-3]])
+    assert np.array_equal(points, [[1e-3, 0, 20e-3], [-2e-3, 0, 30e-3]])
+    assert np.array_equal(amplitudes, [1.0, 1.0])
+    assert im.resolution_cell(0.3e-3, 2, 0.5e-3, 1e-3) == pytest.approx(3e-10, rel=1e-12)
+
+    # 400 mm^3 at 10 scatterers per 1 mm^3 cell: 4000 scatterers.
+    region = [-5e-3, 5e-3, -1e-3, 1e-3, 10e-3, 30e-3]
+    cysts = [[0.0, 20e-3, 3e-3, 0.0], [3e-3, 12e-3, 1e-3, 2.5]]
+    points, amplitudes = im.phantom_speckle(region, 10, 1e-9, cysts, 7)
+    plain_points, plain = im.phantom_speckle(region, 10, 1e-9, None, 7)
+    n = amplitudes.size
+    assert n == 4000 and np.array_equal(points, plain_points)
+    assert (points.min(axis=0) >= [-5e-3, -1e-3, 10e-3]).all()
+    assert (points.max(axis=0) <= [5e-3, 1e-3, 30e-3]).all()
+    assert abs(plain.mean()) < 4 / np.sqrt(n) and abs(plain.std() - 1) < 4 / np.sqrt(2 * n)
+    gain = np.ones(n)
+    for xc, zc, radius, g in cysts:
+        gain[np.hypot(points[:, 0] - xc, points[:, 2] - zc) <= radius] = g
+    assert np.array_equal(amplitudes, gain * plain)
+    # The anechoic cyst holds its share of the area, pi * 9 / 200 mm^2.
+    share, p = np.mean(gain == 0), np.pi * 9 / 200
+    assert abs(share - p) < 4 * np.sqrt(p * (1 - p) / n)
+    assert not np.array_equal(im.phantom_speckle(region, 10, 1e-9, None, 8)[1], plain)
+
+    # A map linear along both axes: the amplitudes over those of a map of ones (the same
+    # seed, so the same positions and Gaussians) are the map's value at each point.
+    nz, nx = 5, 7
+    rows, cols = np.mgrid[0:nz, 0:nx]
+    ramp = 1.0 + cols + 2.0 * rows
+    args = ([-2e-3, 2e-3], [10e-3, 20e-3], 500, [-1e-3, 1e-3], 3)
+    points, amplitudes = im.phantom_from_map(ramp, *args)
+    _, gauss = im.phantom_from_map(np.ones((nz, nx)), *args)
+    expected = (1.0 + (points[:, 0] + 2e-3) / 4e-3 * (nx - 1)
+                + 2.0 * (points[:, 2] - 10e-3) / 10e-3 * (nz - 1))
+    assert np.allclose(amplitudes / gauss, expected, rtol=1e-12)
+    assert (np.abs(points[:, 1]) <= 1e-3).all() and np.abs(points[:, 1]).max() > 0
+    # From a picture: grey values in [0, 1].
+    image = pytest.importorskip("matplotlib.image")
+    image.imsave(str(tmp_path / "map.png"), ramp, cmap="gray", vmin=0, vmax=ramp.max())
+    _, from_file = im.phantom_from_map(str(tmp_path / "map.png"), *args)
+    assert np.allclose(from_file / gauss, expected / ramp.max(), atol=0.01)

@@ -1,0 +1,196 @@
+# The imaging functions of orvel.imaging and of the Octave scripts (octave/imaging) on the same
+# inputs give the same numbers: envelopes, compression, delay-and-sum images, scan conversion,
+# the fields of scan sequences and resolution cells. Inputs go to Octave as binary files and
+# its results come back the same way; one Octave run serves all the tests.
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import orvel.imaging as im
+
+RNG = np.random.default_rng(20240611)
+C = 1540.0
+FS = 40e6
+
+
+def synthetic_rf(samples, elements, transmits):
+    """Smooth random RF: a few Gaussian-windowed 5 MHz bursts per column, some at the ends."""
+    t = np.arange(samples)[:, None, None] / FS
+    rf = np.zeros((samples, elements, transmits))
+    for _ in range(6):
+        centre = RNG.uniform(-0.05, 1.05, size=(1, elements, transmits)) * samples / FS
+        phase = RNG.uniform(0, 2 * np.pi, size=(1, elements, transmits))
+        rf += RNG.normal(size=(1, elements, transmits)) * np.exp(
+            -((t - centre) * 3e6) ** 2) * np.cos(2 * np.pi * 5e6 * (t - centre) + phase)
+    return rf
+
+
+# Inputs, by name.
+EL = (np.arange(1, 17) - 8.5) * 0.3e-3                 # 16 element centres [m]
+INPUTS = {
+    "rf_even": RNG.normal(size=(256, 3)),
+    "rf_odd": RNG.normal(size=(257, 2)),
+    "rf_vector": RNG.normal(size=101),
+    "env": np.abs(RNG.normal(size=(40, 7))) * np.where(RNG.random((40, 7)) < 0.1, 0.0, 1.0),
+    "das_rf": synthetic_rf(300, 16, 2),
+    "das_x": np.linspace(-4e-3, 4.5e-3, 35),            # beyond the array's ends too
+    "das_z": np.linspace(0.2e-3, 9e-3, 41),             # shallow points use one element
+    "sc_lines": RNG.normal(size=(30, 11)),
+    "sc_angles": np.linspace(-0.6, 0.55, 11),
+    "sc_r": 5e-3 + np.cumsum(RNG.uniform(0.2e-3, 0.6e-3, size=30)),   # uneven radii
+    "sc_x": np.linspace(-16e-3, 16e-3, 45),
+    "sc_z": np.linspace(-1e-3, 22e-3, 50),
+    "linear_x": np.array([-5e-3, -1.5e-3, -0.15e-3, 0.0, 0.15e-3, 0.45e-3, 1.35e-3, 4e-3]),
+    "phased_angles": np.linspace(-0.5, 0.5, 7),
+    "plane_angles": np.array([-0.2, 0.0, 0.13]),
+}
+DAS = dict(t0=3.1e-6, c=C, f_number=1.4, lag=0.2e-6)
+
+OCTAVE = r"""
+1;
+function a = load_array(name)
+  f = fopen(fullfile(getenv('ORVEL_IN'), [name '.bin']), 'r');
+  n = fread(f, 1, 'double');
+  dims = fread(f, n, 'double')';
+  a = reshape(fread(f, Inf, 'double'), [dims ones(1, 2 - numel(dims))]);
+  fclose(f);
+end
+function save_array(f, name, a)
+  fwrite(f, [numel(name) double(name) ndims(a) size(a)], 'double');
+  fwrite(f, double(a), 'double');
+end
+function save_sequence(f, name, seq)
+  n = numel(seq(1).tx_apodization);
+  save_array(f, [name '.kind'], strcmp({seq.kind}, 'plane'));
+  save_array(f, [name '.angle'], [seq.angle]);
+  save_array(f, [name '.x'], [seq.x]);
+  save_array(f, [name '.tx_apodization'], reshape([seq.tx_apodization], n, [])');
+  save_array(f, [name '.rx_apodization'], reshape([seq.rx_apodization], n, [])');
+  if strcmp(seq(1).kind, 'line')
+    save_array(f, [name '.tx_focus'], vertcat(seq.tx_focus));
+    save_array(f, [name '.rx_center'], vertcat(seq.rx_center));
+  else
+    save_array(f, [name '.tx_delays'], reshape([seq.tx_delays], n, [])');
+  end
+end
+f = fopen(getenv('ORVEL_OUT'), 'w');
+save_array(f, 'envelope_even', envelope(load_array('rf_even')));
+save_array(f, 'envelope_odd', envelope(load_array('rf_odd')));
+save_array(f, 'envelope_vector', envelope(load_array('rf_vector')'));
+save_array(f, 'log_compress', log_compress(load_array('env'), 40));
+save_array(f, 'log_compress_zero', log_compress(zeros(3, 4), 30));
+rf = load_array('das_rf');
+el = ((1:16) - 8.5) * 0.3e-3;
+x = load_array('das_x');
+z = load_array('das_z');
+save_array(f, 'das_one', das_beamform(rf(:, :, 1), %(t0)r, %(fs)r, el, x, z, %(c)r, %(f_number)r, 0.12, %(lag)r));
+save_array(f, 'das_two', das_beamform(rf, %(t0)r, %(fs)r, el, x', z', %(c)r, %(f_number)r, [-0.1 0.15], %(lag)r));
+save_array(f, 'scan_convert', scan_convert(load_array('sc_lines'), load_array('sc_angles'), ...
+           load_array('sc_r')', load_array('sc_x'), load_array('sc_z')));
+save_sequence(f, 'linear5', scan_linear(12, 0.3e-3, 5, load_array('linear_x'), 20e-3));
+save_sequence(f, 'linear4', scan_linear(12, 0.3e-3, 4, load_array('linear_x')', 25e-3));
+save_sequence(f, 'phased', scan_phased(10, load_array('phased_angles'), 30e-3));
+save_sequence(f, 'plane', scan_planewave(10, 0.3e-3, load_array('plane_angles'), 1540));
+save_array(f, 'resolution_cell', resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3));
+fclose(f);
+""" % dict(DAS, fs=FS)
+
+
+@pytest.fixture(scope="module")
+def octave(tmp_path_factory):
+    """Octave's results by name."""
+    folder = tmp_path_factory.mktemp("imaging_octave")
+    for name, a in INPUTS.items():
+        a = np.asarray(a, dtype=np.float64)
+        np.concatenate([[a.ndim], a.shape, a.ravel(order="F")]).tofile(folder / (name + ".bin"))
+    script = folder / "imaging_numbers.m"
+    script.write_text(OCTAVE)
+    out = folder / "octave.bin"
+    scripts = os.environ["ORVEL_SCRIPTS"]
+    env = dict(os.environ, ORVEL_IN=str(folder), ORVEL_OUT=str(out))
+    done = subprocess.run(
+        [os.environ["ORVEL_OCTAVE"], "--no-gui", "--norc", "--no-history", "--quiet",
+         "--path", os.environ["ORVEL_MEX_DIR"], "--path", scripts,
+         "--path", os.path.join(scripts, "imaging"), str(script)],
+        stdin=subprocess.DEVNULL, capture_output=True, text=True, env=env, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+    v = np.fromfile(out, dtype=np.float64)
+    results = {}
+    while v.size:
+        k = int(v[0])
+        name = "".join(chr(int(ch)) for ch in v[1:1 + k])
+        ndim = int(v[1 + k])
+        shape = tuple(int(d) for d in v[2 + k:2 + k + ndim])
+        size = int(np.prod(shape))
+        start = 2 + k + ndim
+        results[name] = v[start:start + size].reshape(shape, order="F")
+        v = v[start + size:]
+    return results
+
+
+def close(mine, theirs, rtol, what):
+    """Same shape (Octave keeps 2 dimensions for vectors), same NaNs, values within rtol of
+    the largest magnitude."""
+    mine = np.asarray(mine, dtype=np.float64)
+    if mine.ndim == 1:
+        theirs = theirs.reshape(-1)
+    assert mine.shape == theirs.shape, "%s: shape %s, Octave %s" % (what, mine.shape, theirs.shape)
+    assert np.array_equal(np.isnan(mine), np.isnan(theirs)), "%s: NaNs differ" % what
+    scale = np.nanmax(np.abs(theirs)) if np.isfinite(theirs).any() else 1.0
+    error = np.nanmax(np.abs(mine - theirs)) if mine.size else 0.0
+    assert error <= rtol * scale, "%s: differs by %.3g of %.3g" % (what, error, scale)
+
+
+def test_envelope_and_log_compress(octave):
+    close(im.envelope(INPUTS["rf_even"]), octave["envelope_even"], 1e-9, "envelope, even length")
+    close(im.envelope(INPUTS["rf_odd"]), octave["envelope_odd"], 1e-9, "envelope, odd length")
+    close(im.envelope(INPUTS["rf_vector"]), octave["envelope_vector"], 1e-9, "envelope, vector")
+    db = im.log_compress(INPUTS["env"], 40)
+    close(db, octave["log_compress"], 1e-12, "log_compress")
+    assert db.min() == -40 and (INPUTS["env"] == 0).any()
+    close(im.log_compress(np.zeros((3, 4)), 30), octave["log_compress_zero"], 0, "all-zero env")
+
+
+def test_das_beamform(octave):
+    rf = INPUTS["das_rf"]
+    x, z = INPUTS["das_x"], INPUTS["das_z"]
+    a = DAS
+    one = im.das_beamform(rf[:, :, 0], a["t0"], FS, EL, x, z, a["c"], a["f_number"], 0.12,
+                          a["lag"])
+    two = im.das_beamform(rf, a["t0"], FS, EL, x, z, a["c"], a["f_number"], [-0.1, 0.15],
+                          a["lag"])
+    close(one, octave["das_one"], 1e-10, "das_beamform, one transmit")
+    close(two, octave["das_two"], 1e-10, "das_beamform, two transmits")
+    assert one.shape == (z.size, x.size) and np.abs(one).max() > 0
+    # The deepest points' echoes lie beyond the signal's end: 0 there.
+    assert (one[-1] == 0).all() and (one[z < 7e-3] != 0).all(axis=1).any()
+
+
+def test_scan_convert(octave):
+    mine = im.scan_convert(INPUTS["sc_lines"], INPUTS["sc_angles"], INPUTS["sc_r"],
+                           INPUTS["sc_x"], INPUTS["sc_z"])
+    close(mine, octave["scan_convert"], 1e-12, "scan_convert")
+    inside = ~np.isnan(mine)
+    assert 0.1 < inside.mean() < 0.9
+
+
+def test_scan_sequences_and_resolution_cell(octave):
+    cases = {
+        "linear5": im.scan_linear(12, 0.3e-3, 5, INPUTS["linear_x"], 20e-3),
+        "linear4": im.scan_linear(12, 0.3e-3, 4, INPUTS["linear_x"], 25e-3),
+        "phased": im.scan_phased(10, INPUTS["phased_angles"], 30e-3),
+        "plane": im.scan_planewave(10, 0.3e-3, INPUTS["plane_angles"], 1540),
+    }
+    for name, seq in cases.items():
+        plane = seq[0]["kind"] == "plane"
+        assert all((step["kind"] == "plane") == plane for step in seq)
+        close([step["kind"] == "plane" for step in seq], octave[name + ".kind"], 0, name)
+        fields = ["angle", "x", "tx_apodization", "rx_apodization"]
+        fields += ["tx_delays"] if plane else ["tx_focus", "rx_center"]
+        for field in fields:
+            mine = np.array([np.asarray(step[field], dtype=np.float64) for step in seq])
+            close(mine, octave[name + "." + field], 1e-12, name + "." + field)
+    close(np.array([im.resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3)]),
+          octave["resolution_cell"], 1e-15, "resolution_cell")
