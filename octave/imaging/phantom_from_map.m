@@ -19,7 +19,7 @@ function [points, amplitudes] = phantom_from_map(map, x_range, z_range, count, y
 %               times the map's value at (x, z), interpolated bilinearly between the map's
 %               entries; scatterers where the map is 0 have amplitude 0
 %
-%   See also PHANTOM_SPECKLE, PHANTOM_POINTS, IMREAD.
+%   See also PHANTOM_TISSUE, PHANTOM_POINTS, IMREAD.
 if nargin < 4
   error('orvel:usage', ['phantom_from_map: needs at least 4 arguments: ' ...
                         'phantom_from_map(map, x_range, z_range, count, y_range, seed)']);
@@ -76,14 +76,7 @@ map = double(map);
 low = double([x_range(1) y_range(1) z_range(1)]);
 sides = double([x_range(2) y_range(2) z_range(2)]) - low;
 
-old_uniform = rand('state');
-old_normal = randn('state');
-rand('state', double(seed));
-randn('state', double(seed));
-u = rand(count, 3);
-amplitudes = randn(count, 1);
-rand('state', old_uniform);
-randn('state', old_normal);
+[u, amplitudes] = seeded_draws(count, seed);
 points = low + u .* sides;
 
 % Position in the map counted in entries from 0: the entry at or before it and the fraction of

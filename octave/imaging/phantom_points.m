@@ -8,7 +8,7 @@ function [points, amplitudes] = phantom_points(xz, amplitudes)
 %   points      n x 3 matrix of positions [x 0 z] [m], as calc_scat takes them
 %   amplitudes  n x 1 column of amplitudes [no unit]
 %
-%   See also PHANTOM_SPECKLE, PHANTOM_FROM_MAP, CALC_SCAT.
+%   See also PHANTOM_TISSUE, PHANTOM_FROM_MAP, CALC_SCAT.
 if nargin < 1
   error('orvel:usage', 'phantom_points: needs at least 1 argument: phantom_points(xz, amplitudes)');
 end

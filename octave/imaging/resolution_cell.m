@@ -12,7 +12,7 @@ function volume = resolution_cell(wavelength, f_number, axial, elevation)
 %
 %   About ten scatterers per cell give fully developed speckle.
 %
-%   See also PHANTOM_SPECKLE.
+%   See also PHANTOM_TISSUE.
 if nargin < 4
   error('orvel:usage', 'resolution_cell: needs 4 arguments: resolution_cell(wavelength, f_number, axial, elevation)');
 end

@@ -57,7 +57,7 @@ cyst = [0.0, 30e-3, 3e-3, 0.0]         # [x z radius gain]
 slab = 0.5e-3
 region = [-9e-3, 9e-3, -slab / 2, slab / 2, 18e-3, 46e-3]
 cell = im.resolution_cell(wavelength, f_number, axial, slab)
-points, amplitudes = im.phantom_speckle(region, 10, cell, [cyst], seed=1)
+points, amplitudes = im.phantom_tissue(region, 10, cell, [cyst], seed=1)
 print("Orvel cyst phantom: %d scatterers, %d-element %.0f MHz array, %d plane waves"
       % (amplitudes.size, no_elements, f0 / 1e6, angles.size), flush=True)
 

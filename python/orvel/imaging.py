@@ -4,7 +4,7 @@ The same functions, with the same arguments, units and results, as the Octave sc
 octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angles in
 radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D array.
 
-    phantom_points, phantom_speckle, resolution_cell, phantom_from_map   scatterers
+    phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
     scan_linear, scan_phased, scan_planewave, scan_apply, scan_run        scan sequences
     das_beamform, envelope, log_compress, scan_convert, show_image        images
 
@@ -147,7 +147,7 @@ def _in_box(fn, region):
     return lo, hi
 
 
-def phantom_speckle(region, density, cell_volume, cysts=None, seed=0):
+def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
     """Randomly placed scatterers for fully developed speckle, with cylindrical cysts.
 
     region       [x_min, x_max, y_min, y_max, z_min, z_max] [m], the box filled
@@ -162,7 +162,7 @@ def phantom_speckle(region, density, cell_volume, cysts=None, seed=0):
     Gaussian with mean 0 and standard deviation 1. The same seed gives the same phantom.
     Returns (points, amplitudes): shape (n, 3) [m] and 1-D.
     """
-    fn = "phantom_speckle"
+    fn = "phantom_tissue"
     lo, hi = _in_box(fn, region)
     density = _scalar(fn, "density", density)
     cell_volume = _scalar(fn, "cell_volume", cell_volume, positive=True)

@@ -206,8 +206,8 @@ def test_phantoms_have_their_count_cysts_and_statistics(tmp_path):
     # 400 mm^3 at 10 scatterers per 1 mm^3 cell: 4000 scatterers.
     region = [-5e-3, 5e-3, -1e-3, 1e-3, 10e-3, 30e-3]
     cysts = [[0.0, 20e-3, 3e-3, 0.0], [3e-3, 12e-3, 1e-3, 2.5]]
-    points, amplitudes = im.phantom_speckle(region, 10, 1e-9, cysts, 7)
-    plain_points, plain = im.phantom_speckle(region, 10, 1e-9, None, 7)
+    points, amplitudes = im.phantom_tissue(region, 10, 1e-9, cysts, 7)
+    plain_points, plain = im.phantom_tissue(region, 10, 1e-9, None, 7)
     n = amplitudes.size
     assert n == 4000 and np.array_equal(points, plain_points)
     assert (points.min(axis=0) >= [-5e-3, -1e-3, 10e-3]).all()
@@ -220,7 +220,7 @@ def test_phantoms_have_their_count_cysts_and_statistics(tmp_path):
     # The anechoic cyst holds its share of the area, pi * 9 / 200 mm^2.
     share, p = np.mean(gain == 0), np.pi * 9 / 200
     assert abs(share - p) < 4 * np.sqrt(p * (1 - p) / n)
-    assert not np.array_equal(im.phantom_speckle(region, 10, 1e-9, None, 8)[1], plain)
+    assert not np.array_equal(im.phantom_tissue(region, 10, 1e-9, None, 8)[1], plain)
 
     # A map linear along both axes: the amplitudes over those of a map of ones (the same
     # seed, so the same positions and Gaussians) are the map's value at each point.

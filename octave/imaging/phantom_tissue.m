@@ -1,6 +1,6 @@
-function [points, amplitudes] = phantom_speckle(region, density, cell_volume, cysts, seed)
-%PHANTOM_SPECKLE  Randomly placed scatterers filling a box, with cylindrical cysts.
-%   [points, amplitudes] = phantom_speckle(region, density, cell_volume, cysts, seed)
+function [points, amplitudes] = phantom_tissue(region, density, cell_volume, cysts, seed)
+%PHANTOM_TISSUE  Randomly placed scatterers filling a box, with cylindrical cysts.
+%   [points, amplitudes] = phantom_tissue(region, density, cell_volume, cysts, seed)
 %
 %   region       box [x_min x_max y_min y_max z_min z_max] [m]
 %   density      scatterers per resolution cell [no unit], e.g. 10 for developed speckle
@@ -19,8 +19,8 @@ function [points, amplitudes] = phantom_speckle(region, density, cell_volume, cy
 %
 %   See also RESOLUTION_CELL, PHANTOM_POINTS, PHANTOM_FROM_MAP, CALC_SCAT.
 if nargin < 3
-  error('orvel:usage', ['phantom_speckle: needs at least 3 arguments: ' ...
-                        'phantom_speckle(region, density, cell_volume, cysts, seed)']);
+  error('orvel:usage', ['phantom_tissue: needs at least 3 arguments: ' ...
+                        'phantom_tissue(region, density, cell_volume, cysts, seed)']);
 end
 if nargin < 4
   cysts = [];
@@ -30,33 +30,26 @@ if nargin < 5
 end
 if ~isnumeric(region) || ~isreal(region) || numel(region) ~= 6 || any(~isfinite(region(:))) ...
    || any(region([2 4 6]) < region([1 3 5]))
-  error('orvel:badArgument', ['phantom_speckle: region must be [x_min x_max y_min y_max ' ...
+  error('orvel:badArgument', ['phantom_tissue: region must be [x_min x_max y_min y_max ' ...
                               'z_min z_max] with finite values, each minimum <= its maximum']);
 end
 if ~isnumeric(density) || ~isreal(density) || ~isscalar(density) || ~(density >= 0) || ~isfinite(density)
-  error('orvel:badArgument', 'phantom_speckle: density must be a non-negative number');
+  error('orvel:badArgument', 'phantom_tissue: density must be a non-negative number');
 end
 if ~isnumeric(cell_volume) || ~isreal(cell_volume) || ~isscalar(cell_volume) || ~(cell_volume > 0)
-  error('orvel:badArgument', 'phantom_speckle: cell_volume must be a positive number [m^3]');
+  error('orvel:badArgument', 'phantom_tissue: cell_volume must be a positive number [m^3]');
 end
 if ~isempty(cysts) && (~isnumeric(cysts) || ~isreal(cysts) || ndims(cysts) ~= 2 || columns(cysts) ~= 4)
-  error('orvel:badArgument', 'phantom_speckle: cysts must be a k x 4 matrix of rows [x z radius gain]');
+  error('orvel:badArgument', 'phantom_tissue: cysts must be a k x 4 matrix of rows [x z radius gain]');
 end
 if ~isnumeric(seed) || ~isscalar(seed) || seed ~= round(seed) || seed < 0
-  error('orvel:badArgument', 'phantom_speckle: seed must be a non-negative whole number');
+  error('orvel:badArgument', 'phantom_tissue: seed must be a non-negative whole number');
 end
 region = double(region(:)');
 sides = region([2 4 6]) - region([1 3 5]);
 count = round(density * prod(sides) / cell_volume);
 
-old_uniform = rand('state');
-old_normal = randn('state');
-rand('state', double(seed));
-randn('state', double(seed));
-u = rand(count, 3);
-amplitudes = randn(count, 1);
-rand('state', old_uniform);
-randn('state', old_normal);
+[u, amplitudes] = seeded_draws(count, seed);
 
 points = region([1 3 5]) + u .* sides;
 for k = 1:rows(cysts)
