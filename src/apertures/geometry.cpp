@@ -19,6 +19,10 @@ void warn_slope(const rect_element& r, double dx, double dy, double dz) {
   host_printf("Check one: %10.6f, %10.6f, %d \n", d1, t1, t1 >= d1 ? 1 : 0);
   host_printf("Check two: %10.6f, %10.6f, %d \n", d2, t2, t2 >= d2 ? 1 : 0);
 }
+
+// The slope dz / d of a side; a side without extent (a rectangle of zero width or height) lies
+// flat, where 0 / 0 would leave NaN in every later time of the rectangle.
+double slope(double dz, double d) { return dz == 0.0 ? 0.0 : dz / d; }
 }  // namespace
 
 void rect_geometry(rect_element& r) {
@@ -30,22 +34,22 @@ void rect_geometry(rect_element& r) {
     which = 1;
     dx = c[0][0] - c[3][0];
     dz = c[0][2] - c[3][2];
-    r.tan_xz = dz / dx;
+    r.tan_xz = slope(dz, dx);
     r.width = std::sqrt(dz * dz + dx * dx);
     dz = c[0][2] - c[1][2];
     dy = c[0][1] - c[1][1];
-    r.tan_yz = dz / dy;
+    r.tan_yz = slope(dz, dy);
     r.height = std::sqrt(dy * dy + dz * dz);
   } else {
     // The other corner order: the width runs from corner 1 to 2, the height to corner 4.
     which = 2;
     dx = c[0][0] - c[1][0];
     dz = c[0][2] - c[1][2];
-    r.tan_xz = dz / dx;
+    r.tan_xz = slope(dz, dx);
     r.width = std::sqrt(dz * dz + dx * dx);
     dz = c[0][2] - c[3][2];
     dy = c[0][1] - c[3][1];
-    r.tan_yz = dz / dy;
+    r.tan_yz = slope(dz, dy);
     r.height = std::sqrt(dy * dy + dz * dz);
   }
   const bool steep = std::fabs(r.tan_xz) > max_slope || std::fabs(r.tan_yz) > max_slope;

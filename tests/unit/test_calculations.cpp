@@ -325,6 +325,21 @@ TEST_F(calculations_test, ResultsNoSignalCouldHoldAreRefusedFirst) {
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
 }
 
+// Elements of zero height: their sides in y have no extent, so they lie flat (slope 0, not
+// 0 / 0 = NaN), and with no area they give a response of zeros, not a time beyond the grid.
+TEST_F(calculations_test, RectanglesWithoutAreaGiveZeros) {
+  const call_result th =
+      orvel_call({1001, 2, 0.3e-3, 0.0, 0.05e-3, 1, 1, points(1, {0, 0, 0.03})}, 1);
+  ASSERT_TRUE(th.ok) << th.error;
+  const call_result rect = orvel_call({1101, th.at(0, 0), 1}, 1);
+  ASSERT_TRUE(rect.ok) << rect.error;
+  for (size_t i = 0; i < rect.rows(); ++i)
+    for (size_t j = 0; j < rect.cols(); ++j) ASSERT_TRUE(std::isfinite(rect.at(0, i, j)));
+  const call_result h = orvel_call({4001, th.at(0, 0), points(1, {1e-3, 0, 0.02})}, 2);
+  ASSERT_TRUE(h.ok) << h.error;
+  for (size_t i = 0; i < h.rows(); ++i) EXPECT_EQ(h.at(0, i), 0.0);
+}
+
 // ORVEL_MEMORY_LIMIT lowers the memory a result may take below the machine's: two points
 // 30 m apart need some 31 MB of result, refused under a 1 MB limit, which the text names.
 TEST_F(calculations_test, MemoryLimitOfTheEnvironmentIsHonoured) {
