@@ -22,7 +22,7 @@ void warn_slope(const rect_element& r, double dx, double dy, double dz) {
 
 // The slope dz / d of a side; a side without extent (a rectangle of zero width or height) lies
 // flat, where 0 / 0 would leave NaN in every later time of the rectangle.
-double slope(double dz, double d) { return dz == 0.0 ? 0.0 : dz / d; }
+double slope(double dz, double d) { return d == 0.0 && dz == 0.0 ? 0.0 : dz / d; }
 }  // namespace
 
 void rect_geometry(rect_element& r) {
