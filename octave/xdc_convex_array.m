@@ -12,7 +12,8 @@ function Th = xdc_convex_array(no_elements, width, height, kerf, Rconvex, no_sub
 %   no_sub_y     number of rectangles each element is divided into along y
 %   focus        fixed focus point [x y z] [m]
 %
-%   The array is symmetric about x = 0. Each rectangle is a flat chord of the arc.
+%   The array is symmetric about x = 0. Each rectangle is a flat chord of the arc. Rconvex
+%   must not be 0, and width and kerf must not exceed |Rconvex| (they are angles on the arc).
 %   Th is the handle of the new aperture (release it with xdc_free).
 %
 %   See also XDC_CONVEX_FOCUSED_ARRAY, XDC_CONVEX_FOCUSED_MULTIROW, XDC_LINEAR_ARRAY.

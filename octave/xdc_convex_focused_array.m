@@ -8,6 +8,7 @@ function Th = xdc_convex_focused_array(no_elements, width, height, kerf, Rconvex
 %   element also curved in elevation to a cylinder of radius Rfocus [m]: its long edges
 %   (y = -height/2 and +height/2) lie on the arc and its middle lies behind it. The elevation
 %   is divided into no_sub_y rectangles of equal angle. Lengths in m, focus = [x y z] in m.
+%   Neither radius may be 0; width and kerf must not exceed |Rconvex|, height 2 |Rfocus|.
 %
 %   Th is the handle of the new aperture.
 %

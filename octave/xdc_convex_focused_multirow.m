@@ -14,6 +14,8 @@ function Th = xdc_convex_focused_multirow(no_elem_x, width, no_ele_y, heights, k
 %   focus      fixed focus point [x y z] [m]
 %
 %   Elements are numbered row by row, lowest y first, each row from the lowest angle.
+%   Neither radius may be 0; width and kerf_x must not exceed |Rconvex|, and every row edge
+%   must lie within |Rfocus| of y = 0.
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_CONVEX_FOCUSED_ARRAY, XDC_FOCUSED_MULTIROW.

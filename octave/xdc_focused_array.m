@@ -5,7 +5,8 @@ function Th = xdc_focused_array(no_elements, width, height, kerf, Rfocus, no_sub
 %   The elements are flat in x and curved in elevation to a cylinder of radius Rfocus [m]
 %   whose long edges (y = -height/2 and +height/2) lie in the plane z = 0. The elevation is
 %   divided into no_sub_y rectangles of equal angle. Other arguments as for
-%   xdc_linear_array: width, height and kerf in m, focus = [x y z] in m.
+%   xdc_linear_array: width, height and kerf in m, focus = [x y z] in m. Rfocus must not be
+%   0, and height must not exceed 2 |Rfocus|.
 %
 %   Th is the handle of the new aperture.
 %

@@ -6,6 +6,7 @@ function Th = xdc_focused_multirow(no_elem_x, width, no_ele_y, heights, kerf_x, 
 %
 %   As xdc_linear_multirow, with all rows together on one cylinder of radius Rfocus [m]
 %   whose outer edges lie in the plane z = 0. The rows' rectangles are equal steps in y.
+%   Rfocus must not be 0, and every row edge must lie within |Rfocus| of y = 0.
 %   Th is the handle of the new aperture.
 %
 %   See also XDC_LINEAR_MULTIROW, XDC_FOCUSED_ARRAY.

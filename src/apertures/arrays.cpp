@@ -161,7 +161,8 @@ aperture_ptr xdc_focused_multirow(sys_con& sys, int32_t columns, double width, i
   const std::vector<double> yc = row_centres(rows, row_heights, kerf_y, total);
   // All rows together lie on one cylinder whose outer edges touch the plane z = 0.
   const double zc0 = std::cos(std::asin(total / (Rf * 2))) * Rf;
-  auto z = [Rf, zc0](double y) { return zc0 - std::sqrt(Rf * Rf - y * y); };
+  // An outer edge exactly at the radius may pass it by rounding; it then lies on the radius.
+  auto z = [Rf, zc0](double y) { return zc0 - std::sqrt(std::fmax(Rf * Rf - y * y, 0.0)); };
   const double x0 = (width + kerf_x) * static_cast<double>(1 - columns) * 0.5;
   const double dx = width / sub_x;
   for (int32_t j = 0; j < rows; ++j) {

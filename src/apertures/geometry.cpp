@@ -79,7 +79,8 @@ void convex_focused_corners(rect_element& r, double y, double dy, double convex_
   const double Rc = convex_radius, Rf = focus_radius, zc0 = plane_depth;
   // The surface's distance from the azimuth centre of curvature at elevation v.
   auto point = [=](double t, double v) -> point3 {
-    const double rv = Rc - (std::sqrt(Rf * Rf - v * v) - zc0);
+    // An outer edge exactly at Rf may pass it by rounding; it then lies on the radius.
+    const double rv = Rc - (std::sqrt(std::fmax(Rf * Rf - v * v, 0.0)) - zc0);
     return {std::sin(t) * rv, v, std::cos(t) * rv - Rc};
   };
   r.corners[0] = point(theta, y);

@@ -31,6 +31,52 @@ void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
   check_records(elements * sub_x * sub_y);
 }
 
+namespace {
+// The arc and cylinder constructions take asin(length / radius): a radius of 0, or a length
+// beyond the radius, has no angle and would leave every corner NaN.
+void check_radius(double radius, const char* what) {
+  if (radius == 0.0) throw command_error(format_text("Error: %s must not be 0", what));
+}
+
+void check_on_arc(double length, double radius, const char* what, const char* radius_what) {
+  if (!(std::fabs(length) <= std::fabs(radius)))
+    throw command_error(format_text(
+        "Error: %s (%g m) is larger than %s (%g m), so it has no angle on the arc", what, length,
+        radius_what, radius));
+}
+
+void check_elevation(double height, double rf) {
+  check_radius(rf, "The elevation focus radius");
+  if (!(std::fabs(height) <= 2.0 * std::fabs(rf)))
+    throw command_error(format_text(
+        "Error: The element height (%g m) is larger than twice the elevation focus radius (%g m), "
+        "so it does not fit on the focusing cylinder",
+        height, rf));
+}
+
+// Every row edge must lie within the elevation focus radius of the centre line.
+void check_rows_elevation(int32_t rows, const double* heights, double kerf_y, double rf) {
+  check_radius(rf, "The elevation focus radius");
+  double total;
+  const std::vector<double> yc = row_centres(rows, heights, kerf_y, total);
+  double reach = std::fabs(total) * 0.5;
+  for (int32_t j = 0; j < rows; ++j)
+    reach = std::fmax(reach, std::fabs(yc[static_cast<size_t>(j)]) + std::fabs(heights[j]) * 0.5);
+  // The total must fit exactly (asin); the edges, summed row by row, may pass it by rounding.
+  if (!(std::fabs(total) <= 2.0 * std::fabs(rf) && reach <= std::fabs(rf) * (1.0 + 1e-12)))
+    throw command_error(format_text(
+        "Error: The rows reach %g m from the centre line in elevation, farther than the elevation "
+        "focus radius (%g m), so they do not fit on the focusing cylinder",
+        reach, rf));
+}
+
+void check_convex(double width, double kerf, double rc) {
+  check_radius(rc, "The convex radius");
+  check_on_arc(width, rc, "The element width", "the convex radius");
+  check_on_arc(kerf, rc, "The kerf", "the convex radius");
+}
+}  // namespace
+
 void check_records(int64_t rectangles) {
   const double bytes = static_cast<double>(rectangles) * sizeof(rect_element);
   const memory_limit most = result_memory();
@@ -215,6 +261,7 @@ void cmd_focused_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_elevation(height, rf);
   return_handle(sys, args, xdc_focused_array(sys, n, width, height, kerf, rf, sub_x, sub_y, focus));
 }
 
@@ -253,6 +300,7 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_rows_elevation(ny, heights, kerf_y, rf);
   return_handle(
       sys, args,
       xdc_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rf, sub_x, sub_y, focus));
@@ -384,6 +432,7 @@ void cmd_convex_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_convex(width, kerf, rc);
   return_handle(sys, args, xdc_convex_array(sys, n, width, height, kerf, rc, sub_x, sub_y, focus));
 }
 
@@ -400,6 +449,8 @@ void cmd_convex_focused_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_convex(width, kerf, rc);
+  check_elevation(height, rf);
   return_handle(sys, args,
                 xdc_convex_focused_array(sys, n, width, height, kerf, rc, rf, sub_x, sub_y, focus));
 }
@@ -421,6 +472,8 @@ void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(11), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(12), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_convex(width, kerf_x, rc);
+  check_rows_elevation(ny, heights, kerf_y, rf);
   return_handle(sys, args,
                 xdc_convex_focused_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, rc, rf,
                                             sub_x, sub_y, focus));

@@ -43,6 +43,8 @@ refusals = {
   @() Orvel_mex(1066, [Th Th], 1), 'The aperture handle must be one number (1 x 1), but is a 1 x 2 matrix'
   @() Orvel_mex(5020, [1 2] * 1e6), 'The sampling frequency must be one number (1 x 1), but is a 1 x 2 matrix'
   @() Orvel_mex(1001, [2 3], 1e-3, 5e-3, 0, 1, 1, pt), 'The number of elements must be one number (1 x 1), but is a 1 x 2 matrix'
+  % A kerf beyond the convex radius has no angle on the arc (it used to give NaN corners).
+  @() xdc_convex_focused_multirow(3, 3e-4, 3, [2 2 2] * 1e-3, 0.5, 1e-4, 0.028, 0.02, 1, 1, pt), 'The kerf (0.5 m) is larger than the convex radius (0.028 m), so it has no angle on the arc'
 };
 for k = 1:rows(refusals)
   expect_error(refusals{k, 1}, ['Error: ' refusals{k, 2}]);

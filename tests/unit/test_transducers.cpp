@@ -267,6 +267,51 @@ TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
   EXPECT_EQ(current_sys().bytes_reserved, 0);
 }
 
+// Arcs and focusing cylinders take asin(length / radius): lengths without an angle are refused
+// (they used to leave every corner NaN), and rows that just fit keep finite corners.
+TEST_F(transducers_test, ArcsAndCylindersRefuseLengthsWithoutAnAngle) {
+  auto p = [] { return embedded_matrix(1, 3, {0, 0, 0.03}); };
+  auto rows = [] { return embedded_matrix(1, 3, {2e-3, 2e-3, 2e-3}); };
+  EXPECT_EQ(orvel_call({1014, 3, 0.3e-3, 3, rows(), 0.5, 0.1e-3, 0.028, 0.02, 1, 1, p()}, 1).error,
+            "Error: The kerf (0.5 m) is larger than the convex radius (0.028 m), so it has no "
+            "angle on the arc");
+  EXPECT_EQ(orvel_call({1004, 8, 0.03, 4e-3, 0, -0.028, 1, 1, p()}, 1).error,
+            "Error: The element width (0.03 m) is larger than the convex radius (-0.028 m), so it "
+            "has no angle on the arc");
+  EXPECT_EQ(orvel_call({1004, 8, 0, 4e-3, 0, 0, 1, 1, p()}, 1).error,
+            "Error: The convex radius must not be 0");
+  EXPECT_EQ(orvel_call({1005, 8, 0.3e-3, 4e-3, 0, 0.028, 0, 1, 1, p()}, 1).error,
+            "Error: The elevation focus radius must not be 0");
+  EXPECT_EQ(orvel_call({1003, 8, 0.3e-3, 5e-3, 0, 2e-3, 1, 4, p()}, 1).error,
+            "Error: The element height (0.005 m) is larger than twice the elevation focus radius "
+            "(0.002 m), so it does not fit on the focusing cylinder");
+  EXPECT_EQ(orvel_call({1013, 3, 0.3e-3, 3, rows(), 0, 1e-3, 3.5e-3, 1, 2, p()}, 1).error,
+            "Error: The rows reach 0.004 m from the centre line in elevation, farther than the "
+            "elevation focus radius (0.0035 m), so they do not fit on the focusing cylinder");
+  // A negative row height pulls the total in while its neighbour reaches past the radius.
+  EXPECT_EQ(orvel_call({1014, 3, 0.3e-3, 2, embedded_matrix(1, 2, {8e-3, -6e-3}), 0.3e-3, 0, 0.028,
+                        2e-3, 1, 1, p()},
+                       1)
+                .error,
+            "Error: The rows reach 0.007 m from the centre line in elevation, farther than the "
+            "elevation focus radius (0.002 m), so they do not fit on the focusing cylinder");
+  EXPECT_EQ(current_sys().no_apertures, 0);
+  // Rows reaching exactly the radius touch the cylinder's edge, and the sub-rows summed up to it
+  // pass it by rounding here; every corner must still be finite.
+  for (int code : {1013, 1014}) {
+    mxArray* heights = embedded_matrix(1, 3, {2.8e-3, 2.8e-3, 2.8e-3});
+    call_result r =
+        code == 1013
+            ? orvel_call({1013, 3, 0.3e-3, 3, heights, 0, 0.8e-3, 5e-3, 1, 7, p()}, 1)
+            : orvel_call({1014, 3, 0.3e-3, 3, heights, 0, 0.8e-3, 0.028, 5e-3, 1, 7, p()}, 1);
+    ASSERT_TRUE(r.ok) << r.error;
+    for (const phys_element& e : ap(r.at(0, 0)).phys_elements)
+      for (const rect_element& q : e.rects)
+        for (const point3& c : q.corners)
+          for (double v : c) EXPECT_TRUE(std::isfinite(v)) << code;
+  }
+}
+
 TEST_F(transducers_test, ConstructorsThroughTheHost) {
   call_result a = orvel_call(
       {1003, 8, 0.3e-3, 4e-3, 0.05e-3, 0.02, 2, 4, embedded_matrix(3, 1, {0, 0, 0.03})}, 1);
