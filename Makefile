@@ -5,7 +5,8 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev \
-              python3-dev python3-pybind11 python3-numpy python3-pytest
+              python3-dev python3-pybind11 python3-numpy python3-pytest \
+              python3-distributed
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf python3-matplotlib
 # Debian's Python, which the packages above serve (another python3 may come first on the PATH).
 PYTHON     ?= /usr/bin/python3
@@ -79,7 +80,8 @@ demo: build demo-deps
 	    || exit 1; \
 	done
 
-# Timings (not tests): the drivers alone, then the commands through the module in Octave.
+# Timings (not tests): the drivers alone, the commands through the module in Octave, then an
+# image simulation on one and two local Dask workers.
 bench: build
 	$(BUILD)/bench/orvel_drivers_bench
 	cd $(BUILD) && for script in field_linear_array scat_linear_array; do \
@@ -87,6 +89,7 @@ bench: build
 	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/bench" \
 	    "$(CURDIR)/bench/$$script.m" < /dev/null || exit 1; \
 	done
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/distributed_cyst.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

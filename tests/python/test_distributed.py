@@ -1,0 +1,178 @@
+# Scan sequences spread over Dask worker processes give the RF of one process, bit for bit,
+# also when a worker is killed mid-run; the window's effect is within its stated bound; a
+# failing task names its line; the command line and the Octave helpers round-trip.
+import json
+import os
+import signal
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import orvel
+import orvel.distributed as od
+import orvel.imaging as im
+
+F0, FS, C = 5e6, 100e6, 1540.0
+PITCH = C / F0 / 2
+
+
+def sequence_and_apertures():
+    t = np.arange(0, 2 / F0 + 1e-12, 1 / FS)
+    impulse = np.sin(2 * np.pi * F0 * t) * np.hanning(t.size)
+    excitation = np.sin(2 * np.pi * F0 * t)
+    make = ("xdc_linear_array", 64, PITCH - 0.02e-3, 5e-3, 0.02e-3, 1, 3, [0, 0, 0.03])
+    tx = od.transducer(*make, impulse=impulse, excitation=excitation)
+    rx = od.transducer(*make, impulse=impulse)
+    seq = im.scan_linear(64, PITCH, 32, np.linspace(-3e-3, 3e-3, 16), 20e-3)
+    return seq, tx, rx
+
+
+def phantom(n=3000):
+    rng = np.random.default_rng(7)
+    points = np.column_stack([rng.uniform(-8e-3, 8e-3, n), rng.uniform(-1e-3, 1e-3, n),
+                              rng.uniform(10e-3, 30e-3, n)])
+    return points, rng.standard_normal(n)
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    from dask.distributed import Client, LocalCluster
+    local = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                         dashboard_address=":0")
+    client = Client(local)
+    yield client
+    client.close()
+    local.close()
+
+
+def test_two_workers_equal_one_process_and_the_window_stays_within_its_bound(cluster):
+    seq, tx, rx = sequence_and_apertures()
+    points, amplitudes = phantom()
+    desc = od.describe(seq, tx, rx, options={"c": C, "fs": FS}, chunk=1000)
+    serial, t_serial = od.simulate(desc, (points, amplitudes), client="serial", progress=False)
+    spread, t_spread = od.simulate(desc, (points, amplitudes), client=cluster, threads=1,
+                                   progress=False)
+    assert spread.shape == serial.shape == (serial.shape[0], 16)
+    assert spread.tobytes() == serial.tobytes() and t_spread == t_serial
+
+    # Without a window, in one chunk, the tasks are scan_run's own calls.
+    whole = od.describe(seq, tx, rx, options={"c": C, "fs": FS}, window=None, chunk=10 ** 6)
+    full, t_full = od.simulate(whole, (points, amplitudes), client="serial", progress=False)
+    orvel.orvel_init(-1)
+    try:
+        orvel.set_option("c", C)
+        orvel.set_sampling(FS)
+        reference, t_reference = im.scan_run(seq, od._build(tx), od._build(rx), points,
+                                             amplitudes)
+    finally:
+        orvel.orvel_end()
+    assert np.array_equal(full, reference) and t_full == t_reference
+    # The scatterers left out by the default window change the RF by less than 1% RMS.
+    assert t_serial == t_full
+    windowed = np.zeros_like(full)
+    windowed[:serial.shape[0]] = serial[:full.shape[0]]
+    assert 0 < np.sqrt(np.mean((windowed - full) ** 2)) < 0.01 * np.sqrt(np.mean(full ** 2))
+
+
+def test_a_killed_worker_changes_nothing(cluster, monkeypatch):
+    seq, tx, rx = sequence_and_apertures()
+    points, amplitudes = phantom()
+    desc = od.describe(seq, tx, rx, options={"c": C, "fs": FS}, chunk=500)
+    serial, _ = od.simulate(desc, (points, amplitudes), client="serial", progress=False)
+    before = cluster.run(os.getpid)
+    add = od._Steps.add
+    killed = []
+
+    def add_then_kill(self, *args):
+        # At the first result, with most tasks still queued or running, one worker dies.
+        if not killed:
+            killed.append(next(iter(before.values())))
+            os.kill(killed[0], signal.SIGKILL)
+        add(self, *args)
+
+    monkeypatch.setattr(od._Steps, "add", add_then_kill)
+    spread, _ = od.simulate(desc, (points, amplitudes), client=cluster, threads=1,
+                            progress=False)
+    assert killed and killed[0] not in cluster.run(os.getpid).values()
+    assert spread.tobytes() == serial.tobytes()
+
+
+def test_a_failing_task_ends_the_run_with_its_line(cluster):
+    seq, tx, rx = sequence_and_apertures()
+    seq[5]["rx_center"] = np.array([0.0, 0.0, np.nan])
+    desc = od.describe(seq, tx, rx, options={"c": C, "fs": FS})
+    with pytest.raises(orvel.OrvelError, match=r"^orvel\.distributed: line 6 of 16 "
+                                                r"\(scatterers 0 to 2999\): .*finite"):
+        od.simulate(desc, phantom(), client=cluster, progress=False)
+
+
+def test_plane_waves_by_chunks_from_the_command_line_and_octave(tmp_path):
+    # Plane waves in chunks on the command line (local cluster of two processes), against
+    # scan_run in one process: the chunk sums differ from one call only by rounding.
+    seq, tx, rx = sequence_and_apertures()
+    plane = im.scan_planewave(64, PITCH, np.deg2rad([-5.0, 5.0]), C)
+    points, amplitudes = phantom(600)
+    desc = od.describe(plane, tx, rx, options={"c": C, "fs": FS}, chunk=200)
+    (tmp_path / "sim.json").write_text(json.dumps(desc))
+    np.save(tmp_path / "sim.npy", np.column_stack([points, amplitudes]))
+    done = subprocess.run([sys.executable, "-m", "orvel.distributed", "sim.json", "sim.npy",
+                           "--out", "out", "--workers", "2", "--quiet"], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    result = json.loads((tmp_path / "out" / "result.json").read_text())
+    rf = np.load(tmp_path / "out" / "rf.npy")
+    serial, t_serial = od.simulate(desc, str(tmp_path / "sim.npy"), client="serial",
+                                   progress=False)
+    assert rf.tobytes() == serial.tobytes() and result["t0"] == t_serial
+    assert sorted(os.listdir(tmp_path / "out")) == ["result.json", "rf.npy"]
+    orvel.orvel_init(-1)
+    try:
+        orvel.set_option("c", C)
+        orvel.set_sampling(FS)
+        reference, t0 = im.scan_run(plane, od._build(tx), od._build(rx), points, amplitudes)
+    finally:
+        orvel.orvel_end()
+    assert rf.shape == reference.shape == (rf.shape[0], 64, 2) and result["t0"] == t0
+    assert np.max(np.abs(rf - reference)) < 1e-12 * np.max(np.abs(reference))
+
+
+@pytest.mark.skipif(not os.environ.get("ORVEL_OCTAVE"), reason="Octave not configured")
+def test_octave_sends_a_scan_to_the_cluster_and_reads_it_back(tmp_path):
+    # The Octave helpers write the description and the phantom; the command line runs it on
+    # two worker processes; scan_import gives what scan_run gives in Octave itself.
+    script = tmp_path / "run.m"
+    script.write_text(r"""
+f0 = 5e6; fs = 100e6; c = 1540; pitch = c / f0 / 2;
+t = 0:1/fs:2/f0;
+impulse = sin(2*pi*f0*t) .* hanning(numel(t))'; excitation = sin(2*pi*f0*t);
+make = {'xdc_linear_array', 32, pitch - 0.02e-3, 5e-3, 0.02e-3, 1, 3, [0 0 0.02]};
+tx = struct('make', {make}, 'impulse', impulse, 'excitation', excitation);
+rx = struct('make', {make}, 'impulse', impulse);
+seq = scan_linear(32, pitch, 16, linspace(-1e-3, 1e-3, 5), 20e-3);
+[px, pz] = meshgrid(linspace(-4e-3, 4e-3, 9), linspace(12e-3, 28e-3, 7));
+points = [px(:) 0.1e-3 * ones(numel(px), 1) pz(:)];
+amplitudes = cos(1:numel(px))';
+scan_export('sim', seq, tx, rx, points, amplitudes, struct('c', c, 'fs', fs), [], 40);
+status = system(sprintf('"%s" -m orvel.distributed sim.json sim.npy --out out --workers 2 --quiet', ...
+                        getenv('ORVEL_PYTHON')));
+assert(status == 0);
+[rf, t0] = scan_import('out');
+orvel_init(-1); set_option('c', c); set_sampling(fs);
+Tx = feval(make{:}); xdc_impulse(Tx, impulse); xdc_excitation(Tx, excitation);
+Rx = feval(make{:}); xdc_impulse(Rx, impulse);
+[reference, t_reference] = scan_run(seq, Tx, Rx, points, amplitudes);
+orvel_end();
+assert(isequal(size(rf), size(reference), [rows(reference) 5]) && t0 == t_reference);
+assert(max(abs(rf(:) - reference(:))) <= 1e-12 * max(abs(reference(:))));
+printf('octave round trip ok\n');
+""")
+    env = dict(os.environ, ORVEL_PYTHON=sys.executable)
+    imaging = os.path.join(os.environ["ORVEL_SCRIPTS"], "imaging")
+    done = subprocess.run([os.environ["ORVEL_OCTAVE"], "--no-gui", "--norc", "--quiet",
+                           "--path", os.environ["ORVEL_MEX_DIR"], "--path",
+                           os.environ["ORVEL_SCRIPTS"], "--path", imaging, str(script)],
+                          cwd=tmp_path, capture_output=True, text=True, env=env, timeout=300,
+                          stdin=subprocess.DEVNULL)
+    assert "octave round trip ok" in done.stdout, done.stdout + done.stderr
