@@ -9,10 +9,10 @@ speckle at ten scatterers per resolution cell with an anechoic cyst). Two sequen
          transmit focus at 30 mm, the default window
 
 Each runs in one process without Dask (the module on every core), on a LocalCluster of one
-worker process (the module on every core) and of two (one thread each); the results are
-checked to be equal bit for bit. Prints the times (median of --runs), the time per line or
-transmit, the speed-up of two workers over one, the tasks and the bytes of a step, and the
-cost of a task itself (64 lines over 16 scatterers).
+worker process (the module on one thread, then on every core) and of two (one thread each);
+the results are checked to be equal bit for bit. Prints the times (median of --runs), the
+time per line or transmit, the speed-up of two workers over one, the tasks and the bytes of a
+step, and the cost of a task itself (64 lines over 16 scatterers).
 
     PYTHONPATH=build/python python3 bench/distributed_cyst.py [--runs 3]
 """
@@ -91,15 +91,19 @@ def main():
         word = "line" if name == "lines" else "transmit"
         per_task = len(pickle.dumps(desc["sequence"][0]))
         serial, reference = timed(desc, phantom, "serial", None, a.runs)
+        single, rf0 = timed(desc, phantom, clusters[1][1], 1, a.runs)
         one, rf1 = timed(desc, phantom, clusters[1][1], cores, a.runs)
         two, rf2 = timed(desc, phantom, clusters[2][1], max(1, cores // 2), a.runs)
-        same = rf1.tobytes() == reference.tobytes() and rf2.tobytes() == reference.tobytes()
+        same = all(r.tobytes() == reference.tobytes() for r in (rf0, rf1, rf2))
         print("%s: %d %ss, %d tasks (a step is %d bytes; the phantom, %.1f MB, goes once to "
               "each worker)" % (name, steps, word, tasks, per_task, phantom[0].nbytes / 0.75e6))
         print("  one process, no Dask:    %7.2f s  (%.3f s per %s)" % (serial, serial / steps, word))
+        print("  1 worker x 1 thread:     %7.2f s  (%.3f s per %s)" % (single, single / steps,
+                                                                       word))
         print("  1 worker x %d threads:    %7.2f s  (%.3f s per %s)" % (cores, one, one / steps, word))
-        print("  2 workers x %d thread(s): %7.2f s  (%.3f s per %s), speed-up over 1 worker %.2f"
-              % (max(1, cores // 2), two, two / steps, word, one / two))
+        print("  2 workers x %d thread(s): %7.2f s  (%.3f s per %s), speed-up over 1 worker "
+              "%.2f (x %d threads), %.2f (x 1 thread)"
+              % (max(1, cores // 2), two, two / steps, word, one / two, cores, single / two))
         print("  results equal bit for bit: %s" % ("yes" if same else "NO"), flush=True)
     # The cost of a task itself: the same 64 lines over 16 scatterers, where building the
     # apertures and the round trip through the scheduler are most of each task.

@@ -472,9 +472,11 @@ def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
             client = own = Client(cluster)
         elif isinstance(client, str):
             client = own = Client(client)
-        desc_ref = client.scatter(desc, broadcast=True, hash=False)
+        # In lists, so that each is one piece of data under a key of its own (a dict would be
+        # scattered value by value, under its own keys, shared with earlier runs).
+        desc_ref = client.scatter([desc], broadcast=True, hash=False)[0]
         data_ref = phantom if isinstance(phantom, str) else client.scatter(
-            phantom, broadcast=True, hash=False)
+            [phantom], broadcast=True, hash=False)[0]
         futures = {}
         for k, c, lo, hi in tasks:
             f = client.submit(_task, desc_ref, data_ref, k, lo, hi, threads, pure=False,
@@ -518,8 +520,14 @@ def main(argv=None):
     p.add_argument("--quiet", action="store_true", help="no progress bar")
     a = p.parse_args(argv)
     client = "serial" if a.serial else a.scheduler
-    rf, t0 = simulate(a.description, os.path.abspath(a.phantom), client=client, out=a.out,
-                      workers=a.workers, threads=a.threads, progress=not a.quiet)
+    try:
+        rf, t0 = simulate(a.description, a.phantom, client=client, out=a.out,
+                          workers=a.workers, threads=a.threads, progress=not a.quiet)
+    except (ValueError, OSError, _orvel.OrvelError) as e:
+        text = str(e)
+        print(text if text.startswith("orvel.distributed") else "orvel.distributed: " + text,
+              file=sys.stderr)
+        return 1
     print("orvel.distributed: wrote %s, %s, t0 = %.9g s"
           % (os.path.join(a.out, "rf.npy"), "x".join(str(d) for d in rf.shape), t0))
     return 0
