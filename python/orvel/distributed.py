@@ -224,11 +224,13 @@ def _window(step, tx, rx, margin):
     a = step["angle"]
     across = np.array([np.cos(a), 0.0, -np.sin(a)])
     origin = np.asarray(step["rx_center"], dtype=float)
-    active = (np.asarray(step["tx_apodization"]) != 0) | (np.asarray(step["rx_apodization"]) != 0)
+    # Weights as scan_apply set them: one per physical element (one alone may come as a number).
+    active = ((np.reshape(step["tx_apodization"], -1) != 0)
+              | (np.reshape(step["rx_apodization"], -1) != 0))
     s = []
     for th in (tx, rx):
         rect = _orvel.xdc_get(th, "rect")
-        on = active[rect[0].astype(int)] if active.size else np.zeros(rect.shape[1], bool)
+        on = active[rect[0].astype(int)]
         corners = rect[10:22, on].T.reshape(-1, 3)
         s.append((corners - origin) @ across)
     s = np.concatenate(s)
