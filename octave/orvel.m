@@ -67,9 +67,12 @@ function orvel()
 %   point is a row [x y z]; n points are an n x 3 matrix. The built-in transducers are
 %   centred on the origin, lie in or touch the plane z = 0 and radiate towards z > 0.
 %   Handles. A constructor returns a handle Th, a whole number from 0, valid until xdc_free
-%   or orvel_end; a later aperture may receive a freed handle again.
-%   Pulses. Impulse responses, excitations and waveforms are samples at fs from time 0. A new
-%   aperture has a one-sample impulse response and excitation of value 1.
+%   or orvel_end; a later aperture may receive a freed handle again. A handle that is not a
+%   whole number (beyond rounding error) is refused.
+%   Pulses. Impulse responses, excitations and waveforms are samples at fs from time 0, kept
+%   as samples: a later set_sampling changes their duration. A new aperture has a one-sample
+%   impulse response and excitation of value 1. Pulses, apodizations, waveforms and
+%   amplitudes lie within +-1e30, sizes (widths, heights, kerfs) are 0 or more.
 %
 %   Results of calculations, [result, start_time] = calc_*(...): one column per point (per
 %   receive element for the *_multi commands, per element pair for calc_scat_all), one row
@@ -108,6 +111,15 @@ function orvel()
 %   half the length of the convolved pulses (the emitted field at F: |F - ref|/c, and lag
 %   without impulse_rx). Subtract lag from start_time to put echoes at their depth.
 %   Attenuation, sound speed and non-linearity: help set_option.
+%
+%   Errors. Bad input is refused before anything changes. The module's own texts are
+%   "Orvel_mex: " followed by "Error: ..." (bad arguments and values), "Orvel error: ..."
+%   (the system's state, such as a freed aperture) or "Internal Error n: ..." (too few
+%   arguments, unknown command codes). The scripts check some arguments first; their texts
+%   begin with the command's name ("xdc_apodization: ..."), as do the Python package's. A
+%   calculation whose result overflowed (NaN or Inf samples, from settings that each lie in
+%   range but together do not, such as a strong freq_att far below att_f0) is refused with
+%   the likely cause instead of returning the result.
 %
 %   See also ORVEL_INIT, SET_OPTION, CALC_HP, XDC_LINEAR_ARRAY.
 help('orvel');

@@ -7,7 +7,11 @@ function xdc_excitation(Th, pulse)
 %   element, also one with a waveform of its own (ele_waveform). Its length delays the
 %   results (help orvel: Time of an echo).
 %
-%   See also XDC_IMPULSE, ELE_WAVEFORM.
+%   The samples are kept as given: after a later set_sampling they are taken at the new
+%   sampling frequency, so the pulse's duration changes with it (set it again then; a quiet
+%   start hides the module's warning). Samples must lie within +-1e30.
+%
+%   See also XDC_IMPULSE, ELE_WAVEFORM, SET_SAMPLING.
 orvel_usage(nargin, 2, 'xdc_excitation(Th, pulse)');
 Orvel_mex(1051, orvel_num(Th), orvel_samples('xdc_excitation', 'pulse', pulse));
 end

@@ -10,6 +10,7 @@
 #include "calculation/rect_response.h"
 #include "calculation/response.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "signals/fft.h"
 #include "signals/signal_arith.h"
 
@@ -161,10 +162,19 @@ std::pair<int32_t, int32_t> pair_signal(const sys_con& sys, const block_rec& b, 
   const int32_t k0 = static_cast<int32_t>(int64_t{start} * D - summed);
   const int32_t count = (hr.n + nt - 1) / D + 1;  // as convolve_decimated counts
   double* y = scratch_of(s.y, count);
-  if (D <= most_phases)
-    convolve_phased(hr.data(), hr.n, x, nt, reach, D, k0, count, y);
-  else
-    convolve_decimated_arrays(hr.data(), hr.n, x, nt, D, k0, count, 1.0, y);
+  // Responses of some hundred thousand samples (a rectangle that reaches far across) make
+  // seconds of direct sums for one pair: they are summed in parts of about 2^24 terms, between
+  // which a Ctrl-C stops them. The parts' sums are those of one call, term by term.
+  const int32_t part = std::max<int32_t>(32, (int32_t{1} << 24) / std::max(hr.n, 1) / 32 * 32);
+  for (int32_t m = 0; m < count; m += part) {
+    if (m > 0 && job_stopped()) break;  // the calculation is abandoned; y is not used
+    const int32_t c = std::min(part, count - m);
+    if (D <= most_phases)
+      convolve_phased_part(hr.data(), hr.n, x, nt, reach, D, k0, m, c, y + m);
+    else
+      convolve_decimated_arrays(hr.data(), hr.n, x, nt, D,
+                                static_cast<int32_t>(k0 + int64_t{m} * D), c, 1.0, y + m);
+  }
   return {start, count};
 }
 

@@ -63,8 +63,30 @@ int32_t read_whole(const mxArray* a, const char* what) {
   return round_whole(read_scalar(a, what), what);  // refuses non-finite values itself
 }
 
+int16_t round_flag(double x, const char* what) {
+  const double r = std::floor(x + 0.5);
+  if (!(r >= std::numeric_limits<int16_t>::min() && r <= std::numeric_limits<int16_t>::max()))
+    throw command_error(format_text(
+        "Error: %s must be a whole number from -32768 to 32767 (0 is off, any other value on), "
+        "but is %.15g",
+        what, x));
+  return static_cast<int16_t>(r);
+}
+
 int16_t read_flag(const mxArray* a, const char* what) {
-  return static_cast<int16_t>(read_whole(a, what));  // modular cut to 16 bits
+  return round_flag(read_scalar(a, what), what);
+}
+
+void require_weight(double v, const char* what, size_t index) {
+  if (std::fabs(v) <= most_weight) return;
+  if (index == 0)
+    throw command_error(format_text(
+        "Error: %s must lie within +-%g (larger values overflow a calculation), but is %g", what,
+        most_weight, v));
+  throw command_error(format_text(
+      "Error: %s must hold values within +-%g (larger values overflow a calculation), but value "
+      "%zu is %g",
+      what, most_weight, index, v));
 }
 
 void read_text(const mxArray* a, char* buf, size_t size, const char* what) {

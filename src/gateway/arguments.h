@@ -35,8 +35,10 @@ void require_finite(double v, const char* what, size_t index = 0);
 double read_number(const mxArray* a, const char* what);
 // read_number rounded with round_whole.
 int32_t read_whole(const mxArray* a, const char* what);
-// read_whole cut to 16 bits, as the flags of the system hold it.
+// read_whole as a 16-bit flag, as the system holds its flags; a value outside the 16-bit range
+// is refused (a cut to 16 bits would turn 65536 into 0, a flag set into one cleared).
 int16_t read_flag(const mxArray* a, const char* what);
+int16_t round_flag(double x, const char* what);
 // A one-row character array without embedded NUL characters, of at most size - 1 characters.
 void read_text(const mxArray* a, char* buf, size_t size, const char* what);
 
@@ -58,6 +60,16 @@ std::vector<std::vector<double>> read_rows(const mxArray* a, size_t n, size_t co
 // A row or column vector of exactly count finite values, one per entry of per_item (an empty
 // matrix when count is 0); returns its data.
 const double* read_vector(const mxArray* a, size_t count, const char* what, const char* per_item);
+
+// The largest magnitude of a weight: a pulse or waveform sample, an apodization, an amplitude.
+// A pulse-echo signal multiplies six of them (excitation, two impulse responses, two
+// apodizations, an amplitude) with responses of up to c and sums of many terms; with each
+// below 1e30 the product stays far inside the double range (1.8e308), which larger weights
+// would leave, giving Inf or NaN samples.
+constexpr double most_weight = 1e30;
+// Refuses a value beyond most_weight in magnitude (every value is finite by then); index as
+// for require_finite.
+void require_weight(double v, const char* what, size_t index = 0);
 
 // A whole number that must be at least 1 (an element or sub-element count).
 int32_t read_count(const mxArray* a, const char* what);

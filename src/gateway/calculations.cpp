@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <span>
+#include <string>
 
 #include "calculation/drivers.h"
 #include "calculation/non_linear.h"
@@ -40,15 +41,105 @@ std::vector<point3> read_points(const mxArray* a, const char* what) {
 
 std::vector<double> read_amplitudes(const mxArray* a, size_t n) {
   const double* v = read_vector(a, n, "The amplitude vector", "point");
+  for (size_t i = 0; i < n; ++i) require_weight(v[i], "The amplitude vector", i + 1);
   return std::vector<double>(v, v + n);
 }
 
-// The grid must be usable before any sample index is formed from it.
+// The grid must be usable before any sample index is formed from it, and the attenuation's
+// centre frequency must be one the grid holds: above fs / 2 its gain at the low frequencies
+// (exp(att_f0 x freq_att x distance), relative to att_f0) overflows at any depth of interest.
 void check_grid(const sys_con& sys) {
   if (!(sys.fs > 0.0 && std::isfinite(sys.fs)))
     throw command_error("Error: The sampling frequency must be positive for a calculation");
   if (!(sys.c > 0.0 && std::isfinite(sys.c)))
     throw command_error("Error: The speed of sound must be positive for a calculation");
+  if (sys.use_att && sys.freq_att != 0.0 && !(sys.att_f0 <= sys.fs / 2))
+    throw command_error(format_text(
+        "Error: The attenuation centre frequency att_f0 (%g Hz) must be at most half the sampling "
+        "frequency (%g Hz) for a calculation with frequency dependent attenuation",
+        sys.att_f0, sys.fs / 2));
+}
+
+// What a calculation multiplies, to name the likely cause when its result overflows.
+struct calc_inputs {
+  const aperture_rec* tx;              // the aperture, or the transmit aperture
+  const aperture_rec* rx;              // the receive aperture, or null
+  std::span<const double> amplitudes;  // of the scatterers, or empty
+};
+
+double largest(std::span<const double> v) {
+  double m = 0.0;
+  for (double x : v) m = std::fmax(m, std::fabs(x));
+  return m;
+}
+
+double largest(const signal_rec& s) {
+  return largest(std::span<const double>(s.data.data(), static_cast<size_t>(s.no_samples)));
+}
+
+// The weights of an aperture with the largest magnitude: its pulses, its apodizations, its
+// elements' waveforms. Writes what it is into what.
+double largest_weight(const aperture_rec& ap, const char* role, std::string& what) {
+  double most = 0.0;
+  auto consider = [&](double m, const char* name) {
+    if (m > most) {
+      most = m;
+      what = format_text("the %s of the %s", name, role);
+    }
+  };
+  consider(largest(*ap.excitation), "excitation");
+  consider(largest(*ap.impulse), "impulse response");
+  for (const apod_entry& e : ap.apod_line) consider(largest(e.values), "apodization");
+  for (const phys_element& e : ap.phys_elements) {
+    if (e.waveform) consider(largest(*e.waveform), "element waveforms");
+    for (const rect_element& r : e.rects) consider(std::fabs(r.apodization), "element apodization");
+    for (const tri_element& t : e.tris) consider(std::fabs(t.apodization), "element apodization");
+    for (const line_element& l : e.line_elems)
+      consider(std::fabs(l.apodization), "element apodization");
+  }
+  return most;
+}
+
+// The likely cause of an overflow in a result that reaches end_sample: the attenuation's gain
+// when that is vast, else the largest weight when that is far from 1, else the weights together.
+std::string overflow_cause(const sys_con& sys, const calc_inputs& in, double end_sample) {
+  // Decades of the attenuation's gain at zero frequency over the longest distance travelled.
+  const double r = sys.c * end_sample / sys.fs;
+  const double gain_decades =
+      sys.use_att ? 0.11512925465 * sys.freq_att * sys.att_f0 * r / std::log(10.0) : 0.0;
+  if (gain_decades > 100.0)
+    return format_text(
+        "the frequency dependent attenuation: over the %g m travelled its gain below att_f0 "
+        "reaches 1e%.0f (freq_att %g dB/(m Hz), att_f0 %g Hz)",
+        r, gain_decades, sys.freq_att, sys.att_f0);
+  std::string what, rx_what;
+  double most = largest_weight(*in.tx, in.rx ? "transmit aperture" : "aperture", what);
+  if (in.rx) {
+    const double m = largest_weight(*in.rx, "receive aperture", rx_what);
+    if (m > most) most = m, what = rx_what;
+  }
+  if (largest(in.amplitudes) > most) most = largest(in.amplitudes), what = "the amplitudes";
+  if (most > 1e10) return format_text("%s (values up to %g)", what.c_str(), most);
+  return "the excitations, impulse responses, apodizations and amplitudes together";
+}
+
+// A result with an infinite or NaN sample is refused: it would pass for a field. Such a sample
+// comes from products that left the double range although each input was within its own.
+void refuse_overflow(const sys_con& sys, std::span<const signal_ptr> signals,
+                     const calc_inputs& in) {
+  double end_sample = 0.0;
+  for (const signal_ptr& s : signals)
+    if (s) end_sample = std::fmax(end_sample, static_cast<double>(s->start_sample) + s->no_samples);
+  for (size_t k = 0; k < signals.size(); ++k) {
+    if (!signals[k]) continue;
+    const std::vector<double>& d = signals[k]->data;
+    for (size_t j = 0; j < static_cast<size_t>(signals[k]->no_samples); ++j)
+      if (!std::isfinite(d[j]))
+        throw command_error(format_text(
+            "Error: The result overflowed the double range (column %zu, sample %zu is %g); the "
+            "likely cause is %s. Nothing was returned",
+            k + 1, j + 1, d[j], overflow_cause(sys, in, end_sample).c_str()));
+  }
 }
 
 // Propagation distances [m]: one finite value per point.
@@ -143,6 +234,7 @@ void cmd_calc_h(sys_con& sys, const command_args& args) {
   const std::vector<point3> points = read_points(args.arg(3), "The point table");
   check_grid(sys);
   std::vector<signal_ptr> signals = calc_h(sys, ap, points);
+  refuse_overflow(sys, signals, {&ap, nullptr, {}});
   return_aligned(sys, args, signals);
 }
 
@@ -153,6 +245,7 @@ void cmd_calc_hp(sys_con& sys, const command_args& args) {
   const std::vector<point3> points = read_points(args.arg(3), "The point table");
   check_grid(sys);
   std::vector<signal_ptr> signals = calc_hp(sys, ap, points);
+  refuse_overflow(sys, signals, {&ap, nullptr, {}});
   return_aligned(sys, args, signals);
 }
 
@@ -164,6 +257,7 @@ void cmd_calc_hhp(sys_con& sys, const command_args& args) {
   const std::vector<point3> points = read_points(args.arg(4), "The point table");
   check_grid(sys);
   std::vector<signal_ptr> signals = calc_hhp(sys, tx, rx, points);
+  refuse_overflow(sys, signals, {&tx, &rx, {}});
   return_aligned(sys, args, signals);
 }
 
@@ -176,6 +270,7 @@ void cmd_calc_scat(sys_con& sys, const command_args& args) {
   const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
   check_grid(sys);
   signal_ptr s = calc_scat(sys, tx, rx, points, amplitudes);
+  refuse_overflow(sys, std::span<const signal_ptr>(&s, 1), {&tx, &rx, amplitudes});
   return_single(sys, args, s);
 }
 
@@ -188,6 +283,7 @@ void cmd_calc_scat_multi(sys_con& sys, const command_args& args) {
   const std::vector<double> amplitudes = read_amplitudes(args.arg(5), points.size());
   check_grid(sys);
   std::vector<signal_ptr> signals = calc_scat_multi(sys, tx, rx, points, amplitudes);
+  refuse_overflow(sys, signals, {&tx, &rx, amplitudes});
   return_aligned(sys, args, signals);
 }
 
@@ -207,6 +303,7 @@ void cmd_calc_scat_all(sys_con& sys, const command_args& args) {
   signals.reserve(static_cast<size_t>(tx.no_phys_elements) * rx.no_phys_elements);
   for (std::vector<signal_ptr>& row : grid)
     for (signal_ptr& s : row) signals.push_back(std::move(s));
+  refuse_overflow(sys, signals, {&tx, &rx, amplitudes});
   return_aligned(sys, args, signals);
 }
 
@@ -220,6 +317,7 @@ void cmd_calc_hp_non_linear(sys_con& sys, const command_args& args) {
   check_grid(sys);
   check_steps(sys, distances);
   std::vector<signal_ptr> signals = calc_hp_non_linear(sys, ap, points, distances);
+  refuse_overflow(sys, signals, {&ap, nullptr, {}});
   return_aligned(sys, args, signals);
 }
 
@@ -233,6 +331,7 @@ void cmd_calc_hhp_non_linear(sys_con& sys, const command_args& args) {
   check_grid(sys);
   check_steps(sys, distances);
   std::vector<signal_ptr> signals = calc_hhp_non_linear(sys, tx, rx, points, distances);
+  refuse_overflow(sys, signals, {&tx, &rx, {}});
   return_aligned(sys, args, signals);
 }
 
@@ -248,6 +347,7 @@ void cmd_calc_scat_non_linear(sys_con& sys, const command_args& args) {
   check_grid(sys);
   check_steps(sys, distances);
   signal_ptr s = calc_scat_non_linear(sys, tx, rx, points, amplitudes, distances);
+  refuse_overflow(sys, std::span<const signal_ptr>(&s, 1), {&tx, &rx, amplitudes});
   return_single(sys, args, s);
 }
 
@@ -264,5 +364,6 @@ void cmd_calc_scat_multi_non_linear(sys_con& sys, const command_args& args) {
   check_steps(sys, distances);
   std::vector<signal_ptr> signals =
       calc_scat_multi_non_linear(sys, tx, rx, points, amplitudes, distances);
+  refuse_overflow(sys, signals, {&tx, &rx, amplitudes});
   return_aligned(sys, args, signals);
 }

@@ -8,27 +8,32 @@
 #include "host/console.h"
 
 namespace {
-// A value that must be positive (and, like every number read, finite): the sampling frequency
-// and the speed of sound are refused when set, not only at the next calculation.
-double require_positive(double v, const char* what) {
-  if (!(v > 0.0))
-    throw command_error(format_text("Error: %s must be positive, but is %g", what, v));
+// The range in which an option gives a meaningful calculation whose numbers double precision
+// holds; a value outside it is refused when it is set, with the range in the text. open_low:
+// the lower bound itself is outside (a step or an impedance of 0).
+struct value_range {
+  double lo, hi;
+  bool open_low;
+  const char* unit;  // after a number in the text, with its blank; "" for none
+};
+
+double in_range(double v, const char* what, const value_range& r) {
+  const bool low_ok = r.open_low ? v > r.lo : v >= r.lo;
+  if (!(low_ok && v <= r.hi))
+    throw command_error(format_text("Error: %s must be %s %g%s and at most %g%s, but is %g", what,
+                                    r.open_low ? "greater than" : "at least", r.lo, r.unit, r.hi,
+                                    r.unit, v));
   return v;
 }
 
-// The responses square lengths travelled per second; beyond 1e150 m/s the square overflows and
-// every sample would be NaN, so such a speed is refused (sound in any medium is below 1e4 m/s).
-double speed_of_sound(double v) {
-  constexpr double most = 1e150;
-  if (!(v > 0.0 && v <= most))
-    throw command_error(format_text(
-        "Error: The speed of sound c must be positive and at most %g m/s, but is %g", most, v));
-  return v;
-}
+// Sound in bubbly liquids travels at about 20 m/s, in the fastest solids at about 18 km/s;
+// below 10 m/s a response stretches over so many samples that a calculation takes minutes.
+constexpr value_range speed_range{10.0, 1e5, false, " m/s"};
+// From audio to a terahertz: below 1 kHz no ultrasound is sampled, and at 1e-200 Hz the factors
+// 1/fs of the convolutions overflow; above 1 THz no time of flight of a metre fits a sample count.
+constexpr value_range sampling_range{1e3, 1e12, false, " Hz"};
 
-double read_positive(const mxArray* a, const char* what) {
-  return require_positive(read_number(a, what), what);
-}
+double sampling_frequency(double v, const char* what) { return in_range(v, what, sampling_range); }
 
 void sampling_warning(const sys_con& sys) {
   if (!sys.quiet)
@@ -65,45 +70,90 @@ void set_threads(sys_con& sys, double, int32_t n) {
   sys.threads = n;
 }
 
-// Keys of the option setter, compared in this order with the whole lower-cased name.
-enum class option_kind { value, rounded };
+// Keys of the option setter, compared in this order with the whole lower-cased name. A value
+// option is checked against its range, a flag against the 16-bit range, a rounded one against
+// the 32-bit range (and then by its own setter).
+enum class option_kind { value, flag, rounded };
 struct option_key {
   const char* key;
   option_kind kind;
+  const char* what;   // the option in a refusal's text
+  value_range range;  // of a value option
   void (*apply)(sys_con& sys, double value, int32_t rounded);
 };
 
+constexpr value_range any_value{-1.79e308, 1.79e308, false, ""};  // every finite value
+
 const option_key option_keys[] = {
-    {"use_att", option_kind::value,
+    {"use_att", option_kind::value, "The option use_att", any_value,
      [](sys_con& s, double v, int32_t) { s.use_att = v != 0.0 ? 1 : 0; }},
-    {"att", option_kind::value, [](sys_con& s, double v, int32_t) { s.att = v; }},
-    {"freq_att", option_kind::value, [](sys_con& s, double v, int32_t) { s.freq_att = v; }},
-    {"att_f0", option_kind::value, [](sys_con& s, double v, int32_t) { s.att_f0 = v; }},
-    {"tau_m", option_kind::value, [](sys_con& s, double v, int32_t) { s.tau_m = v; }},
-    {"z", option_kind::value, [](sys_con& s, double v, int32_t) { s.z = v; }},
-    {"dz", option_kind::value, [](sys_con& s, double v, int32_t) { s.dz = v; }},
-    {"bdiva", option_kind::value, [](sys_con& s, double v, int32_t) { s.BdivA = v; }},
-    {"debug", option_kind::rounded,
+    // A loss, not a gain: a negative value amplifies exponentially with the distance. 1e5 dB/m
+    // (100 dB/mm) leaves nothing of a wave after a millimetre.
+    {"att",
+     option_kind::value,
+     "The frequency independent attenuation att",
+     {0.0, 1e5, false, " dB/m"},
+     [](sys_con& s, double v, int32_t) { s.att = v; }},
+    // Bone, the most attenuating tissue, has about 2e-3 dB/(m Hz) (20 dB/(cm MHz)); a negative
+    // value, or one of 1 and more, overflows the spectrum's gain.
+    {"freq_att",
+     option_kind::value,
+     "The frequency dependent attenuation freq_att",
+     {0.0, 1e-2, false, " dB/(m Hz)"},
+     [](sys_con& s, double v, int32_t) { s.freq_att = v; }},
+    // A frequency on the grid of the highest sampling frequency; a calculation also wants it at
+    // most fs / 2 (see the calculation commands).
+    {"att_f0",
+     option_kind::value,
+     "The attenuation centre frequency att_f0",
+     {0.0, 5e11, false, " Hz"},
+     [](sys_con& s, double v, int32_t) { s.att_f0 = v; }},
+    // The dispersion phase grows like w (ln w - tau_m), ln w between 1.8 (1 Hz) and 29 (1 THz);
+    // a tau_m of 1e308 would leave the phase's range.
+    {"tau_m",
+     option_kind::value,
+     "The constant tau_m",
+     {-100.0, 100.0, false, ""},
+     [](sys_con& s, double v, int32_t) { s.tau_m = v; }},
+    // From gases (about 400 kg/(m^2 s)) to the densest metals (about 1e8).
+    {"z",
+     option_kind::value,
+     "The characteristic acoustic impedance z",
+     {0.0, 1e9, true, " kg/(m^2 s)"},
+     [](sys_con& s, double v, int32_t) { s.z = v; }},
+    {"dz",
+     option_kind::value,
+     "The propagation step dz",
+     {0.0, 1.0, true, " m"},
+     [](sys_con& s, double v, int32_t) { s.dz = v; }},
+    // Liquids and tissues have 3 to 13, bubbly liquids up to some thousands.
+    {"bdiva",
+     option_kind::value,
+     "The non-linearity parameter BdivA",
+     {-1e4, 1e4, false, ""},
+     [](sys_con& s, double v, int32_t) { s.BdivA = v; }},
+    {"debug", option_kind::flag, "The option debug", any_value,
      [](sys_con& s, double, int32_t n) { s.debug = static_cast<int16_t>(n); }},
-    {"accurate_time_calc", option_kind::rounded,
+    {"accurate_time_calc", option_kind::flag, "The option accurate_time_calc", any_value,
      [](sys_con& s, double, int32_t n) { s.accurate_time_calc = static_cast<int16_t>(n); }},
-    {"fast_integration", option_kind::rounded,
+    {"fast_integration", option_kind::flag, "The option fast_integration", any_value,
      [](sys_con& s, double, int32_t n) { s.fast_integration = static_cast<int16_t>(n); }},
-    {"show_times", option_kind::rounded,
+    {"show_times", option_kind::rounded, "The option show_times", any_value,
      [](sys_con& s, double, int32_t n) { set_show_times(s, n); }},
-    {"use_rectangles", option_kind::rounded,
+    {"use_rectangles", option_kind::flag, "The option use_rectangles", any_value,
      [](sys_con& s, double, int32_t n) { set_use_rectangles(s, static_cast<int16_t>(n)); }},
-    {"use_triangles", option_kind::rounded,
+    {"use_triangles", option_kind::flag, "The option use_triangles", any_value,
      [](sys_con& s, double, int32_t n) { set_use_triangles(s, static_cast<int16_t>(n)); }},
-    {"use_lines", option_kind::rounded,
+    {"use_lines", option_kind::flag, "The option use_lines", any_value,
      [](sys_con& s, double, int32_t n) { set_use_lines(s, static_cast<int16_t>(n)); }},
-    {"c", option_kind::value, [](sys_con& s, double v, int32_t) { s.c = speed_of_sound(v); }},
-    {"fs", option_kind::value,
+    {"c", option_kind::value, "The speed of sound c", speed_range,
+     [](sys_con& s, double v, int32_t) { s.c = v; }},
+    {"fs", option_kind::value, "The sampling frequency fs", sampling_range,
      [](sys_con& s, double v, int32_t) {
-       s.fs = require_positive(v, "The sampling frequency fs");
+       s.fs = v;
        sampling_warning(s);
      }},
-    {"threads", option_kind::rounded, set_threads},
+    {"threads", option_kind::rounded, "The option threads", any_value, set_threads},
 };
 }  // namespace
 
@@ -117,7 +167,8 @@ void set_sampling_frequency(sys_con& sys, const command_args& args) {
   debug_trace(sys, "Setting sampling frequency");
   if (args.nrhs < 2)
     throw command_error("Internal Error 5: Too few parameters to set sampling frequency");
-  sys.fs = read_positive(args.arg(2), "The sampling frequency");
+  sys.fs = sampling_frequency(read_number(args.arg(2), "The sampling frequency"),
+                              "The sampling frequency");
   sampling_warning(sys);
 }
 
@@ -132,8 +183,10 @@ void set_option(sys_con& sys, const command_args& args) {
   if (sys.debug) host_printf("Setting option %s in program to %10.4f \n", name, value);
   for (const option_key& k : option_keys) {
     if (std::strcmp(name, k.key) != 0) continue;
-    const int32_t rounded =
-        k.kind == option_kind::rounded ? round_whole(value, "The option value") : 0;
+    int32_t rounded = 0;
+    if (k.kind == option_kind::value) in_range(value, k.what, k.range);
+    if (k.kind == option_kind::flag) rounded = round_flag(value, k.what);
+    if (k.kind == option_kind::rounded) rounded = round_whole(value, k.what);
     k.apply(sys, value, rounded);
     return;
   }

@@ -10,7 +10,7 @@ void cmd_convert(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to convert aperture to triangles");
   const double handle = read_number(args.arg(2), "The aperture handle");
   // This command has always named a freed aperture in words of its own.
-  const int32_t h = round_whole(handle, "The aperture handle");
+  const int32_t h = handle_index(handle);
   if (h >= 0 && h < sys.no_apertures && !sys.apertures[static_cast<size_t>(h)])
     throw command_error("Orvel error: This aperture has been free_d and is not defined");
   convert_to_triangles(lookup_aperture(sys, handle));

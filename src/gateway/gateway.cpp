@@ -187,5 +187,6 @@ extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
   command_running = true;
   const bool done = run_command(command_args{nlhs, plhs, nrhs, prhs});
   command_running = false;
+  host_pass_on_exit();
   if (!done) host_error(error_text);
 }

@@ -23,12 +23,35 @@ void open_command(const sys_con& sys, const command_args& args, int min_args, co
 
 point3 to_point(const point_value& p) { return {p.x, p.y, p.z}; }
 
+namespace {
+// A width, height or kerf: 0 or more. A negative one would mirror the element about its edge
+// and overlap its neighbours.
+double read_size(const mxArray* a, const char* what) {
+  const double v = read_number(a, what);
+  if (!(v >= 0.0))
+    throw command_error(
+        format_text("Error: %s must not be negative (a size in metres), but is %g", what, v));
+  return v;
+}
+
+// The row heights of a multi-row array: ny sizes.
+const double* read_row_heights(const mxArray* a, int32_t ny) {
+  const double* h = read_vector(a, static_cast<size_t>(ny), "The row heights", "row");
+  for (int32_t j = 0; j < ny; ++j)
+    if (!(h[j] >= 0.0))
+      throw command_error(format_text(
+          "Error: The row heights must not be negative (sizes in metres), but value %d is %g",
+          j + 1, h[j]));
+  return h;
+}
+}  // namespace
+
 void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y) {
   const int64_t limit = std::numeric_limits<int32_t>::max();
   if (elements > limit || int64_t{sub_x} * sub_y > limit || elements * sub_x * sub_y > limit)
     throw command_error(
         "Error: Too many elements or sub-elements requested: the counts exceed 2^31 - 1");
-  check_records(elements * sub_x * sub_y);
+  check_records(elements, elements * sub_x * sub_y);
 }
 
 namespace {
@@ -40,9 +63,9 @@ void check_radius(double radius, const char* what) {
 
 void check_on_arc(double length, double radius, const char* what, const char* radius_what) {
   if (!(std::fabs(length) <= std::fabs(radius)))
-    throw command_error(format_text(
-        "Error: %s (%g m) is larger than %s (%g m), so it has no angle on the arc", what, length,
-        radius_what, radius));
+    throw command_error(
+        format_text("Error: %s (%g m) is larger than %s (%g m), so it has no angle on the arc",
+                    what, length, radius_what, radius));
 }
 
 void check_elevation(double height, double rf) {
@@ -77,14 +100,18 @@ void check_convex(double width, double kerf, double rc) {
 }
 }  // namespace
 
-void check_records(int64_t rectangles) {
-  const double bytes = static_cast<double>(rectangles) * sizeof(rect_element);
+void check_records(int64_t elements, int64_t rectangles) {
+  // Each physical element: its record, the heap block of its rectangles, and its entries in the
+  // focus and apodization time lines.
+  constexpr double element_bytes = sizeof(phys_element) + 16 + 2 * sizeof(double);
+  const double bytes = static_cast<double>(rectangles) * sizeof(rect_element) +
+                       static_cast<double>(elements) * element_bytes;
   const memory_limit most = result_memory();
   if (bytes > static_cast<double>(most.bytes))
     throw command_error(format_text(
-        "Error: Too many elements or sub-elements requested: %lld rectangles of %zu bytes (%.0f "
-        "bytes) are more than the %llu %s",
-        static_cast<long long>(rectangles), sizeof(rect_element), bytes,
+        "Error: Too many elements or sub-elements requested: %lld elements of %lld rectangles in "
+        "all take %.0f bytes, more than the %llu %s",
+        static_cast<long long>(elements), static_cast<long long>(rectangles), bytes,
         static_cast<unsigned long long>(most.bytes), most.what));
 }
 
@@ -136,7 +163,10 @@ signal_ptr read_pulse(sys_con& sys, const mxArray* a, const char* what) {
                     what, host_rows(a), host_cols(a)));
   const size_t n = host_cols(a);
   const double* v = host_values(a);
-  for (size_t k = 0; k < n; ++k) require_finite(v[k], what, k + 1);
+  for (size_t k = 0; k < n; ++k) {
+    require_finite(v[k], what, k + 1);
+    require_weight(v[k], what, k + 1);
+  }
   if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw command_error(format_text("Error: %s has too many samples", what));
   signal_ptr s = alloc_signal(sys, static_cast<int32_t>(n), 0);
@@ -153,7 +183,18 @@ struct element_rows {
   std::vector<std::vector<double>> rows;
 };
 
-element_rows read_element_rows(sys_con& sys, const command_args& args) {
+// Every value of a table of weights (apodizations, waveforms) within most_weight.
+void require_weights(const std::vector<std::vector<double>>& rows, const char* what) {
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t c = 0; c < rows[i].size(); ++c)
+      if (!(std::fabs(rows[i][c]) <= most_weight))
+        throw command_error(format_text(
+            "Error: %s must hold values within +-%g (larger values overflow a calculation), but "
+            "row %zu, column %zu is %g",
+            what, most_weight, i + 1, c + 1, rows[i][c]));
+}
+
+element_rows read_element_rows(sys_con& sys, const command_args& args, bool weights) {
   aperture_rec& ap = lookup_aperture(sys, args.arg(2));
   std::vector<int32_t> numbers;
   for (double x : read_column(args.arg(3), "The element number vector"))
@@ -165,18 +206,20 @@ element_rows read_element_rows(sys_con& sys, const command_args& args) {
   // Without columns too the table has one (empty) row per element number.
   std::vector<std::vector<double>> rows =
       read_rows(args.arg(4), numbers.size(), cols, "The value table", "element number");
+  if (weights) require_weights(rows, "The value table");
   return {ap, std::move(numbers), static_cast<int32_t>(cols), std::move(rows)};
 }
 
 // Times (a column of n values) and an n-row table with one column per physical element.
 void read_time_table(const aperture_rec& ap, const command_args& args, const char* mismatch,
-                     const char* table_name, std::vector<double>& times,
+                     const char* table_name, bool weights, std::vector<double>& times,
                      std::vector<std::vector<double>>& rows) {
   times = read_column(args.arg(3), "The time vector");
   require_double_matrix(args.arg(4), table_name);
   if (host_cols(args.arg(4)) != static_cast<size_t>(ap.no_phys_elements))
     throw command_error(mismatch);
   rows = read_rows(args.arg(4), times.size(), host_cols(args.arg(4)), table_name, "time");
+  if (weights) require_weights(rows, table_name);
 }
 }  // namespace
 
@@ -192,8 +235,20 @@ int32_t register_aperture(sys_con& sys, aperture_ptr ap) {
   return sys.no_apertures - 1;
 }
 
-size_t lookup_slot(sys_con& sys, double handle) {
+int32_t handle_index(double handle) {
   const int32_t h = round_whole(handle, "The aperture handle");
+  // A handle comes back as the constructor gave it, or from arithmetic that rounds by far less
+  // than this; 1.5 or 0.4 is no handle, and rounding it would reach another aperture.
+  if (!(std::fabs(handle - h) <= 1e-9 * std::fmax(1.0, std::fabs(handle))))
+    throw command_error(format_text(
+        "Error: The aperture handle must be a whole number (as its constructor returned it), but "
+        "is %.15g",
+        handle));
+  return h;
+}
+
+size_t lookup_slot(sys_con& sys, double handle) {
+  const int32_t h = handle_index(handle);
   if (h < 0 || h >= sys.no_apertures)
     throw command_error("Orvel error: This aperture has not been defined");
   if (!sys.apertures[static_cast<size_t>(h)])
@@ -213,9 +268,9 @@ void cmd_linear_array(sys_con& sys, const command_args& args) {
   open_command(sys, args, 8, "Defining new transducer. Calling xdc_linear_array",
                "Internal Error 5: Too few parameters to define linear array transducer");
   const int32_t n = read_count(args.arg(2), "The number of elements");
-  const double width = read_number(args.arg(3), "The element width");
-  const double height = read_number(args.arg(4), "The element height");
-  const double kerf = read_number(args.arg(5), "The kerf");
+  const double width = read_size(args.arg(3), "The element width");
+  const double height = read_size(args.arg(4), "The element height");
+  const double kerf = read_size(args.arg(5), "The kerf");
   const int32_t sub_x = read_count(args.arg(6), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(7), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(8), "The focus point"));
@@ -228,10 +283,10 @@ void cmd_2d_array(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define 2d array transducer");
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
   const int32_t ny = read_count(args.arg(3), "The number of elements in y");
-  const double width = read_number(args.arg(4), "The element width");
-  const double height = read_number(args.arg(5), "The element height");
-  const double kerf_x = read_number(args.arg(6), "The kerf in x");
-  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double width = read_size(args.arg(4), "The element width");
+  const double height = read_size(args.arg(5), "The element height");
+  const double kerf_x = read_size(args.arg(6), "The kerf in x");
+  const double kerf_y = read_size(args.arg(7), "The kerf in y");
   check_sizes(int64_t{nx} * ny, 1, 1);
   const size_t positions = static_cast<size_t>(nx) * static_cast<size_t>(ny);
   const std::vector<std::vector<double>> table =
@@ -253,9 +308,9 @@ void cmd_focused_array(sys_con& sys, const command_args& args) {
   open_command(sys, args, 9, "Defining new transducer. Calling xdc_focused_array",
                "Internal Error 5: Too few parameters to define focused array transducer");
   const int32_t n = read_count(args.arg(2), "The number of elements");
-  const double width = read_number(args.arg(3), "The element width");
-  const double height = read_number(args.arg(4), "The element height");
-  const double kerf = read_number(args.arg(5), "The kerf");
+  const double width = read_size(args.arg(3), "The element width");
+  const double height = read_size(args.arg(4), "The element height");
+  const double kerf = read_size(args.arg(5), "The kerf");
   const double rf = read_number(args.arg(6), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
@@ -269,12 +324,11 @@ void cmd_linear_multirow(sys_con& sys, const command_args& args) {
   open_command(sys, args, 10, "Defining new transducer. Calling xdc_linear_multirow",
                "Internal Error 5: Too few parameters to define linear multi-row array transducer");
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
-  const double width = read_number(args.arg(3), "The element width");
+  const double width = read_size(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights =
-      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
-  const double kerf_x = read_number(args.arg(6), "The kerf in x");
-  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double* heights = read_row_heights(args.arg(5), ny);
+  const double kerf_x = read_size(args.arg(6), "The kerf in x");
+  const double kerf_y = read_size(args.arg(7), "The kerf in y");
   const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
@@ -289,12 +343,11 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define linear multi-row, elevation "
                "focused array transducer");
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
-  const double width = read_number(args.arg(3), "The element width");
+  const double width = read_size(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights =
-      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
-  const double kerf_x = read_number(args.arg(6), "The kerf in x");
-  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double* heights = read_row_heights(args.arg(5), ny);
+  const double kerf_x = read_size(args.arg(6), "The kerf in x");
+  const double kerf_y = read_size(args.arg(7), "The kerf in y");
   const double rf = read_number(args.arg(8), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(9), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
@@ -347,7 +400,7 @@ void cmd_focus_delays(sys_con& sys, const command_args& args) {
   std::vector<std::vector<double>> rows;
   read_time_table(ap, args,
                   "Error: Delay mxArray must have one column for each physical aperture element",
-                  "The delay table", times, rows);
+                  "The delay table", false, times, rows);
   xdc_focus_delays(sys, ap, times, std::move(rows));
 }
 
@@ -394,7 +447,7 @@ void cmd_apodization(sys_con& sys, const command_args& args) {
   read_time_table(
       ap, args,
       "Error: Apodization mxArray must have one column for each physical aperture element",
-      "The apodization table", times, rows);
+      "The apodization table", true, times, rows);
   xdc_apodization(sys, ap, times, std::move(rows));
 }
 
@@ -402,21 +455,21 @@ void cmd_ele_apodization(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4,
                "Setting apodization for mathematical elements. Calling ele_apodization",
                "Internal Error 5: Too few parameters to set apodization for mathematical elements");
-  const element_rows r = read_element_rows(sys, args);
+  const element_rows r = read_element_rows(sys, args, true);
   ele_apodization(r.ap, r.numbers, r.m, r.rows);
 }
 
 void cmd_ele_delay(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Setting delay values for mathematical elements. Calling ele_delay",
                "Internal Error 5: Too few parameters to set delay for mathematical elements");
-  const element_rows r = read_element_rows(sys, args);
+  const element_rows r = read_element_rows(sys, args, false);
   ele_delay(r.ap, r.numbers, r.m, r.rows);
 }
 
 void cmd_ele_waveform(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Setting waveform for physical elements. Calling ele_waveform",
                "Internal Error 5: Too few parameters to set waveform for physical elements");
-  const element_rows r = read_element_rows(sys, args);
+  const element_rows r = read_element_rows(sys, args, true);
   ele_waveform(sys, r.ap, r.numbers, r.m, r.rows);
 }
 
@@ -424,9 +477,9 @@ void cmd_convex_array(sys_con& sys, const command_args& args) {
   open_command(sys, args, 9, "Defining new transducer. Calling xdc_convex_array",
                "Internal Error 5: Too few parameters to define convex array transducer");
   const int32_t n = read_count(args.arg(2), "The number of elements");
-  const double width = read_number(args.arg(3), "The element width");
-  const double height = read_number(args.arg(4), "The element height");
-  const double kerf = read_number(args.arg(5), "The kerf");
+  const double width = read_size(args.arg(3), "The element width");
+  const double height = read_size(args.arg(4), "The element height");
+  const double kerf = read_size(args.arg(5), "The kerf");
   const double rc = read_number(args.arg(6), "The convex radius");
   const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
@@ -440,9 +493,9 @@ void cmd_convex_focused_array(sys_con& sys, const command_args& args) {
   open_command(sys, args, 10, "Defining new transducer. Calling xdc_convex_focused_array",
                "Internal Error 5: Too few parameters to define convex focused array transducer");
   const int32_t n = read_count(args.arg(2), "The number of elements");
-  const double width = read_number(args.arg(3), "The element width");
-  const double height = read_number(args.arg(4), "The element height");
-  const double kerf = read_number(args.arg(5), "The kerf");
+  const double width = read_size(args.arg(3), "The element width");
+  const double height = read_size(args.arg(4), "The element height");
+  const double kerf = read_size(args.arg(5), "The kerf");
   const double rc = read_number(args.arg(6), "The convex radius");
   const double rf = read_number(args.arg(7), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
@@ -460,12 +513,11 @@ void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define convex, multi-row, elevation "
                "focused array transducer");
   const int32_t nx = read_count(args.arg(2), "The number of elements in x");
-  const double width = read_number(args.arg(3), "The element width");
+  const double width = read_size(args.arg(3), "The element width");
   const int32_t ny = read_count(args.arg(4), "The number of rows");
-  const double* heights =
-      read_vector(args.arg(5), static_cast<size_t>(ny), "The row heights", "row");
-  const double kerf_x = read_number(args.arg(6), "The kerf in x");
-  const double kerf_y = read_number(args.arg(7), "The kerf in y");
+  const double* heights = read_row_heights(args.arg(5), ny);
+  const double kerf_x = read_size(args.arg(6), "The kerf in x");
+  const double kerf_y = read_size(args.arg(7), "The kerf in y");
   const double rc = read_number(args.arg(8), "The convex radius");
   const double rf = read_number(args.arg(9), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(10), "The number of sub-divisions in x");
@@ -494,7 +546,7 @@ void check_circle(double radius, double square_size) {
     throw command_error(
         "Error: The radius is too large for the square size: more than 2^31 - 1 squares would "
         "be needed");
-  check_records(static_cast<int64_t>(circle_capacity(radius, square_size)));
+  check_records(1, static_cast<int64_t>(circle_capacity(radius, square_size)));
 }
 }  // namespace
 
@@ -541,6 +593,10 @@ table_view read_table(const mxArray* a, size_t min_cols, const char* what) {
                       "is %g",
                       what, k % rows + 1, k / rows + 1, v[k]));
   return {v, rows};
+}
+
+void check_weight_column(const table_view& t, size_t col, const char* what) {
+  for (size_t k = 0; k < t.rows; ++k) require_weight(t.at(k, col), what, k + 1);
 }
 
 // Element numbers from 1 up that never decrease from first to end in column col, so that the
@@ -610,8 +666,10 @@ void cmd_triangles_old(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define aperture with triangles");
   const table_view tris = read_table(args.arg(2), 9, "The triangle table");
   const double* apod = read_vector(args.arg(3), tris.rows, "The triangle apodization", "triangle");
+  for (size_t k = 0; k < tris.rows; ++k) require_weight(apod[k], "The triangle apodization", k + 1);
   const point3 center = to_point(read_point(args.arg(4), "The element centre"));
   const double element_apod = read_number(args.arg(5), "The element apodization");
+  require_weight(element_apod, "The element apodization");
   return_handle(sys, args, xdc_triangles_old(sys, tris, apod, center, element_apod),
                 aperture_origin::user_elements);
 }
@@ -620,6 +678,7 @@ void cmd_rectangles(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Defining new transducer. Calling xdc_rectangles",
                "Internal Error 5: Too few parameters to define aperture with rectangles");
   const table_view rects = read_table(args.arg(2), 19, "The rectangle table");
+  check_weight_column(rects, 13, "The apodizations of the rectangle table (column 14)");
   const int32_t n = check_element_numbers(
       rects, "The physical element numbers of the rectangle table (column 1)");
   const table_view centres = read_centres(args.arg(3), n);
@@ -644,6 +703,7 @@ void cmd_triangles(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Defining new transducer. Calling xdc_triangles",
                "Internal Error 5: Too few parameters to define aperture with triangles");
   const table_view tris = read_table(args.arg(2), 11, "The triangle table");
+  check_weight_column(tris, 10, "The apodizations of the triangle table (column 11)");
   const int32_t n =
       check_element_numbers(tris, "The physical element numbers of the triangle table (column 1)");
   const table_view centres = read_centres(args.arg(3), n);

@@ -11,9 +11,10 @@ void open_command(const sys_con& sys, const command_args& args, int min_args, co
 point3 to_point(const point_value& p);
 
 // Sub-element counts whose products must fit the 32-bit counts of the records.
-// Also refuses rectangle records that could not fit the memory a process may have.
+// Also refuses the records of elements and rectangles that the memory the process can have now
+// could not hold.
 void check_sizes(int64_t elements, int32_t sub_x, int32_t sub_y);
-void check_records(int64_t rectangles);
+void check_records(int64_t elements, int64_t rectangles);
 
 // What a new aperture is made of, for the conversion the options use_triangles and use_lines
 // ask for: rectangles of an array (converted silently), the squares of a piston or a concave
@@ -30,6 +31,8 @@ int32_t register_aperture(sys_con& sys, aperture_ptr ap);
 // The aperture of a handle given as a host number; ends the command for an invalid handle.
 aperture_rec& lookup_aperture(sys_con& sys, double handle);
 size_t lookup_slot(sys_con& sys, double handle);
+// The slot a handle names: a whole number up to rounding error, else refused.
+int32_t handle_index(double handle);
 aperture_rec& lookup_aperture(sys_con& sys, const mxArray* handle);
 
 void cmd_linear_array(sys_con& sys, const command_args& args);             // 1001

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -41,11 +42,24 @@ void host_flush() {
 #endif
 }
 
+#ifdef HAVE_OCTAVE
+namespace {
+// The exit that code run by a command asked of the host (exit in a drawnow.m of one's own): it
+// waits here while the command stops and releases what it holds, then goes on to the host.
+std::exception_ptr pending_exit;
+}  // namespace
+#endif
+
 void host_eval(const char* command) {
   assert(!on_helper_thread());
 #ifdef HAVE_OCTAVE
   try {
     mexEvalString(command);
+  } catch (const octave::exit_exception&) {
+    pending_exit = std::current_exception();
+    throw command_error(
+        "Error: The host is exiting (host code that the command ran called exit); the command "
+        "stopped");
   } catch (const octave::interrupt_exception&) {
     // A Ctrl-C pending when Octave runs the command ends it with this exception, which must not
     // unwind the module's frames. It is made pending again: for the running calculation to take
@@ -130,6 +144,15 @@ mxArray* host_new_matrix(size_t rows, size_t cols) {
 }
 
 double* host_matrix_values(mxArray* a) { return mxGetPr(a); }
+
+void host_pass_on_exit() {
+#ifdef HAVE_OCTAVE
+  if (!pending_exit) return;
+  std::exception_ptr exit = pending_exit;
+  pending_exit = nullptr;
+  std::rethrow_exception(exit);  // to Octave, which ends the session with its status
+#endif
+}
 
 void host_error(const char* text) {
   mexErrMsgTxt(text);

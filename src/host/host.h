@@ -18,4 +18,8 @@ mxArray* host_new_matrix(size_t rows, size_t cols);
 double* host_matrix_values(mxArray* a);
 
 [[noreturn]] void host_error(const char* text);  // ends the command; never returns
+// Once a command has ended and released everything: passes on an exit of the host that code
+// the command ran asked for (Octave's exit inside a drawnow or orvel_logo of one's own); returns
+// when there was none.
+void host_pass_on_exit();
 void host_at_exit(void (*routine)(void));

@@ -410,11 +410,18 @@ void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double*
   }
 }
 
+void convolve_phased_part(const double* a, int32_t na, const double* phased, int32_t nb,
+                          int32_t reach, int32_t D, int32_t k0, int32_t first, int32_t count,
+                          double* out) {
+  assert(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D && first >= 0);
+  assert(int64_t{first} + count <= (na + nb - 1) / D + 1);
+  phased_sums(a, na, phased, phase_rows(nb, reach, D), phase_lead(reach, D), D,
+              static_cast<int32_t>(k0 + int64_t{first} * D), count, out);
+}
+
 void convolve_phased(const double* a, int32_t na, const double* phased, int32_t nb, int32_t reach,
                      int32_t D, int32_t k0, int32_t count, double* out) {
-  assert(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D);
-  assert(count <= (na + nb - 1) / D + 1);
-  phased_sums(a, na, phased, phase_rows(nb, reach, D), phase_lead(reach, D), D, k0, count, out);
+  convolve_phased_part(a, na, phased, nb, reach, D, k0, 0, count, out);
 }
 
 void convolve_padded(const double* x, int32_t nx, const double* b, int32_t nb, double dt, bool add,

@@ -71,6 +71,11 @@ void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double*
 // count <= (na + nb - 1) / D + 1. No scale.
 void convolve_phased(const double* a, int32_t na, const double* phased, int32_t nb, int32_t reach,
                      int32_t D, int32_t k0, int32_t count, double* out);
+// The outputs first .. first + count - 1 of the same sums, into out[0 .. count - 1]: a long
+// convolution in parts.
+void convolve_phased_part(const double* a, int32_t na, const double* phased, int32_t nb,
+                          int32_t reach, int32_t D, int32_t k0, int32_t first, int32_t count,
+                          double* out);
 
 // The smallest power of two that is at least max(a, b), and never less than 4.
 int32_t fft_size(int32_t a, int32_t b);

@@ -1,11 +1,15 @@
 #include "signals/signal_store.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "core/errors.h"
 #include "core/sys_con.h"
@@ -142,20 +146,112 @@ void wait_for_user_input() {
   host_printf("\n");
 }
 
+namespace {
+#if defined(__linux__)
+// The first number in a file of /proc or /sys (a count of kB after key, when key is given);
+// false when the file or the number is missing, or the value is "max" (no limit).
+bool read_number_file(const std::string& path, const char* key, uint64_t& value) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return false;
+  char line[256];
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, f)) {
+    const char* text = line;
+    if (key) {
+      if (std::strncmp(line, key, std::strlen(key)) != 0) continue;
+      text += std::strlen(key);
+    }
+    unsigned long long v = 0;
+    found = std::sscanf(text, " %llu", &v) == 1;
+    value = v;
+  }
+  std::fclose(f);
+  return found;
+}
+
+// What the memory cgroups of this process (and every cgroup above them) still allow: their
+// limit less their usage, the least over the chain. Version 2 names the process's cgroup in a
+// line "0::path", version 1 in a line "n:...memory...:path"; inside a container the path may
+// not exist under /sys/fs/cgroup, whose root is then the container's own cgroup.
+bool cgroup_headroom(uint64_t& headroom) {
+  std::FILE* f = std::fopen("/proc/self/cgroup", "r");
+  if (!f) return false;
+  std::string base, path, limit_file, usage_file;
+  char line[1024];
+  while (std::fgets(line, sizeof line, f)) {
+    std::string l(line);
+    if (!l.empty() && l.back() == '\n') l.pop_back();
+    const size_t a = l.find(':'), b = l.find(':', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    const std::string controllers = l.substr(a + 1, b - a - 1);
+    if (controllers.empty() && base.empty()) {  // version 2
+      base = "/sys/fs/cgroup";
+      path = l.substr(b + 1);
+      limit_file = "/memory.max";
+      usage_file = "/memory.current";
+    } else if ((',' + controllers + ',').find(",memory,") != std::string::npos) {  // version 1
+      base = "/sys/fs/cgroup/memory";
+      path = l.substr(b + 1);
+      limit_file = "/memory.limit_in_bytes";
+      usage_file = "/memory.usage_in_bytes";
+    }
+  }
+  std::fclose(f);
+  if (base.empty()) return false;
+  bool found = false;
+  constexpr uint64_t no_limit = uint64_t{1} << 62;  // version 1 writes about 2^63 for none
+  for (;;) {
+    uint64_t limit = 0, usage = 0;
+    const std::string dir = base + (path == "/" ? "" : path);
+    if (read_number_file(dir + limit_file, nullptr, limit) && limit < no_limit &&
+        read_number_file(dir + usage_file, nullptr, usage)) {
+      const uint64_t left = usage < limit ? limit - usage : 0;
+      headroom = found ? std::min(headroom, left) : left;
+      found = true;
+    }
+    if (path.empty() || path == "/") break;
+    const size_t slash = path.rfind('/');
+    path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+  }
+  return found;
+}
+#endif
+}  // namespace
+
 memory_limit result_memory() {
   // The largest object C++ can address: every limit below is at most this.
   memory_limit limit{static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max()),
                      "bytes of the largest object this machine addresses"};
-#if defined(__unix__) || defined(__APPLE__)
+  auto lower = [&limit](uint64_t bytes, const char* what) {
+    if (bytes < limit.bytes) limit = {bytes, what};
+  };
+#if defined(__linux__)
+  // What can be had now without swapping: free memory and the caches the kernel can drop.
+  uint64_t kb = 0;
+  if (read_number_file("/proc/meminfo", "MemAvailable:", kb) && kb <= limit.bytes / 1024)
+    lower(kb * 1024, "bytes of memory available on this machine");
+  uint64_t headroom = 0;
+  if (cgroup_headroom(headroom)) lower(headroom, "bytes left under this process's memory limit");
+#elif defined(__unix__) || defined(__APPLE__)
   const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0 &&
       static_cast<uint64_t>(pages) <= limit.bytes / static_cast<uint64_t>(page_size))
-    limit = {static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size),
-             "bytes of physical memory"};
+    lower(static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size),
+          "bytes of physical memory");
+#endif
+#if defined(__unix__) || defined(__APPLE__)
   rlimit space;
-  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY &&
-      space.rlim_cur < limit.bytes)
-    limit = {static_cast<uint64_t>(space.rlim_cur), "bytes of this process's address-space limit"};
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+    uint64_t used = 0;  // the address space the process holds already [bytes]
+#if defined(__linux__)
+    uint64_t pages_used = 0;
+    const long page = sysconf(_SC_PAGESIZE);
+    if (read_number_file("/proc/self/statm", nullptr, pages_used) && page > 0)
+      used = pages_used * static_cast<uint64_t>(page);
+#endif
+    const uint64_t cap = static_cast<uint64_t>(space.rlim_cur);
+    lower(used < cap ? cap - used : 0, "bytes left of this process's address-space limit");
+  }
 #endif
   if (const char* text = std::getenv("ORVEL_MEMORY_LIMIT")) {
     char* end = nullptr;

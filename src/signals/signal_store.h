@@ -44,10 +44,12 @@ void wait_for_user_input();
 // byte count.
 constexpr int64_t most_signal_samples = (INT32_MAX - 40) / 8;
 
-// The most bytes a result (or a new aperture's records) may take, and what sets that limit: the
-// machine's physical memory, or the process's address-space limit where that is lower (POSIX),
-// or the environment variable ORVEL_MEMORY_LIMIT (bytes) where that is lower still (a share of
-// a machine that others use too); where none is known, the largest object C++ allows.
+// The most bytes a result (or a new aperture's records) may take now, and what sets that limit:
+// the memory available on the machine (free, or cache the kernel can drop; on other POSIX
+// systems its physical memory), what the memory cgroups of the process still allow, what is
+// left of the process's address-space limit, or the environment variable ORVEL_MEMORY_LIMIT
+// (bytes) where that is lower still (a share of a machine that others use too); where none is
+// known, the largest object C++ allows.
 struct memory_limit {
   uint64_t bytes;    // the limit [bytes]
   const char* what;  // what it is, after the count in a text
@@ -56,9 +58,7 @@ memory_limit result_memory();
 
 // Refuses, before any of it is allocated, a calculation result of columns columns of samples
 // samples each on the grid of fs: with signal set (each column one signal of the store), a
-// column of more than most_signal_samples; and any result of more bytes than the memory it could
-// ever have: the machine's physical memory, or the process's address-space limit where that is
-// lower (POSIX); where neither is known, the largest object C++ allows, and an allocation that
-// fails then says so. Throws "Error: The result would span ..." naming the span in seconds, the
-// samples and the bytes.
+// column of more than most_signal_samples; and any result of more bytes than result_memory
+// allows; an allocation that fails all the same says so. Throws "Error: The result would span ..."
+// naming the span in seconds, the samples and the bytes.
 void check_result_size(int64_t samples, int64_t columns, double fs, bool signal);

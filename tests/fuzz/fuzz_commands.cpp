@@ -10,8 +10,9 @@
 //    report, xdc_show and xdc_get of every slot can see;
 //  - the signal store's byte count equals the charges of the signals the apertures hold, and a
 //    calculation leaves it where it was; no host matrix is left behind;
-//  - a call that accepts a NaN or an infinity does not store it or return it; a result holds no
-//    NaN or infinity while every value given since initialisation was finite and moderate;
+//  - a call that accepts a NaN or an infinity does not store it or return it; a calculation never
+//    returns NaN or infinity, and no other result holds one while every value given since
+//    initialisation was finite and moderate;
 //  - a call whose tables disagree in size (more or fewer rows than the times or element
 //    numbers, amplitudes or distances not one per point) is refused;
 //  - no call takes longer than --slow seconds or runs out of memory (a hang or a huge
@@ -35,9 +36,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -282,7 +283,6 @@ outcome execute(const std::vector<arg>& args, int nlhs = 0) {
   return o;
 }
 
-
 // "nan" or "inf" as a word of printf output (not inside "information").
 bool text_shows_nonfinite(const std::string& s) {
   for (const char* word : {"nan", "inf"}) {
@@ -325,7 +325,6 @@ int64_t number_after(const std::string& s, const char* label, size_t from = 0) {
 
 // 8 bytes per sample and 40 for the record, the store's charge for a signal.
 int64_t charge(int64_t samples) { return 8 * samples + 40; }
-
 
 // Apertures of more physical and mathematical elements than this are shown by their report
 // header alone (xdc_show level 4), so that snapshots stay cheap; the generator frees them next.
@@ -1114,7 +1113,11 @@ void run_segment(const options& opt, long long first) {
       const std::string mismatch = shape_mismatch(c);
       if (!mismatch.empty()) found("garbage", "shape", "accepted with " + mismatch);
     }
-    if (o.ok && !in.nonfinite_arg && results_nonfinite && !tainted && !in.extreme) {
+    // A calculation refuses a result that overflowed, whatever its inputs; other results may
+    // hold no NaN or Inf while every value given was finite and moderate.
+    if (o.ok && results_nonfinite && is_calculation(code)) {
+      found("nan-result", "calculation", "a calculation returned NaN or Inf");
+    } else if (o.ok && !in.nonfinite_arg && results_nonfinite && !tainted && !in.extreme) {
       found("nan-result", "", "a result holds NaN or Inf although every input was finite");
     }
 

@@ -77,4 +77,36 @@ orvel_init(-1);
 orvel_end();
 out = evalc('clear Orvel_mex');
 expect_text(out, '');
+
+% exit(n) in host code that a command runs ends Octave with status n once the command has
+% released what it holds: from the logo at initialisation, and from a redraw of the progress
+% display in the middle of a calculation on two threads (the first progress line comes after
+% more than 3 s, so the calculation is sized for about 10 s).
+function status = run_octave(lines)
+  script = [tempname() '.m'];
+  fid = fopen(script, 'w');
+  fprintf(fid, '%s\n', lines{:});
+  fclose(fid);
+  status = system(sprintf('"%s" --no-gui --norc --no-history --quiet --path "%s" --path "%s" "%s" < /dev/null', ...
+                          fullfile(OCTAVE_HOME(), 'bin', 'octave-cli'), ...
+                          fileparts(which('Orvel_mex')), fileparts(which('calc_hp')), script));
+  delete(script);
+end
+orvel_init(-1);
+Th = xdc_linear_array(64, 0.3e-3, 5e-3, 0.05e-3, 10, 20, [0 0 30e-3]);
+started = tic;
+calc_hp(Th, [zeros(100, 2), linspace(0.01, 0.06, 100)']);
+points = ceil(10 / (toc(started) / 100));
+orvel_end();
+exiting = {'orvel_logo', {'orvel_init(1);', 'disp(''went on'');'}, 3
+           'drawnow', {'orvel_init(-1);', 'set_option(''show_times'', 3);', 'set_option(''threads'', 2);', ...
+                       'Th = xdc_linear_array(64, 0.3e-3, 5e-3, 0.05e-3, 10, 20, [0 0 30e-3]);', ...
+                       sprintf('calc_hp(Th, [zeros(%d, 2), linspace(0.01, 0.06, %d)'']);', points, points), ...
+                       'disp(''went on'');'}, 4};
+for k = 1:rows(exiting)
+  shadow = shadow_function(exiting{k, 1}, sprintf('  exit(%d);', exiting{k, 3}));
+  status = run_octave([{sprintf('addpath(''%s'');', shadow)}, exiting{k, 2}]);
+  shadow_function([], shadow);
+  assert(status == exiting{k, 3}, '%s: exit status %d', exiting{k, 1}, status);
+end
 disp('test_lifecycle: passed');

@@ -33,9 +33,21 @@ refusals = {
   @() Orvel_mex(4005, Th, Th, pt, NaN), 'The amplitude vector must hold finite values, but value 1 is nan'
   @() Orvel_mex(5050, 'use_att', Inf), 'The option value must be finite, but is inf'
   @() Orvel_mex(5050, 'tau_m', NaN), 'The option value must be finite, but is nan'
-  @() Orvel_mex(5050, 'c', 0), 'The speed of sound c must be positive and at most 1e+150 m/s, but is 0'
-  @() Orvel_mex(5050, 'c', 1e308), 'The speed of sound c must be positive and at most 1e+150 m/s, but is 1e+308'
-  @() Orvel_mex(5020, -100e6), 'The sampling frequency must be positive, but is -1e+08'
+  @() Orvel_mex(5050, 'c', 0), 'The speed of sound c must be at least 10 m/s and at most 100000 m/s, but is 0'
+  @() Orvel_mex(5050, 'c', 1e308), 'The speed of sound c must be at least 10 m/s and at most 100000 m/s, but is 1e+308'
+  @() Orvel_mex(5020, -100e6), 'The sampling frequency must be at least 1000 Hz and at most 1e+12 Hz, but is -1e+08'
+  % Finite values far outside what a calculation can represent (they gave NaN or Inf samples),
+  % flags that a cut to 16 bits would clear, negative sizes, and handles that are no whole number.
+  @() set_sampling(1e-200), 'The sampling frequency must be at least 1000 Hz and at most 1e+12 Hz, but is 1e-200'
+  @() set_option('c', 1), 'The speed of sound c must be at least 10 m/s and at most 100000 m/s, but is 1'
+  @() set_option('freq_att', 65536.5), 'The frequency dependent attenuation freq_att must be at least 0 dB/(m Hz) and at most 0.01 dB/(m Hz), but is 65536.5'
+  @() set_option('freq_att', -1e-6), 'The frequency dependent attenuation freq_att must be at least 0 dB/(m Hz) and at most 0.01 dB/(m Hz), but is -1e-06'
+  @() set_option('accurate_time_calc', 65536), 'The option accurate_time_calc must be a whole number from -32768 to 32767 (0 is off, any other value on), but is 65536'
+  @() xdc_excitation(Th, [1 1e308]), 'The excitation must hold values within +-1e+30 (larger values overflow a calculation), but value 2 is 1e+308'
+  @() xdc_apodization(Th, 0, [1 -1e308]), 'The apodization table must hold values within +-1e+30 (larger values overflow a calculation), but row 1, column 2 is -1e+308'
+  @() calc_scat(Th, Th, pt, 1e31), 'The amplitude vector must hold values within +-1e+30 (larger values overflow a calculation), but value 1 is 1e+31'
+  @() xdc_linear_array(4, -0.2e-3, 4e-3, 0.02e-3, 1, 1, [0 0 .03]), 'The element width must not be negative (a size in metres), but is -0.0002'
+  @() calc_hp(Th + 0.5, pt), 'The aperture handle must be a whole number (as its constructor returned it), but is 0.5'
   % A matrix where one number is expected, and a name cut by an embedded NUL.
   @() Orvel_mex(5050, 'c', [1 2]), 'The option value must be one number (1 x 1), but is a 1 x 2 matrix'
   @() Orvel_mex(5050, ['c' char(0) 'x'], 1500), 'The option name must not contain NUL characters, but character 2 is one'
@@ -56,6 +68,32 @@ xdc_focus(Th, 0, [0; 0; 0.03]);
 column = xdc_get(Th, 'focus');
 xdc_focus(Th, 0, [0 0 0.03]);
 assert(isequal(column, xdc_get(Th, 'focus')) && ~isequal(column, before{1}));
+
+% Options that are each in range but together overflow: the attenuation's gain below att_f0,
+% exp(att_f0 x freq_att x 0.115 x r), is about 2e5 at 10 mm for 1 MHz, but for 50 MHz 1e267 at
+% 10 mm and beyond the double range (1.8e308) long before 50 mm. The result is refused, naming
+% that gain, instead of coming back as NaN.
+set_option('use_att', 1);
+set_option('freq_att', 0.01);
+set_option('att_f0', 1e6);
+assert(all(isfinite(calc_hp(Th, [0 0 0.01]))));
+set_option('att_f0', 50e6);
+try
+  calc_hp(Th, [0 0 0.01; 0 0 0.05]);
+  error('test_refusals:none', 'an overflowed result was returned');
+catch err
+  assert(~isempty(regexp(err.message, ['^Orvel_mex: Error: The result overflowed the double ' ...
+      'range \(column 2, sample \d+ is -?(nan|inf)\); the likely cause is the frequency ' ...
+      'dependent attenuation: over the 0\.05\d* m travelled its gain below att_f0 reaches ' ...
+      '1e1\d\d\d \(freq_att 0\.01 dB/\(m Hz\), att_f0 5e\+07 Hz\)\. Nothing was returned$'], ...
+      'once')), err.message);
+end
+% att_f0 above fs / 2 is a frequency the grid does not hold.
+set_option('att_f0', 60e6);
+expect_error(@() calc_hp(Th, pt), ['Error: The attenuation centre frequency att_f0 (6e+07 Hz) must ' ...
+             'be at most half the sampling frequency (5e+07 Hz) for a calculation with frequency ' ...
+             'dependent attenuation']);
+set_option('use_att', 0);
 
 % A drawnow on the path that frees the aperture in use while calc_hp shows its times: the call
 % is refused, the calculation completes with the aperture it started with. The progress display

@@ -2,6 +2,7 @@
 // and option setter, with exact console and error texts.
 #include <cmath>
 
+#include "core/errors.h"
 #include "core/thread_pool.h"
 #include "gateway/gateway.h"
 #include "harness.h"
@@ -87,9 +88,12 @@ TEST_F(config_test, SamplingFrequencyIsStoredUnroundedWithItsWarning) {
   call_result r = orvel_call({5020, 33.3e6 + 0.25});
   EXPECT_EQ(r.console, fs_warning);
   EXPECT_EQ(current_sys().fs, 33.3e6 + 0.25);
-  // A sampling frequency that is not positive is refused when it is set.
+  // A sampling frequency outside its range is refused when it is set.
   r = orvel_call({5050, "FS", -5.0});
-  EXPECT_EQ(r.error, "Error: The sampling frequency fs must be positive, but is -5");
+  EXPECT_EQ(
+      r.error,
+      "Error: The sampling frequency fs must be at least 1000 Hz and at most 1e+12 Hz, but is "
+      "-5");
   EXPECT_EQ(r.console, "");
   EXPECT_EQ(current_sys().fs, 33.3e6 + 0.25);
 }
@@ -103,8 +107,8 @@ TEST_F(config_test, DebugTracesOfTheGeneralCommands) {
   EXPECT_EQ(current_sys().debug, 0);
   ASSERT_TRUE(orvel_call({5010, 2.0}).ok);
   EXPECT_EQ(orvel_call({5010, 0.0}).console, "Orvel debug message: Setting debug flag \n");
-  ASSERT_TRUE(orvel_call({5010, 65537.0}).ok);  // cut to 16 bits
-  EXPECT_EQ(current_sys().debug, 1);
+  ASSERT_TRUE(orvel_call({5010, -32768.0}).ok);
+  EXPECT_EQ(current_sys().debug, -32768);
 }
 
 TEST_F(config_test, TooFewParametersChangeNothing) {
@@ -216,21 +220,77 @@ TEST_F(config_test, BadArgumentsAreRefusedAndChangeNothing) {
   for (const char* name : {"c", "fs"})
     EXPECT_EQ(orvel_call({5050, name, 0.0}).error.rfind("Error: The ", 0), 0u) << name;
   EXPECT_EQ(orvel_call({5020, -1e6}).error,
-            "Error: The sampling frequency must be positive, but is -1e+06");
+            "Error: The sampling frequency must be at least 1000 Hz and at most 1e+12 Hz, but is "
+            "-1e+06");
   EXPECT_EQ(orvel_call({5050, "use_att", INFINITY}).error,
             "Error: The option value must be finite, but is inf");
-  EXPECT_EQ(orvel_call({5050, "debug", 3e9}).error,
-            "Error: The option value must be a finite whole number within the 32-bit range, but is "
-            "3000000000");
-  EXPECT_EQ(orvel_call({5010, INFINITY}).error,
-            "Error: The debug flag must be a finite whole number within the 32-bit range, but is "
-            "inf");
+  EXPECT_EQ(orvel_call({5050, "show_times", 3e9}).error,
+            "Error: The option show_times must be a finite whole number within the 32-bit range, "
+            "but is 3000000000");
+  EXPECT_EQ(
+      orvel_call({5010, INFINITY}).error,
+      "Error: The debug flag must be a whole number from -32768 to 32767 (0 is off, any other "
+      "value on), but is inf");
   EXPECT_FALSE(orvel_call({5020, "fs"}).ok);
   EXPECT_EQ(s.c, 1540.0);
   EXPECT_EQ(s.show_times, 0);
   EXPECT_EQ(s.time_interval, 5);
   EXPECT_EQ(s.debug, 0);
   EXPECT_EQ(s.fs, 100e6);
+}
+
+// Every option is refused just outside its range and taken at its bounds; a flag is refused
+// where a cut to 16 bits would change it (65536 would clear a flag that was asked set).
+TEST_F(config_test, OptionsAreRefusedOutsideTheirRanges) {
+  init_quiet();
+  struct {
+    const char* name;
+    double sys_con::*field;
+    double lowest, highest, below, above;
+    const char* text;
+  } cases[] = {
+      {"c", &sys_con::c, 10, 1e5, 9.99, 1.0001e5,
+       "The speed of sound c must be at least 10 m/s and at most 100000 m/s"},
+      {"fs", &sys_con::fs, 1e3, 1e12, 999, 1.1e12,
+       "The sampling frequency fs must be at least 1000 Hz and at most 1e+12 Hz"},
+      {"att", &sys_con::att, 0, 1e5, -1e-9, 1.1e5,
+       "The frequency independent attenuation att must be at least 0 dB/m and at most 100000 "
+       "dB/m"},
+      {"freq_att", &sys_con::freq_att, 0, 1e-2, -1e-12, 0.011,
+       "The frequency dependent attenuation freq_att must be at least 0 dB/(m Hz) and at most "
+       "0.01 dB/(m Hz)"},
+      {"att_f0", &sys_con::att_f0, 0, 5e11, -1, 6e11,
+       "The attenuation centre frequency att_f0 must be at least 0 Hz and at most 5e+11 Hz"},
+      {"tau_m", &sys_con::tau_m, -100, 100, -101, 101,
+       "The constant tau_m must be at least -100 and at most 100"},
+      {"z", &sys_con::z, 1e-300, 1e9, 0, 1.1e9,
+       "The characteristic acoustic impedance z must be greater than 0 kg/(m^2 s) and at most "
+       "1e+09 kg/(m^2 s)"},
+      {"dz", &sys_con::dz, 1e-300, 1, 0, 1.5,
+       "The propagation step dz must be greater than 0 m and at most 1 m"},
+      {"bdiva", &sys_con::BdivA, -1e4, 1e4, -10001, 10001,
+       "The non-linearity parameter BdivA must be at least -10000 and at most 10000"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(orvel_call({5050, c.name, c.lowest}).ok) << c.name;
+    EXPECT_TRUE(orvel_call({5050, c.name, c.highest}).ok) << c.name;
+    for (double v : {c.below, c.above})
+      EXPECT_EQ(orvel_call({5050, c.name, v}).error, format_text("Error: %s, but is %g", c.text, v))
+          << c.name;
+    EXPECT_EQ(current_sys().*c.field, c.highest) << c.name;
+  }
+  for (const char* flag : {"debug", "accurate_time_calc", "fast_integration", "use_rectangles",
+                           "use_triangles", "use_lines"}) {
+    EXPECT_TRUE(orvel_call({5050, flag, 32767.0}).ok) << flag;
+    EXPECT_TRUE(orvel_call({5050, flag, -32768.0}).ok) << flag;
+    EXPECT_EQ(orvel_call({5050, flag, 65536.0}).error,
+              format_text("Error: The option %s must be a whole number from -32768 to 32767 (0 is "
+                          "off, any other value on), but is 65536",
+                          flag));
+    ASSERT_TRUE(orvel_call({5050, flag, 0.0}).ok);
+  }
+  EXPECT_EQ(current_sys().use_rectangles, 0);    // cleared last by the cases above, not by 65536
+  EXPECT_FALSE(orvel_call({5010, 32767.5}).ok);  // rounds to 32768
 }
 
 TEST_F(config_test, LongOptionNamesAreCutNotOverrun) {

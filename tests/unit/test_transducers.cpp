@@ -1,8 +1,13 @@
 // Transducer commands through the embedded host: handles, traces and too-few texts, argument
 // refusals, and the state the commands leave behind.
+#include <malloc.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "apertures/aperture.h"
+#include "core/errors.h"
 #include "gateway/gateway.h"
 #include "gateway/transducers.h"
 #include "harness.h"
@@ -89,13 +94,23 @@ TEST_F(transducers_test, HandlesAreSlotsReusedAfterFree) {
   EXPECT_EQ(linear(3), 1.0);
   EXPECT_EQ(linear(3), 3.0);
   EXPECT_EQ(ap(1).no_phys_elements, 3);
-  // Handles are rounded: 1.4 names slot 1, 3.5 slot 4 (undefined), -0.6 slot -1.
-  EXPECT_TRUE(orvel_call({1066, 1.4, 1}).ok);
+  // A handle is a whole number up to rounding error; 1.4, 1.5 or -0.5 would reach a slot that
+  // the number does not name, and is refused before any aperture changes.
+  for (double h : {1.4, 1.5, 2.5, -0.5, 0.4, 3.5, 1 + 1e-6})
+    EXPECT_EQ(orvel_call({1066, h, 1}).error,
+              format_text("Error: The aperture handle must be a whole number (as its constructor "
+                          "returned it), but is %.15g",
+                          h));
+  EXPECT_EQ(orvel_call({1030, 0.5}).error,
+            "Error: The aperture handle must be a whole number (as its constructor returned it), "
+            "but is 0.5");
+  EXPECT_EQ(ap(1).soft_baffle, 0);
+  EXPECT_EQ(ap(3).soft_baffle, 0);
+  EXPECT_TRUE(orvel_call({1066, 1 - 1e-13, 1}).ok);  // what arithmetic on 1 may give
   EXPECT_EQ(ap(1).soft_baffle, 1);
-  EXPECT_EQ(orvel_call({1066, 3.5, 1}).error, undefined);
-  EXPECT_EQ(orvel_call({1066, -0.6, 1}).error, undefined);
-  EXPECT_EQ(orvel_call({1066, 2.5, 1}).ok, true);  // slot 3
-  EXPECT_EQ(ap(3).soft_baffle, 1);
+  EXPECT_EQ(orvel_call({1066, -1e-13, 1}).ok, true);  // slot 0
+  EXPECT_EQ(ap(0).soft_baffle, 1);
+  EXPECT_EQ(orvel_call({1066, 4.0, 1}).error, undefined);
   EXPECT_EQ(orvel_call({1066, std::nan(""), 1}).error,
             "Error: The aperture handle must be finite, but is nan");
   EXPECT_EQ(orvel_call({1066, embedded_matrix(1, 2, {0, 1}), 1}).error,
@@ -267,6 +282,85 @@ TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
   EXPECT_EQ(current_sys().bytes_reserved, 0);
 }
 
+// A negative width, height or kerf would mirror elements about their edges into their
+// neighbours: refused in every constructor that takes one. Zero stays a size.
+TEST_F(transducers_test, ConstructorsRefuseNegativeSizes) {
+  auto p = [] { return embedded_matrix(1, 3, {0, 0, 0.03}); };
+  auto rows = [](double a, double b) { return embedded_matrix(1, 2, {a, b}); };
+  auto on = [] { return embedded_matrix(2, 2, {1, 1, 1, 1}); };
+  const char* negative = "Error: %s must not be negative (a size in metres), but is %g";
+  const struct {
+    std::vector<host_arg> call;
+    const char* what;
+    double value;
+  } cases[] = {
+      {{1001, 4, -0.2e-3, 4e-3, 0.02e-3, 1, 1, p()}, "The element width", -0.2e-3},
+      {{1001, 4, 0.2e-3, -4e-3, 0.02e-3, 1, 1, p()}, "The element height", -4e-3},
+      {{1001, 4, 0.2e-3, 4e-3, -0.02e-3, 1, 1, p()}, "The kerf", -0.02e-3},
+      {{1002, 2, 2, 0.2e-3, 0.2e-3, 0, -1e-5, on(), 1, 1, p()}, "The kerf in y", -1e-5},
+      {{1003, 4, 0.2e-3, -4e-3, 0, 0.02, 1, 1, p()}, "The element height", -4e-3},
+      {{1004, 4, 0.2e-3, 4e-3, -1e-5, 0.03, 1, 1, p()}, "The kerf", -1e-5},
+      {{1005, 4, -0.2e-3, 4e-3, 0, 0.03, 0.02, 1, 1, p()}, "The element width", -0.2e-3},
+      {{1012, 4, 0.2e-3, 2, rows(1e-3, 1e-3), -1e-5, 0, 1, 1, p()}, "The kerf in x", -1e-5},
+      {{1013, 4, 0.2e-3, 2, rows(1e-3, 1e-3), 0, -1e-5, 0.02, 1, 1, p()}, "The kerf in y", -1e-5},
+      {{1014, 4, -0.2e-3, 2, rows(1e-3, 1e-3), 0, 0, 0.03, 0.02, 1, 1, p()},
+       "The element width",
+       -0.2e-3},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(orvel_call(c.call, 1).error, format_text(negative, c.what, c.value)) << c.what;
+  EXPECT_EQ(orvel_call({1012, 4, 0.2e-3, 2, rows(1e-3, -1e-3), 0, 0, 1, 1, p()}, 1).error,
+            "Error: The row heights must not be negative (sizes in metres), but value 2 is -0.001");
+  EXPECT_EQ(current_sys().no_apertures, 0);
+  EXPECT_TRUE(orvel_call({1001, 4, 0, 0, 0, 1, 1, p()}, 1).ok);
+}
+
+// The records of a new aperture are refused when the memory that can be had would not hold them:
+// a limit just below what a 100,000-element array really takes (its elements' records as well
+// as their rectangles, measured on the heap) refuses it. The sanitizers' heap is not measured.
+TEST_F(transducers_test, NewAperturesWithinTheMemoryThatCanBeHad) {
+  auto make = [] {
+    return orvel_call({1001, 100000, 0.3e-3, 5e-3, 0.05e-3, 1, 2, point(0, 0, 0.03)}, 1);
+  };
+  const size_t before = mallinfo2().uordblks;
+  call_result r = make();
+  ASSERT_TRUE(r.ok) << r.error;
+  const size_t taken = mallinfo2().uordblks - before;
+  ASSERT_TRUE(orvel_call({1040, r.at(0, 0)}).ok);
+  if (taken == 0) GTEST_SKIP() << "the heap of this build is not measured";
+  setenv("ORVEL_MEMORY_LIMIT", std::to_string(0.98 * static_cast<double>(taken)).c_str(), 1);
+  r = make();
+  unsetenv("ORVEL_MEMORY_LIMIT");
+  EXPECT_EQ(r.error.rfind("Error: Too many elements or sub-elements requested: 100000 elements of "
+                          "200000 rectangles in all take ",
+                          0),
+            0u)
+      << r.error;
+  EXPECT_NE(r.error.find("bytes of ORVEL_MEMORY_LIMIT"), std::string::npos) << r.error;
+}
+
+// Weights beyond 1e30 in magnitude (pulses, apodizations, waveforms) would overflow the
+// products of a calculation: refused, and the aperture keeps what it had.
+TEST_F(transducers_test, WeightsBeyondTheirRangeAreRefused) {
+  const double h = linear(2);
+  auto row = [](double a, double b) { return embedded_matrix(1, 2, {a, b}); };
+  ASSERT_TRUE(orvel_call({1051, h, row(1e30, -1e30)}).ok);
+  EXPECT_EQ(orvel_call({1051, h, row(1.0, -1e308)}).error,
+            "Error: The excitation must hold values within +-1e+30 (larger values overflow a "
+            "calculation), but value 2 is -1e+308");
+  EXPECT_EQ(orvel_call({1050, h, row(1e31, 0)}).error.rfind("Error: The impulse response must", 0),
+            0u);
+  EXPECT_EQ(orvel_call({1070, h, 0.0, row(1, 1e308)}).error,
+            "Error: The apodization table must hold values within +-1e+30 (larger values overflow "
+            "a calculation), but row 1, column 2 is 1e+308");
+  EXPECT_EQ(orvel_call({1080, h, 1.0, row(2, 1e308)}).error.rfind("Error: The value table", 0), 0u);
+  EXPECT_EQ(orvel_call({1082, h, 1.0, row(2, 1e308)}).error.rfind("Error: The value table", 0), 0u);
+  EXPECT_TRUE(orvel_call({1081, h, 1.0, row(0, 1e-6)}).ok);  // delays are no weights
+  EXPECT_EQ(ap(h).excitation->data[1], -1e30);
+  EXPECT_EQ(ap(h).apod_line[0].values[1], 1.0);
+  EXPECT_EQ(ap(h).phys_elements[0].rects[0].apodization, 1.0);
+}
+
 // Arcs and focusing cylinders take asin(length / radius): lengths without an angle are refused
 // (they used to leave every corner NaN), and rows that just fit keep finite corners.
 TEST_F(transducers_test, ArcsAndCylindersRefuseLengthsWithoutAnAngle) {
@@ -288,13 +382,13 @@ TEST_F(transducers_test, ArcsAndCylindersRefuseLengthsWithoutAnAngle) {
   EXPECT_EQ(orvel_call({1013, 3, 0.3e-3, 3, rows(), 0, 1e-3, 3.5e-3, 1, 2, p()}, 1).error,
             "Error: The rows reach 0.004 m from the centre line in elevation, farther than the "
             "elevation focus radius (0.0035 m), so they do not fit on the focusing cylinder");
-  // A negative row height pulls the total in while its neighbour reaches past the radius.
+  // A negative row height, which would pull the total in while its neighbour reaches past the
+  // radius, is refused as a size before any reach is measured.
   EXPECT_EQ(orvel_call({1014, 3, 0.3e-3, 2, embedded_matrix(1, 2, {8e-3, -6e-3}), 0.3e-3, 0, 0.028,
                         2e-3, 1, 1, p()},
                        1)
                 .error,
-            "Error: The rows reach 0.007 m from the centre line in elevation, farther than the "
-            "elevation focus radius (0.002 m), so they do not fit on the focusing cylinder");
+            "Error: The row heights must not be negative (sizes in metres), but value 2 is -0.006");
   EXPECT_EQ(current_sys().no_apertures, 0);
   // Rows reaching exactly the radius touch the cylinder's edge, and the sub-rows summed up to it
   // pass it by rounding here; every corner must still be finite.
