@@ -295,7 +295,11 @@ void transmit_receive(const sys_con& sys, const transmit_block& b, size_t i, con
   const int32_t n = ht.n + hr.n - 1;
   const bool fits = !b.spectrum[i].empty() && ht.n + hr.n <= L;
   if (!fits || direct_is_cheaper(ht.n, hr.n, L, 2)) {
-    if (hr.n - 1 <= b.margin)
+    // The padded sums run over hr for every output: they serve while hr is the shorter
+    // operand. A receive response far longer than the transmit one (an element that reaches
+    // far across) goes to the sums over the shorter operand instead: n x hr.n products would
+    // take seconds for one scatterer where n x ht.n take microseconds.
+    if (hr.n - 1 <= b.margin && hr.n <= ht.n)
       convolve_padded(x, ht.n, hr.data(), hr.n, dt, add, scale, out);
     else if (add)
       convolve_add(x, ht.n, hr.data(), hr.n, dt, scale, s.spectra, out);
