@@ -137,7 +137,7 @@ fid = fopen(file, 'w');
 if fid < 0
   error('orvel:badArgument', 'scan_export: cannot write %s', file);
 end
-fwrite(fid, [147 'NUMPY' 1 0], 'uint8');
+fwrite(fid, [147 double('NUMPY') 1 0], 'uint8');   % numbers: no implicit char conversion
 fwrite(fid, numel(header), 'uint16', 0, 'ieee-le');
 fwrite(fid, header, 'char');
 fwrite(fid, m, 'double', 0, 'ieee-le');

@@ -22,7 +22,7 @@ if fid < 0
   error('orvel:badArgument', 'scan_import: cannot read %s', fullfile(folder, info.rf));
 end
 magic = fread(fid, 8, 'uint8')';
-if ~isequal(magic(1:6), [147 'NUMPY'])
+if ~isequal(magic(1:6), [147 double('NUMPY')])
   fclose(fid);
   error('orvel:badArgument', 'scan_import: %s is not an .npy file', info.rf);
 end

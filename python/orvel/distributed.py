@@ -24,9 +24,14 @@ The description (describe) is plain data that JSON holds: options, the two trans
 and the chunk size. Everything in it changes the result; the number of workers, the
 threads each worker's module uses and the order of completion do not.
 
-The phantom is sent to every worker once (client.scatter), or read by every worker from a
-file: an .npy of shape (n, 4) with columns x, y, z, amplitude, or an .npz holding points
-(n, 3) and amplitudes (n). Each task takes from it only its chunk's scatterers in its window.
+The phantom is given in memory, or as a file that every worker reads: an .npy of shape (n, 4)
+with columns x, y, z, amplitude, or an .npz holding points (n, 3) and amplitudes (n). It is
+checked once on the client before any task runs (a file is read through once): real numbers,
+at least one scatterer, every value finite. The description and a phantom in memory are
+published on the scheduler for the run; each worker process fetches them once and keeps
+them, and a worker that starts during the run (after every worker was lost, say) fetches
+them anew, so the run goes on. Each task takes from the phantom only its chunk's scatterers
+in its window.
 
 Window: a 'line' step uses only the scatterers whose distance from the line, measured
 across it in the x-z plane, is within the active aperture's extent (every element with a
@@ -50,7 +55,9 @@ import argparse
 import json
 import math
 import os
+import shutil
 import sys
+import tempfile
 import threading
 import time
 
@@ -60,6 +67,7 @@ from . import _commands as _orvel
 from . import imaging as _im
 
 FORMAT = "orvel.distributed/1"
+_FN = "orvel.distributed"
 # Options a description may set ("fs" through set_sampling); the module's threads are left to
 # each worker, since they do not change the result.
 _OPTIONS = ("c", "fs", "use_att", "att", "freq_att", "att_f0", "tau_m", "z", "BdivA", "dz",
@@ -182,23 +190,68 @@ def _phantom_data(phantom):
 
 
 def _read_phantom(path):
+    """The phantom in a file as an (n, 4) array: an .npy memory-mapped, or an .npz's points
+    and amplitudes. A file that is not such a phantom is refused with its name; its values
+    are checked by _check_values, once, on the client."""
     if path.endswith(".npz"):
-        with np.load(path) as f:
-            points, amplitudes = f["points"], f["amplitudes"]
-        return _pack(points, amplitudes, path)
-    data = np.load(path, mmap_mode="r")
-    if data.ndim != 2 or data.shape[1] != 4:
-        raise ValueError("orvel.distributed: the phantom %s must be an (n, 4) array "
-                         "[x y z amplitude], but has shape %s" % (path, data.shape))
-    return data
+        try:
+            with np.load(path) as f:
+                points, amplitudes = f["points"], f["amplitudes"]
+        except OSError:
+            raise
+        except Exception as e:
+            raise ValueError("%s: the phantom %s is not an .npz file holding points and "
+                             "amplitudes (%s)" % (_FN, path, _reason(e))) from None
+        return _pack(points, amplitudes, "the phantom " + path)
+    _check_npy(path)
+    return np.load(path, mmap_mode="r")
+
+
+def _check_npy(path):
+    """Refuses an .npy file whose header cannot be read, that holds anything but an (n, 4)
+    array of real numbers, or that is shorter than its header announces."""
+    fmt = np.lib.format
+    with open(path, "rb") as f:
+        size = os.fstat(f.fileno()).st_size
+        if size == 0:
+            raise ValueError("%s: the phantom %s is empty" % (_FN, path))
+        try:
+            version = fmt.read_magic(f)
+            read = fmt.read_array_header_1_0 if version == (1, 0) else fmt.read_array_header_2_0
+            shape, _, dtype = read(f)
+        except Exception as e:
+            raise ValueError("%s: the phantom %s has no readable .npy header (%s)"
+                             % (_FN, path, _reason(e))) from None
+        data_bytes = size - f.tell()
+    if dtype.kind not in "iuf":
+        raise ValueError("%s: the phantom %s must hold real numbers, but holds %s"
+                         % (_FN, path, dtype))
+    if len(shape) != 2 or shape[1] != 4:
+        raise ValueError("%s: the phantom %s must be an (n, 4) array [x y z amplitude], but "
+                         "has shape %s" % (_FN, path, shape))
+    need = shape[0] * shape[1] * dtype.itemsize
+    if data_bytes < need:
+        raise ValueError("%s: the phantom %s is truncated: its header announces %d x %d values "
+                         "of %s (%d bytes), but %d bytes follow it"
+                         % (_FN, path, shape[0], shape[1], dtype, need, data_bytes))
+
+
+def _reason(e):
+    text = " ".join(str(e).split())
+    return "%s: %s" % (type(e).__name__, text) if text else type(e).__name__
 
 
 def _pack(points, amplitudes, what="the phantom"):
-    points = np.asarray(points, dtype=float)
-    amplitudes = np.asarray(amplitudes, dtype=float).reshape(-1)
+    points, amplitudes = np.asarray(points), np.asarray(amplitudes)
+    for name, a in (("points", points), ("amplitudes", amplitudes)):
+        if a.dtype.kind not in "iuf":
+            raise ValueError("%s: %s must hold real numbers, but its %s are %s"
+                             % (_FN, what, name, a.dtype))
+    points = points.astype(float, copy=False)
+    amplitudes = amplitudes.astype(float, copy=False).reshape(-1)
     if points.ndim != 2 or points.shape[1] != 3 or amplitudes.size != points.shape[0]:
-        raise ValueError("orvel.distributed: %s needs points (n, 3) and n amplitudes, but has "
-                         "%s and %d" % (what, points.shape, amplitudes.size))
+        raise ValueError("%s: %s needs points (n, 3) and n amplitudes, but has %s and %d"
+                         % (_FN, what, points.shape, amplitudes.size))
     return np.column_stack([points, amplitudes])
 
 
@@ -274,6 +327,24 @@ def _task(desc, phantom, k, lo, hi, threads):
             _orvel.orvel_end()
 
 
+# The description and the phantom of a run (published on the scheduler), kept by each worker
+# process for its tasks; fetched again by a process that does not hold them, such as a
+# worker started after every worker of the run was lost.
+_runs = {}
+_runs_lock = threading.Lock()
+
+
+def _remote_task(run, k, lo, hi, threads):
+    with _runs_lock:
+        if run not in _runs:
+            from dask.distributed import get_client
+            data = get_client().get_dataset(run)
+            _runs.clear()
+            _runs[run] = data
+        desc, phantom = _runs[run]
+    return _task(desc, phantom, k, lo, hi, threads)
+
+
 # ---- On the client ------------------------------------------------------------------------------
 
 def _place(parts):
@@ -298,15 +369,27 @@ def _place(parts):
 
 class _Steps:
     """Collects task results, sums each step's chunks once all are in, and keeps each step
-    in memory or writes it to the output folder."""
+    in memory or writes it to a folder of its own inside the output folder.
+
+    With an output folder, the run first removes the result an earlier run left there, so
+    that until this one is complete the folder holds nothing that looks like a result;
+    close() removes the steps and any unfinished file, whether the run ended or failed."""
 
     def __init__(self, n_steps, n_chunks, out):
         self.n_chunks, self.out = n_chunks, out
         self.pending = [dict() for _ in range(n_steps)]
         self.steps = [None] * n_steps
         self.done = 0
+        self.folder = self.unfinished = None
         if out is not None:
             os.makedirs(out, exist_ok=True)
+            for name in ("result.json", "rf.npy"):  # result.json first: it marks a result
+                try:
+                    os.remove(os.path.join(out, name))
+                except FileNotFoundError:
+                    pass
+            self.folder = tempfile.mkdtemp(prefix=".orvel-steps-", dir=out)
+            self.unfinished = []
 
     def add(self, k, c, result):
         self.pending[k][c] = result
@@ -318,7 +401,7 @@ class _Steps:
         if self.out is None:
             self.steps[k] = placed
             return
-        path = os.path.join(self.out, "step_%06d.npz" % k)
+        path = os.path.join(self.folder, "step_%06d.npz" % k)
         if placed is None:
             np.savez(path, rf=np.zeros((0, 0)), start=np.nan, fs=np.nan)
         else:
@@ -333,10 +416,30 @@ class _Steps:
                 return None
             return f["rf"], float(f["start"]), float(f["fs"])
 
+    def new_file(self, name):
+        """A name in the output folder for a file that replaces `name` once complete."""
+        path = os.path.join(self.out, ".%s-%s.part" % (name, os.urandom(4).hex()))
+        self.unfinished.append(path)
+        return path
+
+    def close(self):
+        if self.out is None:
+            return
+        shutil.rmtree(self.folder, ignore_errors=True)
+        for path in self.unfinished:
+            try:
+                os.remove(path)
+            except FileNotFoundError:
+                pass
+
 
 def _assemble(steps, kind, out):
     """Puts every step on one time axis, as orvel.imaging.scan_run does; in the output folder
-    as rf.npy (written step by step) with result.json."""
+    as rf.npy (written step by step) with result.json.
+
+    Both are written to new files and renamed over the old names, rf.npy first, so that
+    result.json appears last, with its data complete. A file is never rewritten in place: a
+    memory map of an earlier run's rf.npy keeps that run's data."""
     heads = []
     for k in range(len(steps.steps)):
         s = steps.step(k)
@@ -353,22 +456,63 @@ def _assemble(steps, kind, out):
     if out is None:
         rf = np.zeros(shape)
     else:
-        rf = np.lib.format.open_memmap(os.path.join(out, "rf.npy"), mode="w+", dtype=float,
-                                       shape=shape, fortran_order=True)
+        data_file = steps.new_file("rf.npy")
+        rf = np.lib.format.open_memmap(data_file, mode="w+", dtype=float, shape=shape,
+                                       fortran_order=True)
     for k, off in enumerate(offsets):
         if off is not None:
             s = steps.step(k)[0]
             rf[off:off + s.shape[0], :s.shape[1], k] = s
     if out is not None:
         rf.flush()
-        with open(os.path.join(out, "result.json"), "w") as f:
+        del rf
+        info_file = steps.new_file("result.json")
+        with open(info_file, "w") as f:
             json.dump({"t0": t0, "fs": fs, "kind": kind, "shape": list(shape),
                        "rf": "rf.npy"}, f)
-        for k in range(len(heads)):
-            os.remove(steps.steps[k])
-        del rf
+        os.replace(data_file, os.path.join(out, "rf.npy"))
+        os.replace(info_file, os.path.join(out, "result.json"))
         rf = np.load(os.path.join(out, "rf.npy"), mmap_mode="r")
     return (rf[:, 0, :] if kind == "line" else rf), t0
+
+
+def _check_values(data, what):
+    """Refuses a phantom with no scatterers or with a value that is not finite (a line's
+    window would drop such a scatterer silently); read in blocks, so that a file much larger
+    than memory can be checked."""
+    if data.shape[0] == 0:
+        raise ValueError("%s: %s holds no scatterers" % (_FN, what))
+    rows = 1 << 18  # 8 MB of doubles per block
+    for lo in range(0, data.shape[0], rows):
+        bad = ~np.isfinite(np.asarray(data[lo:lo + rows], dtype=float)).all(axis=1)
+        if bad.any():
+            row = lo + int(np.argmax(bad))
+            raise ValueError("%s: %s has a value that is not finite in row %d (counting from "
+                             "0): x y z amplitude = [%s]"
+                             % (_FN, what, row, ", ".join("%g" % v for v in data[row])))
+
+
+def _phantom(phantom):
+    """The phantom as simulate sends it, checked before any task runs: the absolute name of
+    its file, or an (n, 4) array; and its number of scatterers."""
+    if isinstance(phantom, str):
+        path = os.path.abspath(phantom)
+        data = _read_phantom(path)
+        _check_values(data, "the phantom " + path)
+        return path, data.shape[0]
+    if isinstance(phantom, (tuple, list)):
+        if len(phantom) != 2:
+            raise ValueError("%s: the phantom must be (points, amplitudes), an (n, 4) array "
+                             "or a file name" % _FN)
+        data = _pack(*phantom)
+    else:
+        a = np.asarray(phantom)
+        if a.ndim != 2 or a.shape[1] != 4:
+            raise ValueError("%s: the phantom must be an (n, 4) array [x y z amplitude], but "
+                             "has shape %s" % (_FN, a.shape))
+        data = _pack(a[:, :3], a[:, 3])
+    _check_values(data, "the phantom")
+    return data, data.shape[0]
 
 
 def _tasks(desc, n):
@@ -419,49 +563,58 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
               a scheduler address ("tcp://host:8786"); a dask.distributed Client; or "serial":
               the same tasks one after the other in this process (no Orvel session may be
               open in it)
-    out       None: the result in memory; a folder: each step written there as it completes,
-              then rf.npy (the whole result, read back memory-mapped) and result.json
+    out       None: the result in memory; a folder: each step written there as it completes
+              (in a hidden folder of its own), then rf.npy (the whole result, read back
+              memory-mapped) and result.json, last. The run first removes the rf.npy and
+              result.json an earlier run left there; a run that fails leaves neither, and
+              no steps. New files replace the old by renaming, never by rewriting: an
+              earlier run's rf.npy, memory-mapped, keeps its data.
     workers   worker processes of the LocalCluster (default: the usable cores)
     threads   threads of each worker's module (default on a LocalCluster: cores / workers;
               elsewhere the module's own default, every core of the worker)
     progress  print a progress bar (at most once a second)
 
     'line' steps: rf has shape (samples, lines); 'plane' steps: (samples, elements,
-    transmits). Row r lies at time t0 + r/fs. A task that fails raises its error with the
-    step and scatterers it belongs to; a worker that dies has its tasks run again elsewhere.
+    transmits). Row r lies at time t0 + r/fs. A bad description or phantom is refused
+    (ValueError) before anything changes. A task that fails raises its error with the step
+    and scatterers it belongs to; a worker that dies has its tasks run again elsewhere, and
+    when every worker dies the run waits for new ones and goes on with them.
     """
     if isinstance(desc, str):
         with open(desc) as f:
             desc = json.load(f)
     desc = _check(desc)
-    if isinstance(phantom, str):
-        phantom = os.path.abspath(phantom)
-        n = _read_phantom(phantom).shape[0]
-    else:
-        phantom = (_pack(*phantom) if isinstance(phantom, (tuple, list))
-                   else _pack(np.asarray(phantom)[:, :3], np.asarray(phantom)[:, 3]))
-        n = phantom.shape[0]
+    phantom, n = _phantom(phantom)
+    if out is not None and isinstance(phantom, str) and os.path.realpath(phantom) in {
+            os.path.realpath(os.path.join(out, name)) for name in ("rf.npy", "result.json")}:
+        raise ValueError("%s: the phantom %s is where the result goes; give another output "
+                         "folder" % (_FN, phantom))
     tasks, n_chunks = _tasks(desc, n)
     kind = desc["sequence"][0]["kind"]
-    steps = _Steps(len(desc["sequence"]), n_chunks, out)
     bar = _Progress(len(tasks), "line" if kind == "line" else "transmit", len(desc["sequence"]),
                     progress)
-    if client == "serial":
-        for k, c, lo, hi in tasks:
-            try:
-                result = _task(desc, phantom, k, lo, hi, threads)
-            except Exception as e:
-                raise _failed(desc, k, lo, hi, e) from e
-            steps.add(k, c, result)
-            bar.tick(steps.done)
+    # Everything above refuses bad input and changes nothing; from here on the output folder
+    # holds either this run's complete result or none.
+    steps = _Steps(len(desc["sequence"]), n_chunks, out)
+    try:
+        if client == "serial":
+            for k, c, lo, hi in tasks:
+                try:
+                    result = _task(desc, phantom, k, lo, hi, threads)
+                except Exception as e:
+                    raise _failed(desc, k, lo, hi, e) from e
+                steps.add(k, c, result)
+                bar.tick(steps.done)
+        else:
+            _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads)
         return _assemble(steps, kind, out)
-    _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads)
-    return _assemble(steps, kind, out)
+    finally:
+        steps.close()
 
 
 def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
     from dask.distributed import Client, LocalCluster, as_completed
-    cluster = own = None
+    cluster = own = run = None
     try:
         if client is None:
             cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (
@@ -474,14 +627,15 @@ def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
             client = own = Client(cluster)
         elif isinstance(client, str):
             client = own = Client(client)
-        # In lists, so that each is one piece of data under a key of its own (a dict would be
-        # scattered value by value, under its own keys, shared with earlier runs).
-        desc_ref = client.scatter([desc], broadcast=True, hash=False)[0]
-        data_ref = phantom if isinstance(phantom, str) else client.scatter(
-            [phantom], broadcast=True, hash=False)[0]
+        # Held by the scheduler, not scattered: scattered data dies with the last worker that
+        # holds it, and every task with it; a worker that lacks the run's data fetches it
+        # (_remote_task). (Data as a task's result would be computed again, but Dask 2022.12
+        # can leave the tasks that need it waiting for ever once every worker is lost.)
+        run = "orvel-run-%s" % os.urandom(8).hex()
+        client.publish_dataset([desc, phantom], name=run)
         futures = {}
         for k, c, lo, hi in tasks:
-            f = client.submit(_task, desc_ref, data_ref, k, lo, hi, threads, pure=False,
+            f = client.submit(_remote_task, run, k, lo, hi, threads, pure=False,
                               key="orvel-%d-%d-%s" % (k, c, os.urandom(4).hex()))
             futures[f] = (k, c, lo, hi)
         for f in as_completed(list(futures)):
@@ -497,6 +651,11 @@ def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
             f.release()
             bar.tick(steps.done)
     finally:
+        if run is not None:
+            try:
+                client.unpublish_dataset(run)
+            except Exception:
+                pass  # the scheduler is gone, and the data with it
         if own is not None:
             own.close()
         if cluster is not None:
