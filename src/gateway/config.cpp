@@ -30,7 +30,8 @@ double in_range(double v, const char* what, const value_range& r) {
 // below 10 m/s a response stretches over so many samples that a calculation takes minutes.
 constexpr value_range speed_range{10.0, 1e5, false, " m/s"};
 // From audio to a terahertz: below 1 kHz no ultrasound is sampled, and at 1e-200 Hz the factors
-// 1/fs of the convolutions overflow; above 1 THz no time of flight of a metre fits a sample count.
+// 1/fs of the convolutions overflow; above 1 THz the time of flight over a few metres has more
+// samples than the 32-bit sample counts hold.
 constexpr value_range sampling_range{1e3, 1e12, false, " Hz"};
 
 double sampling_frequency(double v, const char* what) { return in_range(v, what, sampling_range); }
