@@ -617,7 +617,8 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     """Writes a B-mode picture as a PNG file.
 
     file           name of the PNG file
-    image_db       image [dB], shape (len(z), len(x)) (log_compress)
+    image_db       image [dB], shape (len(z), len(x)) (log_compress); NaN (outside a
+                   sector, scan_convert) is shown black
     x, z           lateral and depth positions of its columns and rows [m], shown in mm
     dynamic_range  grey scale from -dynamic_range (black) to 0 dB (white)
     title          title of the picture
@@ -644,6 +645,8 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     fig = Figure(figsize=(min(max(6.5 * width / height, 3.5), 12) + 1.3, 6.5))
     FigureCanvasAgg(fig)
     ax = fig.add_subplot()
+    # NaN as the black end of the scale, as in Octave (matplotlib would leave it blank).
+    image_db = np.where(np.isnan(image_db), -dynamic_range, image_db)
     shown = ax.imshow(image_db, extent=extent, cmap="gray", vmin=-dynamic_range, vmax=0,
                       aspect="equal", interpolation="nearest")
     fig.colorbar(shown, ax=ax, label="dB")

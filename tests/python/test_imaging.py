@@ -149,6 +149,20 @@ def test_log_compress_gives_decibels_below_the_peak_and_show_image_draws_them(tm
     assert image.imread(str(file)).shape[0] > 100
 
 
+def test_show_image_draws_nan_black_as_octave_does(tmp_path):
+    # NaN (outside a sector) is drawn as -dynamic_range, the black end of the scale.
+    image = pytest.importorskip("matplotlib.image")
+    db = np.array([[0.0, -10.0, -40.0], [-20.0, -30.0, 0.0]])
+    outside = np.array([[False, True, False], [True, False, False]])
+    pictures = []
+    for name, value in (("nan", np.nan), ("black", -40.0)):
+        shown = np.where(outside, value, db)
+        file = tmp_path / (name + ".png")
+        im.show_image(str(file), shown, [-1e-3, 0, 1e-3], [1e-3, 2e-3], 40, "sector")
+        pictures.append(image.imread(str(file)))
+    assert np.array_equal(pictures[0], pictures[1])
+
+
 def test_scan_convert_interpolates_a_field_linear_in_radius_and_angle():
     r = np.linspace(10e-3, 50e-3, 81)
     angles = np.linspace(-0.6, 0.6, 49)
