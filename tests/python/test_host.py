@@ -43,6 +43,11 @@ def test_bad_input_is_refused_with_a_clear_error(system):
         "set_option: name must be one of c, fs, use_att, att, freq_att, att_f0, tau_m, z, "
         "BdivA, dz, debug, accurate_time_calc, fast_integration, show_times, use_rectangles, "
         "use_triangles, use_lines, threads (in any case), but is 'no_such_option'")
+    # The extension itself: an int beyond every float, more results than a command gives.
+    with pytest.raises(ValueError, match="argument 1: the int is too large for a float"):
+        orvel._orvel.call(5020, 10 ** 400, nout=0)
+    with pytest.raises(ValueError, match="nout must be 0, 1 or 2"):
+        orvel._orvel.call(5051, nout=10 ** 9)
     # Lists and ints are numbers as well, in C and Fortran order alike.
     points = np.asfortranarray([[0.0, 0.0, 0.02], [0.001, 0.0, 0.03]])
     a, ta = orvel.calc_h(Th, points)
