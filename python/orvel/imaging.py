@@ -550,6 +550,8 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
 
     image = np.zeros(X.shape)
     n = rf.shape[0]
+    if n == 0:  # no samples: every point lies outside the signal
+        return image
     padded = np.concatenate([rf, np.zeros((1,) + rf.shape[1:])])  # row n: for s = n - 1
     for e, xe in enumerate(element_x):
         w = np.where(covered, hann(xe), (nearest == e).astype(float))
@@ -704,4 +706,8 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     ax.set_xlabel("x [mm]")
     ax.set_ylabel("z [mm]")
     ax.set_title(str(title))
-    fig.savefig(file, format="png", dpi=100, bbox_inches="tight")
+    try:
+        fig.savefig(file, format="png", dpi=100, bbox_inches="tight")
+    except (np.linalg.LinAlgError, OverflowError) as e:
+        # Axes whose extents no transform can take (x or z of 1e15 m and of 1 mm together).
+        raise ValueError("%s: x and z of these extents cannot be drawn (%s)" % (fn, e)) from None

@@ -185,6 +185,10 @@ def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
         assert str(refused.value).startswith(text)
     with pytest.raises(TypeError, match="show_image: file must be a file name"):
         im.show_image(memoryview(b"ab"), np.zeros((1, 1)), [0.0], [0.01], 40)
+    # RF without samples: every point lies outside the signal, as in Octave.
+    image = im.das_beamform(np.zeros((0, 2)), 0, 1e8, [0, 1e-3], [0, 1e-3], [1e-2, 2e-2, 3e-2],
+                            1540, 2, 0, 0)
+    assert np.array_equal(image, np.zeros((3, 2)))
     # An array beyond this process's memory: a ValueError naming the function.
     with pytest.raises(ValueError, match="phantom_tissue: the arrays of this call need more"):
         im.phantom_tissue([0, 1, 0, 1, 0, 1], 1e15, 1.0)
