@@ -6,6 +6,7 @@ passes them on with the same command code; the module checks the rest and names 
 refuses.
 """
 import itertools
+import os
 import threading
 
 import numpy as np
@@ -17,7 +18,8 @@ OrvelError = _orvel.OrvelError
 # The apertures made through this package and not freed since: slot -> serial number of the
 # Aperture made there. The module reuses a freed slot for the next aperture, so an Aperture
 # is live only while its slot still holds its own serial, however the slot was freed (the
-# object, a plain int handle, orvel_end, a new initialisation).
+# object, a plain int handle, orvel_end, a new initialisation). A serial holds the process
+# id: an Aperture unpickled in another process, whose module is another, is never live there.
 _live = {}
 _serials = itertools.count(1)
 # A command and the bookkeeping of the slots it touches as one step, so that another thread
@@ -39,7 +41,7 @@ class Aperture:
     def __init__(self, handle, made_by):
         self.handle = int(handle)  # index in the module's aperture table, from 0
         self.made_by = made_by  # name of the command that made it
-        self._serial = next(_serials)
+        self._serial = (os.getpid(), next(_serials))
 
     @property
     def freed(self):
