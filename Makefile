@@ -12,7 +12,7 @@ DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf python3-matplotlib
 PYTHON     ?= /usr/bin/python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz demo bench clean
+.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz fuzz-python demo bench clean
 
 all: build
 
@@ -63,6 +63,23 @@ fuzz: deps
 	  -DORVEL_BUILD_PYTHON=OFF -DORVEL_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target orvel_fuzz
 	$(ASAN_BUILD)/orvel_fuzz --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED) --slow 30 --hang 120
+
+# The Python package's fuzz (tests/fuzz/fuzz_python.py) with the extension built under the
+# address and undefined-behaviour sanitizers and their runtime preloaded into Debian's python
+# (not built with them): random and mutated calls of every function of orvel and
+# orvel.imaging; prints every finding with its reproducer, the calls run and the time. The
+# interpreter's own allocations are never freed at exit, so leaks are not checked; a request
+# beyond the sanitizer's cap fails (numpy then raises MemoryError) instead of ending the run.
+fuzz-python: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BUILD_MEX=OFF \
+	  -DORVEL_BUILD_PYTHON=ON -DORVEL_BUILD_BENCH=OFF -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target orvel_python
+	PYTHONPATH=$(ASAN_BUILD)/python \
+	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=2048:allocator_may_return_null=1:hard_rss_limit_mb=6144 \
+	UBSAN_OPTIONS=print_stacktrace=1 \
+	  $(PYTHON) tests/fuzz/fuzz_python.py --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED) --slow 30 \
+	  --hang 120
 
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

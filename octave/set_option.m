@@ -50,5 +50,13 @@ function set_option(name, value)
 %
 %   See also ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG, ORVEL.
 orvel_usage(nargin, 2, 'set_option(name, value)');
+% The module names no valid option when it finds none; a name that is not text is left to it.
+names = {'c', 'fs', 'use_att', 'att', 'freq_att', 'att_f0', 'tau_m', 'z', 'BdivA', 'dz', ...
+         'debug', 'accurate_time_calc', 'fast_integration', 'show_times', 'use_rectangles', ...
+         'use_triangles', 'use_lines', 'threads'};
+if ischar(name) && ~any(strcmpi(name, names))
+  error('orvel:badArgument', 'set_option: name must be one of %s (in any case), but is ''%s''', ...
+        strjoin(names, ', '), name);
+end
 Orvel_mex(5050, name, orvel_num(value));
 end

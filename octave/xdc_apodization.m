@@ -13,5 +13,6 @@ function xdc_apodization(Th, times, apo)
 %
 %   See also ELE_APODIZATION, XDC_FOCUS_DELAYS, ORVEL.
 orvel_usage(nargin, 3, 'xdc_apodization(Th, times, apo)');
+orvel_per_element('xdc_apodization', 'apo', apo, Th);
 Orvel_mex(1070, orvel_num(Th), orvel_num(times(:)), orvel_num(apo));
 end

@@ -12,5 +12,6 @@ function xdc_focus_delays(Th, times, delays)
 %
 %   See also XDC_FOCUS, XDC_APODIZATION, ELE_DELAY, ORVEL.
 orvel_usage(nargin, 3, 'xdc_focus_delays(Th, times, delays)');
+orvel_per_element('xdc_focus_delays', 'delays', delays, Th);
 Orvel_mex(1061, orvel_num(Th), orvel_num(times(:)), orvel_num(delays));
 end

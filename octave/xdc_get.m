@@ -15,7 +15,7 @@ function info = xdc_get(Th, info_type)
 %
 %   info    one column per element or entry, with the rows above [m, s, rad]: lengths in m,
 %           times and delays in s, angles in rad; numbers and weights have no unit. The
-%           default type is 'rect'. Any other type returns [].
+%           default type is 'rect'. An unknown name is an error; any other number returns [].
 %
 %   See also XDC_SHOW.
 orvel_usage(nargin, 1, 'xdc_get(Th, info_type)');
@@ -26,10 +26,10 @@ if ischar(info_type)
   names = {'rect', 'tri', 'lin', 'focus', 'apod'};
   k = find(strcmpi(info_type, names));
   if isempty(k)
-    info_type = 0;
-  else
-    info_type = k;
+    error('orvel:badArgument', ['xdc_get: info_type must be ''rect'', ''tri'', ''lin'', ' ...
+          '''focus'' or ''apod'' (or a number from 1 to 5), but is ''%s'''], info_type);
   end
+  info_type = k;
 end
 if any(info_type == 1:5)
   info = Orvel_mex(1101, orvel_num(Th), orvel_num(info_type));

@@ -44,6 +44,10 @@ seq = struct('kind', 'plane', 'angle', num2cell(angles), 'x', 0, 'tx_apodization
              'rx_apodization', weights, 'tx_focus', [], 'rx_center', [], 'tx_delays', []);
 for k = 1:numel(angles)
   delays = x_element * sin(angles(k)) / double(c);
+  if ~all(isfinite(delays))
+    error('orvel:badArgument', ['scan_planewave: the delays x_e*sin(angle)/c must be finite, ' ...
+          'but pitch %g and c %g make them overflow'], pitch, c);
+  end
   seq(k).tx_delays = delays - min(delays);
 end
 end

@@ -5,40 +5,57 @@ one value per point as a column, pulses as a row, times and element numbers as c
 passes them on with the same command code; the module checks the rest and names what it
 refuses.
 """
+import itertools
+import os
+import threading
+
 import numpy as np
 
 from . import _orvel
 
 OrvelError = _orvel.OrvelError
 
-_session = 0  # counts orvel_end calls: apertures of an ended session are released
+# The apertures made through this package and not freed since: slot -> serial number of the
+# Aperture made there. The module reuses a freed slot for the next aperture, so an Aperture
+# is live only while its slot still holds its own serial, however the slot was freed (the
+# object, a plain int handle, orvel_end, a new initialisation). A serial holds the process
+# id: an Aperture unpickled in another process, whose module is another, is never live there.
+_live = {}
+_serials = itertools.count(1)
+# A command and the bookkeeping of the slots it touches as one step, so that another thread
+# cannot free or refill a slot between an Aperture's check and the call that uses it.
+_slots_lock = threading.RLock()
 
 
 class Aperture:
     """An aperture defined by one of the xdc_* constructors: its handle and what made it.
 
-    Pass it wherever a command takes a handle Th (a plain int serves too). As a context
-    manager it frees the aperture on leaving the block, unless it is freed already.
+    Pass it wherever a command takes a handle Th (a plain int serves too). Once its aperture
+    is freed, by xdc_free of this object or of its int handle, by orvel_end or by a new
+    orvel_init, it is refused by every command, also when a later aperture has taken its slot.
+    As a context manager it frees the aperture on leaving the block, unless it is freed already.
     """
 
-    __slots__ = ("handle", "made_by", "_freed", "_session")
+    __slots__ = ("handle", "made_by", "_serial")
 
     def __init__(self, handle, made_by):
         self.handle = int(handle)  # index in the module's aperture table, from 0
         self.made_by = made_by  # name of the command that made it
-        self._freed = False
-        self._session = _session
+        self._serial = (os.getpid(), next(_serials))
 
     @property
     def freed(self):
-        """True after xdc_free of this object, or after orvel_end."""
-        return self._freed or self._session != _session
+        """True once the aperture is gone (xdc_free, orvel_end, orvel_init)."""
+        return _live.get(self.handle) != self._serial
 
     def free(self):
         """Release the aperture, as xdc_free(self)."""
         xdc_free(self)
 
     def __int__(self):
+        if self.freed:
+            raise OrvelError("%r has been freed: its slot may hold another aperture now"
+                             % self)
         return self.handle
 
     def __repr__(self):
@@ -49,8 +66,9 @@ class Aperture:
         return self
 
     def __exit__(self, *exc):
-        if not self.freed:
-            self.free()
+        with _slots_lock:
+            if not self.freed:
+                self.free()
         return False
 
 
@@ -104,13 +122,8 @@ def _num(cmd, name, x):
 
 
 def _handle(cmd, name, th):
-    if not isinstance(th, Aperture):
-        return _num(cmd, name, th)
-    # Its slot may hold another aperture by now: a freed object is refused here.
-    if th.freed:
-        raise OrvelError("%s: %s has been freed (xdc_free or orvel_end); make a new one"
-                         % (cmd, repr(th)))
-    return th.handle
+    """An Aperture as it is (checked when the command runs, _call), or a number."""
+    return th if isinstance(th, Aperture) else _num(cmd, name, th)
 
 
 def _column(cmd, name, x):
@@ -178,18 +191,46 @@ def _samples(cmd, name, x):
 
 # Calls of the module.
 
+def _call(cmd, code, *args, nout):
+    """Orvel_mex(code, args...) with nout results; Apertures among args as their handles,
+    refused once freed (its slot may hold another aperture by now)."""
+    with _slots_lock:
+        for a in args:
+            if isinstance(a, Aperture) and a.freed:
+                raise OrvelError("%s: %r has been freed (xdc_free or orvel_end); make a new one"
+                                 % (cmd, a))
+        return _orvel.call(code, *[a.handle if isinstance(a, Aperture) else a for a in args],
+                           nout=nout)
+
+
 def _new(cmd, code, *args):
-    (th,) = _orvel.call(code, *args, nout=1)
-    return Aperture(int(th[0, 0]), cmd)
+    with _slots_lock:
+        (th,) = _call(cmd, code, *args, nout=1)
+        ap = Aperture(int(th[0, 0]), cmd)
+        _live[ap.handle] = ap._serial
+        return ap
 
 
-def _calc(code, *args):
-    signals, start_time = _orvel.call(code, *args, nout=2)
+def _calc(cmd, code, *args):
+    signals, start_time = _call(cmd, code, *args, nout=2)
     return signals, float(start_time[0, 0])
 
 
-def _set(code, *args):
-    _orvel.call(code, *args, nout=0)
+def _set(cmd, code, *args):
+    _call(cmd, code, *args, nout=0)
+
+
+def _per_element(cmd, name, th, table):
+    """Refuses a time-line table (a number, a row, or rows) without one column per physical
+    element of th: the module's own text gives no counts. The count is the height of the
+    aperture's apodization time line (xdc_get type 5) less its row of times."""
+    (info,) = _call(cmd, 1101, th, 5.0, nout=1)
+    n = info.shape[0] - 1
+    got = 1 if np.ndim(table) == 0 else np.shape(table)[-1]
+    if got != n:
+        raise ValueError("%s: %s must have one column per physical element: %d expected, "
+                         "%d received" % (cmd, name, n, got))
+    return table
 
 
 # Transducers
@@ -303,82 +344,92 @@ def xdc_triangles(data, center, focus):
 
 
 def xdc_free(Th):
-    _set(1040, _handle("xdc_free", "Th", Th))
-    if isinstance(Th, Aperture):
-        Th._freed = True
+    c = "xdc_free"
+    th = _handle(c, "Th", Th)
+    with _slots_lock:
+        _set(c, 1040, th)
+        # The slot the module freed: the handle rounded as the module rounds it.
+        slot = th.handle if isinstance(th, Aperture) else int(np.floor(np.ravel(th)[0] + 0.5))
+        _live.pop(slot, None)
 
 
 # Settings of apertures
 
 def xdc_convert(Th):
-    _set(1030, _handle("xdc_convert", "Th", Th))
+    c = "xdc_convert"
+    _set(c, 1030, _handle(c, "Th", Th))
 
 
 def xdc_line_convert(Th):
-    _set(1031, _handle("xdc_line_convert", "Th", Th))
+    c = "xdc_line_convert"
+    _set(c, 1031, _handle(c, "Th", Th))
 
 
 def xdc_impulse(Th, pulse):
     c = "xdc_impulse"
-    _set(1050, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
+    _set(c, 1050, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
 
 
 def xdc_excitation(Th, pulse):
     c = "xdc_excitation"
-    _set(1051, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
+    _set(c, 1051, _handle(c, "Th", Th), _samples(c, "pulse", pulse))
 
 
 def xdc_focus(Th, times, points):
     c = "xdc_focus"
     points = _points(c, "points", points)[0]
-    _set(1060, _handle(c, "Th", Th), _column(c, "times", times), points)
+    _set(c, 1060, _handle(c, "Th", Th), _column(c, "times", times), points)
 
 
 def xdc_focus_delays(Th, times, delays):
     c = "xdc_focus_delays"
-    _set(1061, _handle(c, "Th", Th), _column(c, "times", times), _num(c, "delays", delays))
+    th = _handle(c, "Th", Th)
+    delays = _per_element(c, "delays", th, _num(c, "delays", delays))
+    _set(c, 1061, th, _column(c, "times", times), delays)
 
 
 def xdc_dynamic_focusing(Th, time, dir_xz, dir_yz):
     c = "xdc_dynamic_focusing"
-    _set(1062, _handle(c, "Th", Th), _num(c, "time", time), _num(c, "dir_xz", dir_xz),
+    _set(c, 1062, _handle(c, "Th", Th), _num(c, "time", time), _num(c, "dir_xz", dir_xz),
          _num(c, "dir_yz", dir_yz))
 
 
 def xdc_center_focus(Th, point):
     c = "xdc_center_focus"
-    _set(1063, _handle(c, "Th", Th), _point(c, "point", point))
+    _set(c, 1063, _handle(c, "Th", Th), _point(c, "point", point))
 
 
 def xdc_quantization(Th, value):
     c = "xdc_quantization"
-    _set(1065, _handle(c, "Th", Th), _num(c, "value", value))
+    _set(c, 1065, _handle(c, "Th", Th), _num(c, "value", value))
 
 
 def xdc_baffle(Th, soft_baffle):
     c = "xdc_baffle"
-    _set(1066, _handle(c, "Th", Th), _num(c, "soft_baffle", soft_baffle))
+    _set(c, 1066, _handle(c, "Th", Th), _num(c, "soft_baffle", soft_baffle))
 
 
 def xdc_apodization(Th, times, apo):
     c = "xdc_apodization"
-    _set(1070, _handle(c, "Th", Th), _column(c, "times", times), _num(c, "apo", apo))
+    th = _handle(c, "Th", Th)
+    apo = _per_element(c, "apo", th, _num(c, "apo", apo))
+    _set(c, 1070, th, _column(c, "times", times), apo)
 
 
 def ele_apodization(Th, element_no, apo):
     c = "ele_apodization"
-    _set(1080, _handle(c, "Th", Th), _column(c, "element_no", element_no), _num(c, "apo", apo))
+    _set(c, 1080, _handle(c, "Th", Th), _column(c, "element_no", element_no), _num(c, "apo", apo))
 
 
 def ele_delay(Th, element_no, delays):
     c = "ele_delay"
-    _set(1081, _handle(c, "Th", Th), _column(c, "element_no", element_no),
+    _set(c, 1081, _handle(c, "Th", Th), _column(c, "element_no", element_no),
          _num(c, "delays", delays))
 
 
 def ele_waveform(Th, element_no, samples):
     c = "ele_waveform"
-    _set(1082, _handle(c, "Th", Th), _column(c, "element_no", element_no),
+    _set(c, 1082, _handle(c, "Th", Th), _column(c, "element_no", element_no),
          _num(c, "samples", samples))
 
 
@@ -389,23 +440,25 @@ def xdc_show(Th, info_type="all"):
         if info_type.lower() not in names:
             raise ValueError("xdc_show: info_type must be 'all', 'elements', 'focus' or 'apod'")
         info_type = names.index(info_type.lower())
-    _set(1100, _handle(c, "Th", Th), _num(c, "info_type", info_type))
+    _set(c, 1100, _handle(c, "Th", Th), _num(c, "info_type", info_type))
 
 
 def xdc_get(Th, info_type="rect"):
     c = "xdc_get"
     if isinstance(info_type, str):
         names = ("rect", "tri", "lin", "focus", "apod")
-        lower = info_type.lower()
-        info_type = names.index(lower) + 1 if lower in names else 0
+        if info_type.lower() not in names:
+            raise ValueError("xdc_get: info_type must be 'rect', 'tri', 'lin', 'focus' or "
+                             "'apod' (or a number from 1 to 5), but is '%s'" % info_type)
+        info_type = names.index(info_type.lower()) + 1
     th, info_type = _handle(c, "Th", Th), _num(c, "info_type", info_type)
     if isinstance(info_type, float) and info_type in (1, 2, 3, 4, 5):
-        (info,) = _orvel.call(1101, th, info_type, nout=1)
+        (info,) = _call(c, 1101, th, info_type, nout=1)
         if info is not None:
             return info
     else:
-        # Another type gives nothing; the module still checks the handle and the type.
-        _set(1101, th, info_type)
+        # Another number gives nothing; the module still checks the handle and the type.
+        _set(c, 1101, th, info_type)
     return np.zeros((0, 0))
 
 
@@ -413,17 +466,17 @@ def xdc_get(Th, info_type="rect"):
 
 def calc_h(Th, points):
     c = "calc_h"
-    return _calc(4001, _handle(c, "Th", Th), _points(c, "points", points)[0])
+    return _calc(c, 4001, _handle(c, "Th", Th), _points(c, "points", points)[0])
 
 
 def calc_hp(Th, points):
     c = "calc_hp"
-    return _calc(4002, _handle(c, "Th", Th), _points(c, "points", points)[0])
+    return _calc(c, 4002, _handle(c, "Th", Th), _points(c, "points", points)[0])
 
 
 def calc_hhp(Th1, Th2, points):
     c = "calc_hhp"
-    return _calc(4003, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2),
+    return _calc(c, 4003, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2),
                  _points(c, "points", points)[0])
 
 
@@ -435,7 +488,7 @@ def _scatterers(c, points, amplitudes):
 def calc_scat(Th1, Th2, points, amplitudes):
     c = "calc_scat"
     points, amplitudes, _ = _scatterers(c, points, amplitudes)
-    scat, start_time = _calc(4005, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+    scat, start_time = _calc(c, 4005, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
                              amplitudes)
     return scat.reshape(-1), start_time
 
@@ -443,33 +496,33 @@ def calc_scat(Th1, Th2, points, amplitudes):
 def calc_scat_multi(Th1, Th2, points, amplitudes):
     c = "calc_scat_multi"
     points, amplitudes, _ = _scatterers(c, points, amplitudes)
-    return _calc(4006, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes)
+    return _calc(c, 4006, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes)
 
 
 def calc_scat_all(Th1, Th2, points, amplitudes, dec_factor):
     c = "calc_scat_all"
     points, amplitudes, _ = _scatterers(c, points, amplitudes)
-    return _calc(4007, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
+    return _calc(c, 4007, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
                  _num(c, "dec_factor", dec_factor))
 
 
 def calc_hp_non_linear(Th, points, distances):
     c = "calc_hp_non_linear"
     points, n = _points(c, "points", points)
-    return _calc(4012, _handle(c, "Th", Th), points, _values(c, "distances", distances, n))
+    return _calc(c, 4012, _handle(c, "Th", Th), points, _values(c, "distances", distances, n))
 
 
 def calc_hhp_non_linear(Th1, Th2, points, distances):
     c = "calc_hhp_non_linear"
     points, n = _points(c, "points", points)
-    return _calc(4013, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+    return _calc(c, 4013, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
                  _values(c, "distances", distances, n))
 
 
 def calc_scat_non_linear(Th1, Th2, points, amplitudes, distances):
     c = "calc_scat_non_linear"
     points, amplitudes, n = _scatterers(c, points, amplitudes)
-    scat, start_time = _calc(4014, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
+    scat, start_time = _calc(c, 4014, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points,
                              amplitudes, _values(c, "distances", distances, n))
     return scat.reshape(-1), start_time
 
@@ -477,40 +530,57 @@ def calc_scat_non_linear(Th1, Th2, points, amplitudes, distances):
 def calc_scat_multi_non_linear(Th1, Th2, points, amplitudes, distances):
     c = "calc_scat_multi_non_linear"
     points, amplitudes, n = _scatterers(c, points, amplitudes)
-    return _calc(4015, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
+    return _calc(c, 4015, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2), points, amplitudes,
                  _values(c, "distances", distances, n))
 
 
 # General commands
 
 def orvel_init(mode=0):
-    _set(5001, _num("orvel_init", "mode", mode))
+    c = "orvel_init"
+    mode = _num(c, "mode", mode)
+    with _slots_lock:
+        _set(c, 5001, mode)
+        _live.clear()  # a new system holds no apertures
 
 
 def orvel_end():
-    global _session
-    _set(5002)
-    _session += 1
+    with _slots_lock:
+        try:
+            _set("orvel_end", 5002)
+        finally:
+            _live.clear()
 
 
 def orvel_debug(flag):
-    _set(5010, _num("orvel_debug", "flag", flag))
+    _set("orvel_debug", 5010, _num("orvel_debug", "flag", flag))
 
 
 def set_sampling(fs):
-    _set(5020, _num("set_sampling", "fs", fs))
+    _set("set_sampling", 5020, _num("set_sampling", "fs", fs))
+
+
+# The options of set_option, as its help lists them; the module compares lower-cased names.
+_OPTIONS = ("c", "fs", "use_att", "att", "freq_att", "att_f0", "tau_m", "z", "BdivA", "dz",
+            "debug", "accurate_time_calc", "fast_integration", "show_times", "use_rectangles",
+            "use_triangles", "use_lines", "threads")
 
 
 def set_option(name, value):
+    c = "set_option"
     if not isinstance(name, str):
         a = _as_array(name)
         raise TypeError("set_option: name must be the option's name as a str, but is %s"
                         % _describe(name, a))
-    _set(5050, name, _num("set_option", "value", value))
+    # The module lower-cases ASCII letters only and names no valid option when it finds none.
+    if not (name.isascii() and name.lower() in (o.lower() for o in _OPTIONS)):
+        raise ValueError("set_option: name must be one of %s (in any case), but is '%s'"
+                         % (", ".join(_OPTIONS), name))
+    _set(c, 5050, name, _num(c, "value", value))
 
 
 def orvel_info():
-    _set(5051)
+    _set("orvel_info", 5051)
 
 
 _LOGO = (

@@ -35,7 +35,10 @@ Example (plane-wave imaging of one point)::
     orvel.orvel_end()
 """
 import contextlib
+import functools
 import io
+import math
+import os
 import re
 import time
 
@@ -83,7 +86,23 @@ def _count(fn, name, value):
     v = _scalar(fn, name, value, whole=True)
     if v < 1:
         raise ValueError("%s: %s must be at least 1, but is %g" % (fn, name, v))
+    # Beyond 2**53 a float no longer holds every whole number: no count of elements there.
+    if v > 2.0 ** 53:
+        raise ValueError("%s: %s must be at most 2**53, but is %g" % (fn, name, v))
     return int(v)
+
+
+def _within_memory(f):
+    """A call whose arrays this process cannot hold is refused as bad input, a ValueError
+    naming the function, as the module refuses results beyond memory (not a MemoryError)."""
+    @functools.wraps(f)
+    def call(*args, **kwargs):
+        try:
+            return f(*args, **kwargs)
+        except MemoryError as e:
+            raise ValueError("%s: the arrays of this call need more memory than this process "
+                             "can have (%s)" % (f.__name__, e)) from None
+    return call
 
 
 def _rng(fn, seed):
@@ -97,6 +116,7 @@ def _element_x(no_elements, pitch):
 
 # Phantoms
 
+@_within_memory
 def phantom_points(xz, amplitudes=None):
     """Point scatterers in the plane y = 0.
 
@@ -123,6 +143,7 @@ def phantom_points(xz, amplitudes=None):
     return points, amplitudes
 
 
+@_within_memory
 def resolution_cell(wavelength, f_number, axial, elevation):
     """Volume of a resolution cell [m^3]: (wavelength * f_number) * axial * elevation.
 
@@ -147,6 +168,7 @@ def _in_box(fn, region):
     return lo, hi
 
 
+@_within_memory
 def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
     """Randomly placed scatterers for fully developed speckle, with cylindrical cysts.
 
@@ -168,7 +190,12 @@ def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
     cell_volume = _scalar(fn, "cell_volume", cell_volume, positive=True)
     if density < 0:
         raise ValueError("%s: density must be >= 0, but is %g" % (fn, density))
-    n = int(round(density * np.prod(hi - lo) / cell_volume))
+    with np.errstate(over="ignore", invalid="ignore"):
+        count = density * np.prod(hi - lo) / cell_volume
+    if not math.isfinite(count):
+        raise ValueError("%s: density * box volume / cell_volume must be a finite count, but "
+                         "is %g" % (fn, count))
+    n = int(round(count))
     rng = _rng(fn, seed)
     points = lo + (hi - lo) * rng.random((n, 3))
     amplitudes = rng.standard_normal(n)
@@ -209,6 +236,7 @@ def _interp_index(v, lo, hi, n):
     return i0, s - i0
 
 
+@_within_memory
 def phantom_from_map(map, x_range, z_range, count, y_range=(0.0, 0.0), seed=0):
     """Scatterers whose amplitudes follow a map of echogenicity.
 
@@ -264,6 +292,7 @@ def _step(kind, angle, x, no_elements, tx_focus=None, rx_center=None, tx_delays=
             "tx_focus": tx_focus, "rx_center": rx_center, "tx_delays": tx_delays}
 
 
+@_within_memory
 def scan_linear(no_elements, pitch, no_active, x_lines, focus_z):
     """A linear scan: straight lines along z, each made by the elements nearest to it.
 
@@ -286,14 +315,17 @@ def scan_linear(no_elements, pitch, no_active, x_lines, focus_z):
     if active > n:
         raise ValueError("%s: no_active (%d) must not exceed no_elements (%d)" % (fn, active, n))
     x_lines = _array(fn, "x_lines", x_lines, ndim=1)
+    if not np.isfinite(x_lines).all():
+        raise ValueError("%s: x_lines must be a vector of finite positions [m]" % fn)
     focus_z = _scalar(fn, "focus_z", focus_z)
     x_e = _element_x(n, pitch)
     seq = []
     for x in x_lines:
         # First element of the window centred nearest to x (the tolerance settles ties that
-        # rounding would split), kept inside the array.
-        first = int(np.floor((x - x_e[0]) / pitch - (active - 1) / 2 + 0.5 + 1e-9))
-        first = min(max(first, 0), n - active)
+        # rounding would split), kept inside the array (before it becomes an int: a line far
+        # beyond the array, in pitches, may lie beyond every int).
+        first = np.floor((x - x_e[0]) / pitch - (active - 1) / 2 + 0.5 + 1e-9)
+        first = int(np.clip(first, 0, n - active))
         apodization = np.zeros(n)
         apodization[first:first + active] = 1.0
         seq.append(_step("line", 0.0, x, n, np.array([x, 0.0, focus_z]),
@@ -301,6 +333,7 @@ def scan_linear(no_elements, pitch, no_active, x_lines, focus_z):
     return seq
 
 
+@_within_memory
 def scan_phased(no_elements, angles, focus_r):
     """A phased (sector) scan: lines from the array's centre at the given angles.
 
@@ -319,6 +352,7 @@ def scan_phased(no_elements, angles, focus_r):
                   np.zeros(3)) for a in angles]
 
 
+@_within_memory
 def scan_planewave(no_elements, pitch, angles, c):
     """Plane-wave transmits at the given steering angles, all elements in receive.
 
@@ -334,11 +368,17 @@ def scan_planewave(no_elements, pitch, angles, c):
     n = _count(fn, "no_elements", no_elements)
     pitch = _scalar(fn, "pitch", pitch, positive=True)
     angles = _array(fn, "angles", angles, ndim=1)
+    if not np.isfinite(angles).all():
+        raise ValueError("%s: angles must be a vector of finite angles [rad]" % fn)
     c = _scalar(fn, "c", c, positive=True)
     x_e = _element_x(n, pitch)
     seq = []
     for a in angles:
-        delays = x_e * np.sin(a) / c
+        with np.errstate(over="ignore"):
+            delays = x_e * np.sin(a) / c
+        if not np.isfinite(delays).all():
+            raise ValueError("%s: the delays x_e*sin(angle)/c must be finite, but pitch %g and "
+                             "c %g make them overflow" % (fn, pitch, c))
         seq.append(_step("plane", a, 0.0, n, tx_delays=delays - delays.min()))
     return seq
 
@@ -350,6 +390,7 @@ def _check_step(fn, step):
     return step["kind"]
 
 
+@_within_memory
 def scan_apply(step, tx, rx):
     """Sets up the transmit and the receive aperture for one step of a sequence.
 
@@ -391,6 +432,7 @@ def _sampling_frequency():
     return float(found.group(1)) * 1e6
 
 
+@_within_memory
 def scan_run(seq, tx, rx, points, amplitudes):
     """Runs a scan sequence over scatterers: the RF data of every line or transmit.
 
@@ -443,6 +485,7 @@ def scan_run(seq, tx, rx, points, amplitudes):
 
 # Image formation
 
+@_within_memory
 def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
     """Delay-and-sum image of plane-wave RF data.
 
@@ -507,6 +550,8 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
 
     image = np.zeros(X.shape)
     n = rf.shape[0]
+    if n == 0:  # no samples: every point lies outside the signal
+        return image
     padded = np.concatenate([rf, np.zeros((1,) + rf.shape[1:])])  # row n: for s = n - 1
     for e, xe in enumerate(element_x):
         w = np.where(covered, hann(xe), (nearest == e).astype(float))
@@ -528,6 +573,7 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
     return image
 
 
+@_within_memory
 def envelope(rf):
     """Envelope of RF signals: the magnitude of the analytic signal of each column.
 
@@ -550,6 +596,7 @@ def envelope(rf):
     return np.abs(np.fft.ifft(np.fft.fft(rf, axis=0) * weight, axis=0))
 
 
+@_within_memory
 def log_compress(env, dynamic_range):
     """Logarithmic compression for display: 20*log10(env/max(env)) [dB], clipped below at
     -dynamic_range.
@@ -562,6 +609,8 @@ def log_compress(env, dynamic_range):
     """
     fn = "log_compress"
     env = _array(fn, "env", env)
+    if (env < 0).any():
+        raise ValueError("%s: env must hold real non-negative values" % fn)
     dynamic_range = _scalar(fn, "dynamic_range", dynamic_range, positive=True)
     finite = env[~np.isnan(env)]
     peak = finite.max() if finite.size else 0.0
@@ -580,6 +629,7 @@ def _grid_index(v, grid):
     return i0, frac, inside
 
 
+@_within_memory
 def scan_convert(lines, angles, r, x, z):
     """Sector data on a Cartesian grid.
 
@@ -613,11 +663,13 @@ def scan_convert(lines, angles, r, x, z):
     return np.where(in_r & in_a, value, np.nan)
 
 
+@_within_memory
 def show_image(file, image_db, x, z, dynamic_range, title=""):
     """Writes a B-mode picture as a PNG file.
 
     file           name of the PNG file
-    image_db       image [dB], shape (len(z), len(x)) (log_compress)
+    image_db       image [dB], shape (len(z), len(x)) (log_compress); NaN (outside a
+                   sector, scan_convert) is shown black
     x, z           lateral and depth positions of its columns and rows [m], shown in mm
     dynamic_range  grey scale from -dynamic_range (black) to 0 dB (white)
     title          title of the picture
@@ -626,6 +678,8 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     Needs matplotlib (drawn with its Agg canvas, no display).
     """
     fn = "show_image"
+    if not isinstance(file, (str, os.PathLike)) or not os.fspath(file):
+        raise TypeError("%s: file must be a file name" % fn)
     image_db = _array(fn, "image_db", image_db, ndim=2)
     x = _array(fn, "x", x, ndim=1) * 1e3
     z = _array(fn, "z", z, ndim=1) * 1e3
@@ -644,10 +698,16 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     fig = Figure(figsize=(min(max(6.5 * width / height, 3.5), 12) + 1.3, 6.5))
     FigureCanvasAgg(fig)
     ax = fig.add_subplot()
+    # NaN as the black end of the scale, as in Octave (matplotlib would leave it blank).
+    image_db = np.where(np.isnan(image_db), -dynamic_range, image_db)
     shown = ax.imshow(image_db, extent=extent, cmap="gray", vmin=-dynamic_range, vmax=0,
                       aspect="equal", interpolation="nearest")
     fig.colorbar(shown, ax=ax, label="dB")
     ax.set_xlabel("x [mm]")
     ax.set_ylabel("z [mm]")
     ax.set_title(str(title))
-    fig.savefig(file, format="png", dpi=100, bbox_inches="tight")
+    try:
+        fig.savefig(file, format="png", dpi=100, bbox_inches="tight")
+    except (np.linalg.LinAlgError, OverflowError) as e:
+        # Axes whose extents no transform can take (x or z of 1e15 m and of 1 mm together).
+        raise ValueError("%s: x and z of these extents cannot be drawn (%s)" % (fn, e)) from None

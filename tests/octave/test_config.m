@@ -48,7 +48,7 @@ expect_text(report, strjoin(expected, "\n"));
 % Option errors leave everything as it was.
 out = '';
 try
-  out = evalc('set_option(''use_line'', 1)');
+  out = evalc('Orvel_mex(5050, ''use_line'', 1)');
   error('no error');
 catch err
   assert(strcmp(err.message, ['Orvel_mex: Error: Option not found in program' "\n" ...
@@ -75,9 +75,9 @@ expect_text(evalc('set_option(''debug'', 0)'), ['Setting option debug in program
 orvel_debug(1);
 expect_text(evalc('orvel_debug(0)'), ['Orvel debug message: Setting debug flag ' "\n"]);
 
-% The not-found line goes to the console before the error.
+% The module's not-found line goes to the console before the error.
 orvel_debug(0);
-out = evalc('try, set_option(''USE_LINE'', 1); catch, end');
+out = evalc('try, Orvel_mex(5050, ''USE_LINE'', 1); catch, end');
 expect_text(out, ['Trying to set option: use_line ' "\n"]);
 
 % Re-initialisation brings the defaults back; quiet mode silences the warning.

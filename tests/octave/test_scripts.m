@@ -1,6 +1,7 @@
 % The script layer itself: the usage text of a command called with too few arguments, the
 % refusal of point tables and per-point vectors of the wrong shape (command and argument
-% named), and the help texts: help orvel lists every command, and every result has a unit.
+% named), of unknown type and option names and of tables without a column per element, and
+% the help texts: help orvel lists every command, and every result has a unit.
 orvel_init(-1);
 folder = fileparts(which('orvel_init'));
 files = dir(fullfile(folder, '*.m'));
@@ -50,6 +51,25 @@ expect_error(@() xdc_impulse(Th, ones(2, 5)), ...
 h = calc_hp(Th, pos(2, :));
 assert(columns(h) == 1 && isequal(h, calc_hp(Th, pos(2, :)')));
 assert(isequal(calc_scat(Th, Th, pos, [1 -0.5 2]), calc_scat(Th, Th, pos, [1; -0.5; 2])));
+
+% Script checks made before the module is called, none changing anything: an unknown type name
+% of xdc_get (a number that is no type still gives []), an unknown option name (case-blind, as
+% in the module), and time-line tables without one column per physical element (Th has 4).
+state = @() {xdc_get(Th, 'focus'), xdc_get(Th, 'apod'), evalc('orvel_info')};
+before = state();
+expect_error(@() xdc_get(Th, 'foo'), ['xdc_get: info_type must be ''rect'', ''tri'', ''lin'', ' ...
+    '''focus'' or ''apod'' (or a number from 1 to 5), but is ''foo''']);
+assert(isempty(xdc_get(Th, 7)) && isequal(xdc_get(Th, 'APOD'), before{2}));
+expect_error(@() set_option('speed', 1500), ['set_option: name must be one of c, fs, use_att, ' ...
+    'att, freq_att, att_f0, tau_m, z, BdivA, dz, debug, accurate_time_calc, fast_integration, ' ...
+    'show_times, use_rectangles, use_triangles, use_lines, threads (in any case), ' ...
+    'but is ''speed''']);
+set_option('BDIVA', 5.2);  % the default: known in any case, and nothing changes
+expect_error(@() xdc_apodization(Th, 0, ones(1, 3)), ...
+    'xdc_apodization: apo must have one column per physical element: 4 expected, 3 received');
+expect_error(@() xdc_focus_delays(Th, [0; 1e-6], zeros(2, 5)), ...
+    'xdc_focus_delays: delays must have one column per physical element: 4 expected, 5 received');
+assert(isequal(state(), before));
 
 % help orvel names every command, and each command's help gives the unit of every result
 % (an aperture handle has none).

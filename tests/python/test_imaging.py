@@ -149,6 +149,51 @@ def test_log_compress_gives_decibels_below_the_peak_and_show_image_draws_them(tm
     assert image.imread(str(file)).shape[0] > 100
 
 
+def test_show_image_draws_nan_black_as_octave_does(tmp_path):
+    # NaN (outside a sector) is drawn as -dynamic_range, the black end of the scale.
+    image = pytest.importorskip("matplotlib.image")
+    db = np.array([[0.0, -10.0, -40.0], [-20.0, -30.0, 0.0]])
+    outside = np.array([[False, True, False], [True, False, False]])
+    pictures = []
+    for name, value in (("nan", np.nan), ("black", -40.0)):
+        shown = np.where(outside, value, db)
+        file = tmp_path / (name + ".png")
+        im.show_image(str(file), shown, [-1e-3, 0, 1e-3], [1e-3, 2e-3], 40, "sector")
+        pictures.append(image.imread(str(file)))
+    assert np.array_equal(pictures[0], pictures[1])
+
+
+def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
+    # Each of these used to give NaN, an OverflowError, an IndexError, an AttributeError or a
+    # MemoryError; Octave refuses the first three with the same texts.
+    refusals = [
+        (lambda: im.log_compress([[0.5, -0.1]], 40), "log_compress: env must hold real "
+         "non-negative values"),
+        (lambda: im.scan_linear(8, 3e-4, 4, [np.inf, 0.0], 0.03), "scan_linear: x_lines must be a "
+         "vector of finite positions [m]"),
+        (lambda: im.scan_planewave(5, 3e-4, [np.nan], 1540), "scan_planewave: angles must be a "
+         "vector of finite angles [rad]"),
+        (lambda: im.scan_planewave(5, 3e-4, [0.1], 5e-324), "scan_planewave: the delays"),
+        (lambda: im.scan_linear(2.0 ** 63, 3e-4, 4, [0.0], 0.03), "scan_linear: no_elements must "
+         "be at most 2**53"),
+        (lambda: im.phantom_tissue([0, 1e308, 0, 1, -1e308, 1e308], 1, 1), "phantom_tissue: "
+         "density"),
+    ]
+    for call, text in refusals:
+        with pytest.raises(ValueError) as refused:
+            call()
+        assert str(refused.value).startswith(text)
+    with pytest.raises(TypeError, match="show_image: file must be a file name"):
+        im.show_image(memoryview(b"ab"), np.zeros((1, 1)), [0.0], [0.01], 40)
+    # RF without samples: every point lies outside the signal, as in Octave.
+    image = im.das_beamform(np.zeros((0, 2)), 0, 1e8, [0, 1e-3], [0, 1e-3], [1e-2, 2e-2, 3e-2],
+                            1540, 2, 0, 0)
+    assert np.array_equal(image, np.zeros((3, 2)))
+    # An array beyond this process's memory: a ValueError naming the function.
+    with pytest.raises(ValueError, match="phantom_tissue: the arrays of this call need more"):
+        im.phantom_tissue([0, 1, 0, 1, 0, 1], 1e15, 1.0)
+
+
 def test_scan_convert_interpolates_a_field_linear_in_radius_and_angle():
     r = np.linspace(10e-3, 50e-3, 81)
     angles = np.linspace(-0.6, 0.6, 49)

@@ -70,8 +70,15 @@ mxArray* to_host(const py::handle& a, size_t position) {
   if (py::isinstance<py::bool_>(a))
     throw py::type_error("argument " + std::to_string(position) +
                          ": a bool is not a number here; give 0.0 or 1.0");
-  if (py::isinstance<py::int_>(a) || py::isinstance<py::float_>(a))
-    return embedded_scalar(a.cast<double>());
+  if (py::isinstance<py::int_>(a) || py::isinstance<py::float_>(a)) {
+    const double v = PyFloat_AsDouble(a.ptr());  // an int beyond every double fails here
+    if (v == -1.0 && PyErr_Occurred()) {
+      PyErr_Clear();
+      throw py::value_error("argument " + std::to_string(position) +
+                            ": the int is too large for a float");
+    }
+    return embedded_scalar(v);
+  }
   if (py::isinstance<py::str>(a)) return embedded_text(a.cast<std::string>());
   if (py::isinstance<py::array>(a)) {
     py::array arr = py::reinterpret_borrow<py::array>(a);
@@ -109,7 +116,10 @@ std::thread::id command_thread;       // the thread running one, while it runs
 
 // Calls the module as the host does: Orvel_mex(code, args...) with nout results (0 for none).
 py::tuple call(double code, const py::args& args, int nout) {
-  if (nout < 0) throw py::value_error("nout must be 0 or more");
+  // No command gives more than two results (a calculation's signals and start time).
+  if (nout < 0 || nout > 2)
+    throw py::value_error("nout must be 0, 1 or 2 (no command gives more results), not " +
+                          std::to_string(nout));
   std::vector<mxArray*> in;
   struct holder {  // the host matrices of one call, destroyed however it ends
     std::vector<mxArray*>& v;
@@ -181,7 +191,8 @@ PYBIND11_MODULE(_orvel, m) {
   embedded_on_evaluation(evaluate);
   m.def("call", &call, py::arg("code"), py::arg("nout") = 1,
         "Runs command code with the arguments that follow (numbers, str, float64 arrays of at "
-        "most 2 dimensions; a 1-d array is a row) and returns a tuple of nout float64 arrays "
-        "(None where the command gave no result). Errors of the module raise OrvelError.");
+        "most 2 dimensions; a 1-d array is a row) and returns a tuple of nout (0 to 2) float64 "
+        "arrays (None where the command gave no result). Errors of the module raise "
+        "OrvelError.");
   py::module_::import("atexit").attr("register")(py::cpp_function(release_at_exit));
 }
