@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/errors.h"
+#include "core/thread_pool.h"
 #include "host/console.h"
 
 namespace {
@@ -357,6 +358,9 @@ void line_response(const element_grid& g, const point3& p, const line_element& l
       v[k++] = X;
       u = tau;
       tau += dt;
+      // An element that reaches far takes minutes of integrals: a Ctrl-C is seen every 4096
+      // samples. The response is then not used.
+      if (k % 4096 == 0 && job_stopped()) break;
     }
   }
   v[k] = X;

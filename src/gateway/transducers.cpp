@@ -34,6 +34,27 @@ double read_size(const mxArray* a, const char* what) {
   return v;
 }
 
+// A width or height that is not 0 must give sub-elements of at least 1 nm: no transducer has
+// features that small, and far below it the corners of a sub-element melt into one in double
+// precision (a width of 1e-300 m gave infinite slopes).
+void check_sub_size(double size, int32_t parts, const char* what) {
+  constexpr double least = 1e-9;  // [m]
+  if (size == 0.0 || size / parts >= least) return;
+  throw command_error(format_text(
+      "Error: %s (%g m) in %d sub-element%s gives sub-elements of %g m; a size that is not 0 "
+      "must give sub-elements of at least %g m",
+      what, size, parts, parts == 1 ? "" : "s", size / parts, least));
+}
+
+// The widths and heights of an array's sub-elements: width / sub_x, and each of the rows'
+// heights / sub_y.
+void check_sub_sizes(double width, int32_t sub_x, const double* heights, int32_t rows,
+                     int32_t sub_y) {
+  check_sub_size(width, sub_x, "The element width");
+  for (int32_t j = 0; j < rows; ++j)
+    check_sub_size(heights[j], sub_y, rows == 1 ? "The element height" : "A row height");
+}
+
 // The row heights of a multi-row array: ny sizes.
 const double* read_row_heights(const mxArray* a, int32_t ny) {
   const double* h = read_vector(a, static_cast<size_t>(ny), "The row heights", "row");
@@ -275,6 +296,7 @@ void cmd_linear_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(7), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(8), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, &height, 1, sub_y);
   return_handle(sys, args, xdc_linear_array(sys, n, width, height, kerf, sub_x, sub_y, focus));
 }
 
@@ -296,6 +318,7 @@ void cmd_2d_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, &height, 1, sub_y);
   std::vector<int16_t> enabled(positions);
   for (size_t k = 0; k < positions; ++k)
     enabled[k] = table[k % static_cast<size_t>(nx)][k / static_cast<size_t>(nx)] > 0.5 ? 1 : 0;
@@ -316,6 +339,7 @@ void cmd_focused_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, &height, 1, sub_y);
   check_elevation(height, rf);
   return_handle(sys, args, xdc_focused_array(sys, n, width, height, kerf, rf, sub_x, sub_y, focus));
 }
@@ -333,6 +357,7 @@ void cmd_linear_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, heights, ny, sub_y);
   return_handle(
       sys, args,
       xdc_linear_multirow(sys, nx, width, ny, heights, kerf_x, kerf_y, sub_x, sub_y, focus));
@@ -353,6 +378,7 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, heights, ny, sub_y);
   check_rows_elevation(ny, heights, kerf_y, rf);
   return_handle(
       sys, args,
@@ -485,6 +511,7 @@ void cmd_convex_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, &height, 1, sub_y);
   check_convex(width, kerf, rc);
   return_handle(sys, args, xdc_convex_array(sys, n, width, height, kerf, rc, sub_x, sub_y, focus));
 }
@@ -502,6 +529,7 @@ void cmd_convex_focused_array(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
   check_sizes(n, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, &height, 1, sub_y);
   check_convex(width, kerf, rc);
   check_elevation(height, rf);
   return_handle(sys, args,
@@ -524,6 +552,7 @@ void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
   const int32_t sub_y = read_count(args.arg(11), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(12), "The focus point"));
   check_sizes(int64_t{nx} * ny, sub_x, sub_y);
+  check_sub_sizes(width, sub_x, heights, ny, sub_y);
   check_convex(width, kerf_x, rc);
   check_rows_elevation(ny, heights, kerf_y, rf);
   return_handle(sys, args,

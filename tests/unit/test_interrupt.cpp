@@ -101,3 +101,39 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
     EXPECT_EQ(current_sys().bytes_reserved, bytes);
   }
 }
+
+// Responses that reach far make one item last seconds: a triangle 100 m long (6.5e6 samples,
+// each an integral) and the sums of a pair of elements 0.5 m tall, seen from 10 mm aside in y
+// (2.3e4 samples each, 5e8 products). calc_h at one point polls twice when its item is done (after
+// it, and at the end of the job), so a third poll comes only from within the triangle;
+// calc_scat_all polls six times over its three stages of one item each, so an eighth only from
+// within the pair's sums.
+TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
+  const call_result triangle =
+      orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 100, 0, 0, 0, 1e-3, 0, 1}),
+                  embedded_matrix(1, 3, {0, 0, 0}), focus()},
+                 1);
+  ASSERT_TRUE(triangle.ok) << triangle.error;
+  const call_result tall = orvel_call({1001, 1, 0.3e-3, 0.5, 0.0, 1, 1, focus()}, 1);
+  ASSERT_TRUE(tall.ok) << tall.error;
+  const double th = triangle.at(0, 0), tt = tall.at(0, 0);
+  const std::pair<size_t, std::function<call_result()>> calculations[] = {
+      {3,
+       [&] {
+         return orvel_call({4001, th, line(1)}, 2);
+       }},
+      {8, [&] {
+         return orvel_call({4007, tt, tt, embedded_matrix(1, 3, {1e-3, 0.01, 0.01}),
+                            embedded_matrix(1, 1, {1}), 1},
+                           2);
+       }}};
+  ASSERT_TRUE(orvel_call({5050, "threads", 1}).ok);
+  for (const auto& [poll, calculation] : calculations) {
+    const int32_t bytes = current_sys().bytes_reserved;
+    embedded_polls_take();
+    embedded_interrupt_at_poll(poll);
+    EXPECT_EQ(calculation().error, interrupted);
+    EXPECT_EQ(embedded_polls_take(), poll);
+    EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  }
+}

@@ -311,8 +311,18 @@ TEST_F(transducers_test, ConstructorsRefuseNegativeSizes) {
     EXPECT_EQ(orvel_call(c.call, 1).error, format_text(negative, c.what, c.value)) << c.what;
   EXPECT_EQ(orvel_call({1012, 4, 0.2e-3, 2, rows(1e-3, -1e-3), 0, 0, 1, 1, p()}, 1).error,
             "Error: The row heights must not be negative (sizes in metres), but value 2 is -0.001");
+  // Sub-elements below a nanometre (a width of 1e-300 m gave infinite slopes) are refused too.
+  EXPECT_EQ(
+      orvel_call({1013, 2, 1e-300, 2, rows(2.3e-3, 2.7e-3), 7.4e-6, 7.4e-6, 0.0372, 2, 2, p()}, 1)
+          .error,
+      "Error: The element width (1e-300 m) in 2 sub-elements gives sub-elements of 5e-301 m; "
+      "a size that is not 0 must give sub-elements of at least 1e-09 m");
+  EXPECT_EQ(orvel_call({1001, 4, 0.3e-3, 5e-6, 0, 1, 10000, p()}, 1).error,
+            "Error: The element height (5e-06 m) in 10000 sub-elements gives sub-elements of "
+            "5e-10 m; a size that is not 0 must give sub-elements of at least 1e-09 m");
   EXPECT_EQ(current_sys().no_apertures, 0);
   EXPECT_TRUE(orvel_call({1001, 4, 0, 0, 0, 1, 1, p()}, 1).ok);
+  EXPECT_TRUE(orvel_call({1001, 4, 0.3e-3, 1e-9, 0, 1, 1, p()}, 1).ok);
 }
 
 // The records of a new aperture are refused when the memory that can be had would not hold them:
