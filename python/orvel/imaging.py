@@ -216,6 +216,8 @@ def _read_map(fn, name):
     """An image file as grey values in [0, 1] (luminance of colour pictures)."""
     import matplotlib.image
 
+    if not os.path.isfile(name):  # as Octave's check (PIL takes '' for a stream)
+        raise ValueError("%s: no image file %s" % (fn, name))
     try:
         a = np.asarray(matplotlib.image.imread(name))
     except (OSError, ValueError) as e:

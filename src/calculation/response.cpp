@@ -46,6 +46,7 @@ response_plan plan_response(const sys_con& sys, const aperture_rec& ap, bool wav
   plan.memory = result_memory();
   const uint64_t copies = 32 * static_cast<uint64_t>(calculation_threads(sys)) + 384;
   plan.most_samples = static_cast<int64_t>(plan.memory.bytes / (sizeof(double) * copies));
+  plan.grid.most_samples = plan.most_samples;
   plan.rect_slots = 0;
   plan.longest_element = 0;
   for (const phys_element& pe : ap.phys_elements) {

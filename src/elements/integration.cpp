@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/errors.h"
 #include "core/thread_pool.h"
 #include "host/console.h"
 #include "signals/signal_store.h"
@@ -65,3 +66,12 @@ void pause_after_failure() {
   host_printf("Waiting for user input : \n");
 }
 }  // namespace integration_detail
+
+void check_element_span(const element_grid& g, double n) {
+  if (n <= static_cast<double>(g.most_samples)) return;
+  throw command_error(format_text(
+      "Error: The response of one element at this field point would span %g s (%.0f samples), "
+      "more than the %lld samples that the calculation can work with; check the element "
+      "geometry and the focusing delays",
+      n / g.fs, n, static_cast<long long>(g.most_samples)));
+}

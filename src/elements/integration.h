@@ -10,10 +10,15 @@
 
 // What the integrations depend on besides the integrand.
 struct element_grid {
-  double c;               // speed of sound [m/s]
-  double fs;              // sampling frequency [Hz]
-  bool fast_integration;  // the three-point rule for every interval
+  double c;                          // speed of sound [m/s]
+  double fs;                         // sampling frequency [Hz]
+  bool fast_integration;             // the three-point rule for every interval
+  int64_t most_samples = INT64_MAX;  // longest response the calculation can work with
 };
+
+// Refuses a response of n samples beyond g.most_samples before its buffer is taken: a triangle
+// or line element reaching kilometres would ask for gigabytes (and take hours of integrals).
+void check_element_span(const element_grid& g, double n);
 
 // The value y at x of the polynomial of degree n - 1 through (xa[i], ya[i]), i = 0 .. n - 1
 // (n at most 11), and the last correction dy as its error estimate. The tables of differences

@@ -316,7 +316,9 @@ void line_response(const element_grid& g, const point3& p, const line_element& l
   const double ts = (std::floor((t1 - dt + D) * fs - 1) - std::floor(fs * D - 1)) / fs;
   // The boundaries from ts - dt/2 up to tn, at most (tn - ts) fs + 1.5 of them, then the final
   // running integral: +3 leaves at least half a sample for the rounding of the boundaries.
-  const int32_t N = grid_count(std::floor((tn + dt - ts) * fs) + 3);
+  const double samples = std::floor((tn + dt - ts) * fs) + 3;
+  check_element_span(g, samples);
+  const int32_t N = grid_count(samples);
   const int32_t start = grid_count(std::floor((ts + D) * fs + 0.5));
   out.assign_zero(start, N);
   double* v = out.data();

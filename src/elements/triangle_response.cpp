@@ -339,7 +339,9 @@ void edge_case_response(const element_grid& g, const edge_geometry& eg, double t
   const double coef = g.c / two_pi;
   // +3: the boundaries up to t_end, the first half a sample before t0, number at most
   // floor((t_end - t0) fs) + 2; at least one more lies past t_end and keeps the final integral
-  const int32_t n = grid_index(std::floor((t_end - t0) * g.fs) + 3);
+  const double samples = std::floor((t_end - t0) * g.fs) + 3;
+  check_element_span(g, samples);
+  const int32_t n = grid_index(samples);
   s.assign_zero(grid_index(std::floor(g.fs * t0 + 0.5)), n);
   double* out = s.data();
   int32_t k = 0;

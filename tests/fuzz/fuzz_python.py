@@ -11,12 +11,14 @@ read-only), non-finite, huge and tiny values, freed Apertures, stale and foreign
 A finding is:
   crash      the child process died (a segfault, an abort, a sanitizer's report)
   hang       no call finished within --hang seconds; the child is killed
-  slow       a call ran longer than --slow seconds (it is then stopped by a Ctrl-C)
+  slow       a call still running at --slow seconds gets a Ctrl-C and did not stop within
+             2/3 of --slow after it (a long calculation that stops at once is no finding)
   exception  an exception other than OrvelError, TypeError and ValueError
-  nonfinite  a result holds NaN or Inf while every value accepted since orvel_init was
-             finite and moderate (0 or from 1e-30 to 1e30 in size); nonfinite-huge when
-             some were finite but not moderate (scan_convert's NaN outside its sector is
-             documented)
+  nonfinite  a calculation (calc_*) returned NaN or Inf, which the module refuses whatever
+             its input; or another result holds NaN or Inf while every value accepted since
+             orvel_init was finite and moderate (0 or from 1e-30 to 1e30 in size);
+             nonfinite-huge when some were finite but not moderate (scan_convert's NaN
+             outside its sector is documented)
   layout     the same call with its arrays in another memory layout gave another result
   stale      an Aperture claims to be live while the module has freed its slot, or two
              live Apertures share a slot
@@ -743,8 +745,9 @@ def child(opt):
             error = e
             seconds = time.monotonic() - started
             if seconds >= opt.slow * 0.99:
-                finding(report, "slow", index, c, "the call ran %.1f s and was stopped "
-                        "by a Ctrl-C" % seconds)
+                if seconds > opt.slow * (1 + 2 / 3):
+                    finding(report, "slow", index, c, "the call ran %.1f s: a Ctrl-C at %.0f s "
+                            "did not stop it within %.1f s" % (seconds, opt.slow, opt.slow * 2 / 3))
                 # What made it slow (a setting) should not slow every later call.
                 try:
                     orvel.orvel_end()
@@ -782,7 +785,9 @@ def child(opt):
                     del gen.sequences[:-8]
             # scan_convert's NaN outside its sector is documented.
             level = min(finite, args_finite)
-            if level > NONFINITE and c.name != "im.scan_convert" and nonfinite(result, np):
+            if c.name.startswith("orvel.calc") and nonfinite(result, np):
+                finding(report, "nonfinite", index, c, "a calculation returned NaN or Inf")
+            elif level > NONFINITE and c.name != "im.scan_convert" and nonfinite(result, np):
                 finding(report, "nonfinite" if level == MODERATE else "nonfinite-huge", index, c,
                         "a result holds NaN or Inf")
             if c.layout_only and error is None and c.name.startswith("orvel.calc"):

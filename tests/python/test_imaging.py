@@ -178,6 +178,8 @@ def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
          "be at most 2**53"),
         (lambda: im.phantom_tissue([0, 1e308, 0, 1, -1e308, 1e308], 1, 1), "phantom_tissue: "
          "density"),
+        (lambda: im.phantom_from_map("", [0, 1e-3], [0.01, 0.02], 5), "phantom_from_map: no "
+         "image file "),
     ]
     for call, text in refusals:
         with pytest.raises(ValueError) as refused:

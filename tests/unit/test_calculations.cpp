@@ -372,8 +372,8 @@ TEST_F(calculations_test, ResponsesTooLongToWorkWithAreRefused) {
 
   const double tris = linear(2);
   ASSERT_TRUE(orvel_call({1030, tris}).ok);
-  const std::vector<double> corners = {1, 0, 0, 0, 0, 1e-3, 0, 1e-3, 1e-3, 0, 1e-3, 0, 2.5,
-                                       1, 1e-3, 1e-3, 5e-4, 5e-4, 0};
+  const std::vector<double> corners = {1,    0, 0,   0, 0,    1e-3, 0,    1e-3, 1e-3, 0,
+                                       1e-3, 0, 2.5, 1, 1e-3, 1e-3, 5e-4, 5e-4, 0};
   const call_result steep = orvel_call(
       {1021, embedded_matrix(1, 19, corners), points(1, {5e-4, 5e-4, 0}), points(1, {0, 0, 0.03})},
       1);
@@ -391,6 +391,31 @@ TEST_F(calculations_test, ResponsesTooLongToWorkWithAreRefused) {
       EXPECT_EQ(current_sys().last_calc_type, 0);
     }
   }
+}
+
+// A triangle or a line element that reaches a kilometre across would ask for gigabytes of
+// response (6.5e7 samples) and hours of integrals: refused before its buffer is made, under a
+// limit of 1 GB whatever the machine has.
+TEST_F(calculations_test, ElementsReachingKilometresAreRefusedBeforeTheirBuffers) {
+  const call_result triangle =
+      orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 1000, 0, 0, 0, 1e-3, 0, 1}),
+                  points(1, {0, 0, 0}), points(1, {0, 0, 0.04})},
+                 1);
+  ASSERT_TRUE(triangle.ok) << triangle.error;
+  const call_result lines =
+      orvel_call({1001, 1, 0.3e-3, 1000.0, 0.0, 1, 1, points(1, {0, 0, 0.03})}, 1);
+  ASSERT_TRUE(lines.ok) << lines.error;
+  ASSERT_TRUE(orvel_call({1031, lines.at(0, 0)}).ok);
+  const int32_t bytes = current_sys().bytes_reserved;
+  setenv("ORVEL_MEMORY_LIMIT", "1e9", 1);
+  for (double a : {triangle.at(0, 0), lines.at(0, 0)}) {
+    const call_result r = orvel_call({4001, a, points(1, {0, 0.01, 0.03})}, 2);
+    EXPECT_EQ(
+        r.error.rfind("Error: The response of one element at this field point would span ", 0), 0u)
+        << r.error;
+    EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  }
+  unsetenv("ORVEL_MEMORY_LIMIT");
 }
 
 // Line elements give an empty response where no sample can be formed (a point at an absurd

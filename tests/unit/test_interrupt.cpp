@@ -102,7 +102,7 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
   }
 }
 
-// Responses that reach far make one item last seconds: a triangle 100 m long (6.5e6 samples,
+// Responses that reach far make one item last seconds: a triangle 50 m long (3.2e6 samples,
 // each an integral) and the sums of a pair of elements 0.5 m tall, seen from 10 mm aside in y
 // (2.3e4 samples each, 5e8 products). calc_h at one point polls twice when its item is done (after
 // it, and at the end of the job), so a third poll comes only from within the triangle;
@@ -110,7 +110,7 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
 // within the pair's sums.
 TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   const call_result triangle =
-      orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 100, 0, 0, 0, 1e-3, 0, 1}),
+      orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 50, 0, 0, 0, 1e-3, 0, 1}),
                   embedded_matrix(1, 3, {0, 0, 0}), focus()},
                  1);
   ASSERT_TRUE(triangle.ok) << triangle.error;
