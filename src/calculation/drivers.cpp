@@ -326,6 +326,7 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
     if (!b.present[i] || !aperture_response(rx, s.receive, points[i], j)) continue;
     const grid_buffer& ht = b.h[i];
     const grid_buffer& hr = s.receive.out;
+    if (ht.n == 0 || hr.n == 0) continue;  // an empty response (line elements far away)
     const int32_t start = echo_start(sys, int64_t{ht.start} + hr.start);
     if (!pulse_of.attenuated) {  // the term goes straight into the element's sum
       double* into = sum.room(start, ht.n + hr.n - 1);

@@ -335,6 +335,7 @@ std::vector<signal_ptr> calc_scat_multi_non_linear(sys_con& sys, const aperture_
               continue;
             const grid_buffer& y = emitted[i];
             const grid_buffer& hr = s.receive.out;
+            if (y.n == 0 || hr.n == 0) continue;  // an empty response adds nothing
             double* into = sums[j].room(y.start + hr.start, y.n + hr.n - 1);
             received(sys, pulse_of.attenuated, y, hr, s, true, amplitudes[first + i], into);
           }

@@ -76,7 +76,8 @@ void element_of_block(const response_plan& tx, const response_plan& rx, block_re
   response_workspace& ws = transmit ? s.transmit : s.receive;
   const int32_t e = transmit ? k : k - b.T;
   const size_t slot = transmit ? i * b.T + e : i * b.R + e;
-  const bool present = element_response(transmit ? tx : rx, ws, e, p);
+  // An empty response (line elements far away) is no term: it would add a span of its own.
+  const bool present = element_response(transmit ? tx : rx, ws, e, p) && ws.out.n > 0;
   (transmit ? b.has_t : b.has_r)[slot] = present;
   if (present) std::swap((transmit ? b.ht : b.hr)[slot], ws.out);
 }
