@@ -72,7 +72,9 @@ function orvel()
 %   Pulses. Impulse responses, excitations and waveforms are samples at fs from time 0, kept
 %   as samples: a later set_sampling changes their duration. A new aperture has a one-sample
 %   impulse response and excitation of value 1. Pulses, apodizations, waveforms and
-%   amplitudes lie within +-1e30, sizes (widths, heights, kerfs) are 0 or more.
+%   amplitudes lie within +-1e30; an aperture's lengths (sizes, radii, points, table
+%   coordinates) within +-1e9 m, sizes (widths, heights, kerfs) are 0 or more, and a size
+%   that is not 0 gives sub-elements of at least 1e-9 m.
 %
 %   Results of calculations, [result, start_time] = calc_*(...): one column per point (per
 %   receive element for the *_multi commands, per element pair for calc_scat_all), one row

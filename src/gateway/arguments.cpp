@@ -77,6 +77,15 @@ int16_t read_flag(const mxArray* a, const char* what) {
   return round_flag(read_scalar(a, what), what);
 }
 
+void require_length(double v, const char* what, size_t index) {
+  if (std::fabs(v) <= most_length) return;
+  if (index == 0)
+    throw command_error(
+        format_text("Error: %s must lie within +-%g m, but is %g", what, most_length, v));
+  throw command_error(format_text("Error: %s must hold lengths within +-%g m, but value %zu is %g",
+                                  what, most_length, index, v));
+}
+
 void require_weight(double v, const char* what, size_t index) {
   if (std::fabs(v) <= most_weight) return;
   if (index == 0)
@@ -107,6 +116,7 @@ point_value read_point(const mxArray* a, const char* what) {
     refuse_shape(a, what, "one point [x y z] (3 values)");
   const double* v = host_values(a);
   require_finite_values(v, 3, what);
+  for (size_t k = 0; k < 3; ++k) require_length(v[k], what, k + 1);
   return {v[0], v[1], v[2]};
 }
 

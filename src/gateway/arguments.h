@@ -42,7 +42,8 @@ int16_t round_flag(double x, const char* what);
 // A one-row character array without embedded NUL characters, of at most size - 1 characters.
 void read_text(const mxArray* a, char* buf, size_t size, const char* what);
 
-// A point: exactly three finite values (1 x 3 or 3 x 1 both serve).
+// A point of an aperture's geometry: exactly three finite values within most_length (1 x 3 or
+// 3 x 1 both serve).
 struct point_value {
   double x, y, z;
 };
@@ -70,6 +71,14 @@ constexpr double most_weight = 1e30;
 // Refuses a value beyond most_weight in magnitude (every value is finite by then); index as
 // for require_finite.
 void require_weight(double v, const char* what, size_t index = 0);
+
+// The largest coordinate or size of an aperture's geometry [m]: a million kilometres, far beyond
+// any ultrasound field (a focus "at infinity" fits well within it) and far inside the lengths
+// whose squares stay finite (1e154 m); a corner or a focus at 1e300 m left infinite slopes and
+// delays in the aperture.
+constexpr double most_length = 1e9;
+// Refuses a length beyond most_length in magnitude; index as for require_finite.
+void require_length(double v, const char* what, size_t index = 0);
 
 // A whole number that must be at least 1 (an element or sub-element count).
 int32_t read_count(const mxArray* a, const char* what);

@@ -31,6 +31,14 @@ double read_size(const mxArray* a, const char* what) {
   if (!(v >= 0.0))
     throw command_error(
         format_text("Error: %s must not be negative (a size in metres), but is %g", what, v));
+  require_length(v, what);
+  return v;
+}
+
+// A radius of curvature: either sign, within most_length.
+double read_radius(const mxArray* a, const char* what) {
+  const double v = read_number(a, what);
+  require_length(v, what);
   return v;
 }
 
@@ -63,6 +71,8 @@ const double* read_row_heights(const mxArray* a, int32_t ny) {
       throw command_error(format_text(
           "Error: The row heights must not be negative (sizes in metres), but value %d is %g",
           j + 1, h[j]));
+  for (int32_t j = 0; j < ny; ++j)
+    require_length(h[j], "The row heights", static_cast<size_t>(j) + 1);
   return h;
 }
 }  // namespace
@@ -334,7 +344,7 @@ void cmd_focused_array(sys_con& sys, const command_args& args) {
   const double width = read_size(args.arg(3), "The element width");
   const double height = read_size(args.arg(4), "The element height");
   const double kerf = read_size(args.arg(5), "The kerf");
-  const double rf = read_number(args.arg(6), "The elevation focus radius");
+  const double rf = read_radius(args.arg(6), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
@@ -373,7 +383,7 @@ void cmd_focused_multirow(sys_con& sys, const command_args& args) {
   const double* heights = read_row_heights(args.arg(5), ny);
   const double kerf_x = read_size(args.arg(6), "The kerf in x");
   const double kerf_y = read_size(args.arg(7), "The kerf in y");
-  const double rf = read_number(args.arg(8), "The elevation focus radius");
+  const double rf = read_radius(args.arg(8), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(9), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(10), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(11), "The focus point"));
@@ -413,6 +423,8 @@ void cmd_focus(sys_con& sys, const command_args& args) {
   const std::vector<double> times = read_column(args.arg(3), "The time vector");
   const std::vector<std::vector<double>> rows =
       read_rows(args.arg(4), times.size(), 3, "The focus point table", "time");
+  for (const auto& r : rows)
+    for (double v : r) require_length(v, "The focus point table");
   std::vector<point3> points;
   for (const auto& r : rows) points.push_back({r[0], r[1], r[2]});
   xdc_focus(sys, ap, times, points);
@@ -506,7 +518,7 @@ void cmd_convex_array(sys_con& sys, const command_args& args) {
   const double width = read_size(args.arg(3), "The element width");
   const double height = read_size(args.arg(4), "The element height");
   const double kerf = read_size(args.arg(5), "The kerf");
-  const double rc = read_number(args.arg(6), "The convex radius");
+  const double rc = read_radius(args.arg(6), "The convex radius");
   const int32_t sub_x = read_count(args.arg(7), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(8), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(9), "The focus point"));
@@ -523,8 +535,8 @@ void cmd_convex_focused_array(sys_con& sys, const command_args& args) {
   const double width = read_size(args.arg(3), "The element width");
   const double height = read_size(args.arg(4), "The element height");
   const double kerf = read_size(args.arg(5), "The kerf");
-  const double rc = read_number(args.arg(6), "The convex radius");
-  const double rf = read_number(args.arg(7), "The elevation focus radius");
+  const double rc = read_radius(args.arg(6), "The convex radius");
+  const double rf = read_radius(args.arg(7), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(8), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(9), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(10), "The focus point"));
@@ -546,8 +558,8 @@ void cmd_convex_focused_multirow(sys_con& sys, const command_args& args) {
   const double* heights = read_row_heights(args.arg(5), ny);
   const double kerf_x = read_size(args.arg(6), "The kerf in x");
   const double kerf_y = read_size(args.arg(7), "The kerf in y");
-  const double rc = read_number(args.arg(8), "The convex radius");
-  const double rf = read_number(args.arg(9), "The elevation focus radius");
+  const double rc = read_radius(args.arg(8), "The convex radius");
+  const double rf = read_radius(args.arg(9), "The elevation focus radius");
   const int32_t sub_x = read_count(args.arg(10), "The number of sub-divisions in x");
   const int32_t sub_y = read_count(args.arg(11), "The number of sub-divisions in y");
   const point3 focus = to_point(read_point(args.arg(12), "The focus point"));
@@ -566,6 +578,7 @@ double read_length(const mxArray* a, const char* what) {
   const double v = read_number(a, what);
   if (!(v > 0.0 && v <= std::numeric_limits<double>::max()))
     throw command_error(format_text("Error: %s must be a positive length, but is %g", what, v));
+  require_length(v, what);
   return v;
 }
 
@@ -628,6 +641,16 @@ void check_weight_column(const table_view& t, size_t col, const char* what) {
   for (size_t k = 0; k < t.rows; ++k) require_weight(t.at(k, col), what, k + 1);
 }
 
+// Coordinates and sizes in columns first .. last (0-based) within most_length.
+void check_length_columns(const table_view& t, size_t first, size_t last, const char* what) {
+  for (size_t col = first; col <= last; ++col)
+    for (size_t k = 0; k < t.rows; ++k)
+      if (!(std::fabs(t.at(k, col)) <= most_length))
+        throw command_error(
+            format_text("Error: %s must hold lengths within +-%g m, but row %zu, column %zu is %g",
+                        what, most_length, k + 1, col + 1, t.at(k, col)));
+}
+
 // Element numbers from 1 up that never decrease from first to end in column col, so that the
 // rows of one element follow each other and no element is named by two runs.
 void check_numbers(const table_view& t, size_t col, size_t first, size_t end, const char* what) {
@@ -653,6 +676,7 @@ int32_t check_element_numbers(const table_view& t, const char* what) {
 // The centre table: x, y, z for each of the n physical elements.
 table_view read_centres(const mxArray* a, int32_t n) {
   const table_view t = read_table(a, 3, "The centre table");
+  check_length_columns(t, 0, 2, "The centre table");
   if (t.rows < static_cast<size_t>(n))
     throw command_error(format_text(
         "Error: The centre table must have a row for each of the %d physical elements, but has "
@@ -694,6 +718,7 @@ void cmd_triangles_old(sys_con& sys, const command_args& args) {
   open_command(sys, args, 5, "Defining new transducer. Calling xdc_triangles_old",
                "Internal Error 5: Too few parameters to define aperture with triangles");
   const table_view tris = read_table(args.arg(2), 9, "The triangle table");
+  check_length_columns(tris, 0, 8, "The triangle table");
   const double* apod = read_vector(args.arg(3), tris.rows, "The triangle apodization", "triangle");
   for (size_t k = 0; k < tris.rows; ++k) require_weight(apod[k], "The triangle apodization", k + 1);
   const point3 center = to_point(read_point(args.arg(4), "The element centre"));
@@ -708,6 +733,8 @@ void cmd_rectangles(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define aperture with rectangles");
   const table_view rects = read_table(args.arg(2), 19, "The rectangle table");
   check_weight_column(rects, 13, "The apodizations of the rectangle table (column 14)");
+  check_length_columns(rects, 1, 12, "The rectangle table");
+  check_length_columns(rects, 14, 18, "The rectangle table");
   const int32_t n = check_element_numbers(
       rects, "The physical element numbers of the rectangle table (column 1)");
   const table_view centres = read_centres(args.arg(3), n);
@@ -719,6 +746,7 @@ void cmd_line_elements(sys_con& sys, const command_args& args) {
   open_command(sys, args, 4, "Defining new transducer. Calling xdc_line_elements",
                "Internal Error 5: Too few parameters to define aperture with lines");
   const table_view lines = read_table(args.arg(2), 6, "The line table");
+  check_length_columns(lines, 4, 4, "The line table");
   const int32_t n =
       check_element_numbers(lines, "The physical element numbers of the line table (column 1)");
   check_line_table(lines);
@@ -733,6 +761,7 @@ void cmd_triangles(sys_con& sys, const command_args& args) {
                "Internal Error 5: Too few parameters to define aperture with triangles");
   const table_view tris = read_table(args.arg(2), 11, "The triangle table");
   check_weight_column(tris, 10, "The apodizations of the triangle table (column 11)");
+  check_length_columns(tris, 1, 9, "The triangle table");
   const int32_t n =
       check_element_numbers(tris, "The physical element numbers of the triangle table (column 1)");
   const table_view centres = read_centres(args.arg(3), n);

@@ -284,7 +284,7 @@ TEST_F(transducers_test, ConstructorsRefuseNonsenseCountsAndShortTables) {
 
 // A negative width, height or kerf would mirror elements about their edges into their
 // neighbours: refused in every constructor that takes one. Zero stays a size.
-TEST_F(transducers_test, ConstructorsRefuseNegativeSizes) {
+TEST_F(transducers_test, ConstructorsRefuseSizesAndLengthsOutOfRange) {
   auto p = [] { return embedded_matrix(1, 3, {0, 0, 0.03}); };
   auto rows = [](double a, double b) { return embedded_matrix(1, 2, {a, b}); };
   auto on = [] { return embedded_matrix(2, 2, {1, 1, 1, 1}); };
@@ -320,9 +320,19 @@ TEST_F(transducers_test, ConstructorsRefuseNegativeSizes) {
   EXPECT_EQ(orvel_call({1001, 4, 0.3e-3, 5e-6, 0, 1, 10000, p()}, 1).error,
             "Error: The element height (5e-06 m) in 10000 sub-elements gives sub-elements of "
             "5e-10 m; a size that is not 0 must give sub-elements of at least 1e-09 m");
+  // Lengths of a million kilometres and more (1e300 m left infinite slopes and delays).
+  EXPECT_EQ(orvel_call({1001, 4, 0.3e-3, 1e300, 0, 1, 1, p()}, 1).error,
+            "Error: The element height must lie within +-1e+09 m, but is 1e+300");
+  EXPECT_EQ(
+      orvel_call({1001, 4, 0.3e-3, 5e-3, 0, 1, 1, embedded_matrix(1, 3, {0, 0, -2e9})}, 1).error,
+      "Error: The focus point must hold lengths within +-1e+09 m, but value 3 is -2e+09");
+  EXPECT_EQ(orvel_call({1012, 4, 0.2e-3, 2, rows(1e-3, 1e300), 0, 0, 1, 1, p()}, 1).error,
+            "Error: The row heights must hold lengths within +-1e+09 m, but value 2 is 1e+300");
   EXPECT_EQ(current_sys().no_apertures, 0);
   EXPECT_TRUE(orvel_call({1001, 4, 0, 0, 0, 1, 1, p()}, 1).ok);
   EXPECT_TRUE(orvel_call({1001, 4, 0.3e-3, 1e-9, 0, 1, 1, p()}, 1).ok);
+  EXPECT_TRUE(
+      orvel_call({1001, 4, 0.3e-3, 5e-3, 0, 1, 1, embedded_matrix(1, 3, {0, 0, 1e9})}, 1).ok);
 }
 
 // The records of a new aperture are refused when the memory that can be had would not hold them:

@@ -284,11 +284,11 @@ TEST_F(user_apertures_test, BadInputIsRefusedBeforeAnythingIsMade) {
   refused(orvel_call({1010, 1.0, 1e-5}, 1),
           "Error: The radius is too large for the square size: more than 2^31 - 1 squares would be "
           "needed");
-  for (double rf : {5 * mm, 1e300}) {  // corners off the sphere; depths that overflow
-    refused(orvel_call({1011, 5 * mm, rf, 1 * mm}, 1),
-            "Error: The focal radius does not fit the radius and square size: the corners of the "
-            "outer squares would lie off its sphere");
-  }
+  refused(orvel_call({1011, 5 * mm, 5 * mm, 1 * mm}, 1),  // corners off the sphere
+          "Error: The focal radius does not fit the radius and square size: the corners of the "
+          "outer squares would lie off its sphere");
+  refused(orvel_call({1011, 5 * mm, 1e300, 1 * mm}, 1),  // depths that would overflow
+          "Error: The focal radius must lie within +-1e+09 m, but is 1e+300");
   EXPECT_EQ(current_sys().no_apertures, 0);
   EXPECT_EQ(current_sys().bytes_reserved, 0);
 }
