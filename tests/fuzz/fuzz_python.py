@@ -720,6 +720,9 @@ def child(opt):
 
     signal.signal(signal.SIGALRM, alarm)
     global SHOWN
+    # Mutated file names (show_image, phantom_from_map) are relative: they land in the folder.
+    if opt.folder:
+        os.chdir(opt.folder)
     gen = Generator(opt.seed, opt.start, opt.folder)
     finite = MODERATE  # the least level of the values accepted since orvel_init
     for index in range(opt.start, opt.calls):
