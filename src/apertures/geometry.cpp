@@ -23,13 +23,22 @@ void warn_slope(const rect_element& r, double dx, double dy, double dz) {
 // The slope dz / d of a side; a side without extent (a rectangle of zero width or height) lies
 // flat, where 0 / 0 would leave NaN in every later time of the rectangle.
 double slope(double dz, double d) { return d == 0.0 && dz == 0.0 ? 0.0 : dz / d; }
+
+// Whether corners a and b differ in coordinate k beyond rounding.
+bool differs(const point3& a, const point3& b, int k) {
+  return std::fabs(a[k] - b[k]) > 1e-14 * std::fabs(a[k] + b[k]);
+}
 }  // namespace
 
 void rect_geometry(rect_element& r) {
   const auto& c = r.corners;
   double dx, dy, dz;
   int which;
-  if (std::fabs(c[0][0] - c[3][0]) > 1e-14 * std::fabs(c[0][0] + c[3][0])) {
+  // The width runs along x. A rectangle of zero width has no side along x; its width is then
+  // the side of zero length, since the other one (the height) may be curved out of the plane.
+  const bool first = differs(c[0], c[3], 0) ||
+                     (!differs(c[0], c[1], 0) && !differs(c[0], c[3], 1) && !differs(c[0], c[3], 2));
+  if (first) {
     // Corners 1 and 4 differ in x: the width runs from corner 1 to 4, the height to corner 2.
     which = 1;
     dx = c[0][0] - c[3][0];

@@ -65,6 +65,21 @@ TEST_F(geometry_test, CornerOrderWithCorner2AlongXGivesTheSameMeasures) {
   EXPECT_EQ(b.height, a.height);
 }
 
+TEST_F(geometry_test, ZeroWidthRectangleOnACurveHasFlatWidthAndItsCurvedHeight) {
+  // A focused row of width 0: the height (corner 1 to 2, or 1 to 4) rises in z, and with no
+  // side along x the curved side was once taken for the width, leaving an infinite slope.
+  rect_element a = rect_of({0, 0, 0}, {0, 1, 0.5}, {0, 1, 0.5}, {0, 0, 0});  // width to corner 4
+  rect_element b = rect_of({0, 0, 0}, {0, 0, 0}, {0, 1, 0.5}, {0, 1, 0.5});  // width to corner 2
+  for (rect_element* r : {&a, &b}) {
+    rect_geometry(*r);
+    EXPECT_EQ(r->width, 0.0);
+    EXPECT_EQ(r->tan_xz, 0.0);
+    EXPECT_DOUBLE_EQ(r->tan_yz, 0.5);
+    EXPECT_DOUBLE_EQ(r->height, std::sqrt(1.25));
+  }
+  EXPECT_EQ(embedded_console_take(), "");
+}
+
 TEST_F(geometry_test, SlopeOfExactlyTenIsSilentAndBeyondWarns) {
   rect_element ten = rect_of({0, 0, 0}, {0, 0.25, 2.5}, {1e-3, 0.25, 2.5}, {1e-3, 0, 0});
   rect_geometry(ten);
