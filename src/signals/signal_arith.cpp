@@ -10,6 +10,7 @@
 
 #include "core/hot.h"
 #include "core/lanes.h"
+#include "core/thread_pool.h"
 #include "core/sys_con.h"
 #include "signals/fft.h"
 
@@ -430,18 +431,27 @@ void convolve_padded(const double* x, int32_t nx, const double* b, int32_t nb, d
 }
 
 namespace {
-// The direct sums with a the longer operand, copied between nb - 1 zeros on either side.
+// The direct sums with a the longer operand, window by window of the output: each window's part
+// of a is copied between zeros (nb - 1 before, 8 after, which the last group of eight reads), so
+// that a long operand is never copied whole, and a Ctrl-C is seen between windows. Every output
+// sums over b in the same order as in one window, so the windows change no bit.
 void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb, double dt,
                         bool add, double scale, double* out, std::vector<double>& pad) {
   if (na < nb) {
     std::swap(a, b);
     std::swap(na, nb);
   }
-  const size_t lead = static_cast<size_t>(nb - 1);
-  pad.assign(lead, 0.0);
-  pad.insert(pad.end(), a, a + na);
-  pad.resize(pad.size() + lead + 8, 0.0);  // + 8: the last group of eight reads past the end
-  direct_sums(pad.data() + lead, b, nb, na + nb - 1, dt, add, scale, out);
+  const int64_t lead = nb - 1, total = int64_t{na} + nb - 1;
+  const int64_t window = std::max<int64_t>(int64_t{1} << 16, 8 * int64_t{nb});
+  for (int64_t k0 = 0; k0 < total; k0 += window) {
+    if (k0 > 0 && job_stopped()) return;  // the calculation is abandoned; out is not used
+    const int64_t count = std::min(window, total - k0);
+    const int64_t lo = k0 - lead, hi = k0 + count + 8;  // the samples of a that are read
+    pad.assign(static_cast<size_t>(hi - lo), 0.0);
+    const int64_t from = std::max<int64_t>(lo, 0), to = std::min<int64_t>(hi, na);
+    if (from < to) std::copy(a + from, a + to, pad.begin() + (from - lo));
+    direct_sums(pad.data() + lead, b, nb, static_cast<int32_t>(count), dt, add, scale, out + k0);
+  }
 }
 
 }  // namespace

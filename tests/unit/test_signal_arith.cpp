@@ -55,8 +55,8 @@ std::vector<double> naive_convolution(const std::vector<double>& a, const std::v
   std::vector<double> r(a.size() + b.size() - 1, 0.0);
   for (size_t k = 0; k < r.size(); k++) {
     double sum = 0.0;  // ascending i, as the time-domain convolutions sum
-    for (size_t i = 0; i < a.size(); i++)
-      if (k >= i && k - i < b.size()) sum += a[i] * b[k - i];
+    const size_t first = k >= b.size() ? k - b.size() + 1 : 0, last = std::min(k + 1, a.size());
+    for (size_t i = first; i < last; i++) sum += a[i] * b[k - i];
     r[k] = sum;
   }
   return r;
@@ -470,8 +470,8 @@ TEST_F(signal_arith_test, ConvolveFftCachedEnlargesAShortSlot) {
 
 // The convolutions of the calculations against the plain sum: both ways of the cost model
 // (direct sums for a short operand, transforms for two long ones), every tail of the groups of
-// eight and thirty-two outputs, a pulse spectrum kept per size, a response squared, and the
-// added form with its weight.
+// eight and thirty-two outputs, a long operand summed window by window, a pulse spectrum kept per
+// size, a response squared, and the added form with its weight.
 TEST_F(signal_arith_test, CalculationConvolutionsAreThePlainSumOverFs) {
   std::mt19937 gen(37);
   const double dt = 1 / sys.fs;
@@ -485,7 +485,8 @@ TEST_F(signal_arith_test, CalculationConvolutionsAreThePlainSumOverFs) {
                         {600, 15},
                         {613, 31},
                         {700, 600},
-                        {2000, 90}}) {
+                        {2000, 90},
+                        {200000, 3}}) {  // direct sums over several windows of the output
     SCOPED_TRACE(std::to_string(na) + " x " + std::to_string(nb));
     const std::vector<double> a = random_values(gen, na), b = random_values(gen, nb);
     const std::vector<double> plain = naive_convolution(a, b);
