@@ -116,8 +116,17 @@ TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   ASSERT_TRUE(triangle.ok) << triangle.error;
   const call_result tall = orvel_call({1001, 1, 0.3e-3, 0.5, 0.0, 1, 1, focus()}, 1);
   ASSERT_TRUE(tall.ok) << tall.error;
+  // An element waveform of three million samples: seconds of plain sums for one element, then a
+  // tenth of that for the pulse; the tenth poll comes only from within the element's sums.
+  const call_result piston = orvel_call({1010, 0.01, 1e-3}, 1);
+  ASSERT_TRUE(piston.ok) << piston.error;
+  const double tp = piston.at(0, 0);
+  ASSERT_TRUE(orvel_call({1082, tp, embedded_matrix(1, 1, {1}),
+                          embedded_matrix(1, 3000000, std::vector<double>(3000000, 1.0))})
+                  .ok);
   const double th = triangle.at(0, 0), tt = tall.at(0, 0);
   const std::pair<size_t, std::function<call_result()>> calculations[] = {
+      {10, [&] { return orvel_call({4002, tp, embedded_matrix(1, 3, {0, 0, 1e-3})}, 2); }},
       {3,
        [&] {
          return orvel_call({4001, th, line(1)}, 2);
