@@ -423,10 +423,11 @@ void cmd_focus(sys_con& sys, const command_args& args) {
   const std::vector<double> times = read_column(args.arg(3), "The time vector");
   const std::vector<std::vector<double>> rows =
       read_rows(args.arg(4), times.size(), 3, "The focus point table", "time");
-  for (const auto& r : rows)
-    for (double v : r) require_length(v, "The focus point table");
   std::vector<point3> points;
-  for (const auto& r : rows) points.push_back({r[0], r[1], r[2]});
+  for (const auto& r : rows) {
+    for (double v : r) require_length(v, "The focus point table");
+    points.push_back({r[0], r[1], r[2]});
+  }
   xdc_focus(sys, ap, times, points);
 }
 
