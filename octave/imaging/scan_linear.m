@@ -33,6 +33,10 @@ whole = @(v) isnumeric(v) && isscalar(v) && isreal(v) && v == round(v) && v >= 1
 if ~whole(no_elements)
   error('orvel:badArgument', 'scan_linear: no_elements must be a positive whole number');
 end
+if no_elements > 2147483647
+  error('orvel:badArgument', ['scan_linear: no_elements must be at most 2147483647 (the most ' ...
+        'elements an aperture holds), but is %.17g'], no_elements);
+end
 if ~whole(no_active) || no_active > no_elements
   error('orvel:badArgument', 'scan_linear: no_active must be a whole number from 1 to no_elements (%d)', ...
         no_elements);

@@ -23,6 +23,10 @@ end
 if ~isnumeric(no_elements) || ~isscalar(no_elements) || no_elements ~= round(no_elements) || no_elements < 1
   error('orvel:badArgument', 'scan_phased: no_elements must be a positive whole number');
 end
+if no_elements > 2147483647
+  error('orvel:badArgument', ['scan_phased: no_elements must be at most 2147483647 (the most ' ...
+        'elements an aperture holds), but is %.17g'], no_elements);
+end
 if ~isnumeric(angles) || ~isreal(angles) || ~isvector(angles) || any(~isfinite(angles))
   error('orvel:badArgument', 'scan_phased: angles must be a vector of finite angles [rad]');
 end

@@ -27,6 +27,10 @@ end
 if ~isnumeric(no_elements) || ~isscalar(no_elements) || no_elements ~= round(no_elements) || no_elements < 1
   error('orvel:badArgument', 'scan_planewave: no_elements must be a positive whole number');
 end
+if no_elements > 2147483647
+  error('orvel:badArgument', ['scan_planewave: no_elements must be at most 2147483647 (the most ' ...
+        'elements an aperture holds), but is %.17g'], no_elements);
+end
 if ~isnumeric(pitch) || ~isreal(pitch) || ~isscalar(pitch) || ~(pitch > 0)
   error('orvel:badArgument', 'scan_planewave: pitch must be a positive number [m]');
 end

@@ -82,14 +82,52 @@ def _scalar(fn, name, value, positive=False, whole=False):
     return v
 
 
+_most_elements = 2**31 - 1  # an aperture's element count is a 32-bit int in the module
+
+
 def _count(fn, name, value):
     v = _scalar(fn, name, value, whole=True)
     if v < 1:
         raise ValueError("%s: %s must be at least 1, but is %g" % (fn, name, v))
-    # Beyond 2**53 a float no longer holds every whole number: no count of elements there.
-    if v > 2.0 ** 53:
-        raise ValueError("%s: %s must be at most 2**53, but is %g" % (fn, name, v))
+    if v > _most_elements:
+        raise ValueError("%s: %s must be at most %d (the most elements an aperture holds), but "
+                         "is %.17g" % (fn, name, _most_elements, v))
     return int(v)
+
+
+def _memory_left():
+    """Bytes this process can still have: the memory available on the machine, the room left
+    under its address-space limit and ORVEL_MEMORY_LIMIT, as the module counts them (None
+    where none of them can be read)."""
+    limits = []
+    with contextlib.suppress(OSError, ValueError):
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemAvailable:"):
+                    limits.append(int(line.split()[1]) * 1024)
+    with contextlib.suppress(ImportError, OSError, ValueError):
+        import resource
+        cap = resource.getrlimit(resource.RLIMIT_AS)[0]
+        if cap != resource.RLIM_INFINITY:
+            with open("/proc/self/statm") as f:
+                used = int(f.read().split()[0]) * resource.getpagesize()
+            limits.append(max(cap - used, 0))
+    with contextlib.suppress(ValueError):
+        limit = float(os.environ.get("ORVEL_MEMORY_LIMIT", ""))
+        if limit >= 1:
+            limits.append(limit)
+    return min(limits) if limits else None
+
+
+def _check_sequence_memory(fn, steps, no_elements):
+    """Refuses a sequence whose weights (two per step and element) and element positions
+    cannot be held, before numpy spends a minute filling memory the process will not get."""
+    need = 8.0 * no_elements * (2 * steps + 1)
+    left = _memory_left()
+    if left is not None and need > left:
+        raise ValueError("%s: a sequence of %d steps for %d elements needs %.0f bytes, more "
+                         "than the %.0f bytes this process can have"
+                         % (fn, steps, no_elements, need, left))
 
 
 def _within_memory(f):
@@ -320,6 +358,7 @@ def scan_linear(no_elements, pitch, no_active, x_lines, focus_z):
     if not np.isfinite(x_lines).all():
         raise ValueError("%s: x_lines must be a vector of finite positions [m]" % fn)
     focus_z = _scalar(fn, "focus_z", focus_z)
+    _check_sequence_memory(fn, x_lines.size, n)
     x_e = _element_x(n, pitch)
     seq = []
     for x in x_lines:
@@ -350,6 +389,7 @@ def scan_phased(no_elements, angles, focus_r):
     n = _count(fn, "no_elements", no_elements)
     angles = _array(fn, "angles", angles, ndim=1)
     focus_r = _scalar(fn, "focus_r", focus_r)
+    _check_sequence_memory(fn, angles.size, n)
     return [_step("line", a, 0.0, n, focus_r * np.array([np.sin(a), 0.0, np.cos(a)]),
                   np.zeros(3)) for a in angles]
 
@@ -373,6 +413,7 @@ def scan_planewave(no_elements, pitch, angles, c):
     if not np.isfinite(angles).all():
         raise ValueError("%s: angles must be a vector of finite angles [rad]" % fn)
     c = _scalar(fn, "c", c, positive=True)
+    _check_sequence_memory(fn, angles.size, n)
     x_e = _element_x(n, pitch)
     seq = []
     for a in angles:

@@ -134,6 +134,8 @@ assert(all(q(:, 2) == 0) && all(a(~near) == 0) && all(a(core) == g(core)) && nnz
 assert(max(abs(r - 0.299 * a)) < 1e-12, 'a red pixel is 0.299 grey');
 expect_error(@() phantom_from_map(-map, x_range, z_range, 10), ...
              'phantom_from_map: map must be a non-empty matrix of finite non-negative values');
+expect_error(@() scan_phased(2^31, 0, 0.03), ['scan_phased: no_elements must be at most ' ...
+             '2147483647 (the most elements an aperture holds), but is 2147483648']);
 
 % ---- show_image: a PNG with axes through gnuplot where it is installed, and the image alone
 % without it (no gnuplot on the PATH): a 10 x 20 image as 20 x 20 pixel blocks, the top row

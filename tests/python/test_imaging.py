@@ -163,7 +163,7 @@ def test_show_image_draws_nan_black_as_octave_does(tmp_path):
     assert np.array_equal(pictures[0], pictures[1])
 
 
-def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
+def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path, monkeypatch):
     # Each of these used to give NaN, an OverflowError, an IndexError, an AttributeError or a
     # MemoryError; Octave refuses the first three with the same texts.
     refusals = [
@@ -175,7 +175,9 @@ def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
          "vector of finite angles [rad]"),
         (lambda: im.scan_planewave(5, 3e-4, [0.1], 5e-324), "scan_planewave: the delays"),
         (lambda: im.scan_linear(2.0 ** 63, 3e-4, 4, [0.0], 0.03), "scan_linear: no_elements must "
-         "be at most 2**53"),
+         "be at most 2147483647 (the most elements an aperture holds), but is 9.2233720368547758e+18"),
+        (lambda: im.scan_phased(2 ** 31, [0.0], 0.03), "scan_phased: no_elements must be at most "
+         "2147483647"),
         (lambda: im.phantom_tissue([0, 1e308, 0, 1, -1e308, 1e308], 1, 1), "phantom_tissue: "
          "density"),
         (lambda: im.phantom_from_map("", [0, 1e-3], [0.01, 0.02], 5), "phantom_from_map: no "
@@ -194,6 +196,13 @@ def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path):
     # An array beyond this process's memory: a ValueError naming the function.
     with pytest.raises(ValueError, match="phantom_tissue: the arrays of this call need more"):
         im.phantom_tissue([0, 1, 0, 1, 0, 1], 1e15, 1.0)
+    # A sequence beyond the memory left is refused before numpy fills it (2**31 elements took
+    # 75 s of uninterruptible filling); the limit the module honours counts here too.
+    monkeypatch.setenv("ORVEL_MEMORY_LIMIT", "1e6")
+    with pytest.raises(ValueError, match="scan_planewave: a sequence of 6 steps for 10000 "
+                       "elements needs 1040000 bytes, more than the 1000000 bytes"):
+        im.scan_planewave(10000, 3e-4, np.zeros(6), 1540)
+    assert len(im.scan_linear(10000, 3e-4, 4, np.zeros(5), 0.03)) == 5  # 880000 bytes
 
 
 def test_scan_convert_interpolates_a_field_linear_in_radius_and_angle():
