@@ -12,6 +12,7 @@
 #include "core/hot.h"
 #include "core/lanes.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "signals/signal_arith.h"
 
 namespace {
@@ -398,6 +399,22 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, doubl
   return span;
 }
 
+// Asks whether the job has stopped once every few million samples of work, so that a Ctrl-C
+// is seen within an element of many long windows or a sum of many long elements, without the
+// cost of a clock read per rectangle or element of a short response.
+class stop_poll {
+ public:
+  bool stopped(int64_t samples) {
+    work_ += samples;
+    if (work_ < (int64_t{1} << 22)) return false;
+    work_ = 0;
+    return job_stopped();
+  }
+
+ private:
+  int64_t work_ = 0;
+};
+
 // Room around an element's samples in its buffer, so that the sums need no test per sample.
 constexpr int32_t element_margin = 4;
 
@@ -411,10 +428,11 @@ constexpr int32_t element_spare = 3;
 // response. The samples lie at buffer[element_margin ..]. A window starts a sample or two
 // before the rise, where the differences are 0, and may reach past the element's end, where
 // the response keeps nothing: both land in the room around the samples, so no sample needs a
-// test. increments holds n + 3 values.
+// test. increments holds n + 3 values. Returns at once, the buffer unfinished, when the job
+// has stopped.
 ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const ramp_lanes& r,
                                     const element_span& span, double* __restrict buffer,
-                                    double* __restrict increments) {
+                                    double* __restrict increments, stop_poll& poll) {
   const sys_con& sys = *plan.sys;
   const double dt = 1 / sys.fs;
   const int32_t size = element_buffer_size(span.n);
@@ -423,6 +441,7 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const 
   const int32_t from = plan.first_rect[e], to = from + plan.ap->phys_elements[e].no_rects;
   for (int32_t j = from; j < to; ++j) {
     const int32_t count = window_count(r.count[j], r.first[j], r.t4[j], dt, span.n);
+    if (poll.stopped(count)) return;  // abandoned; the buffer is not used
     running_increments(r, j, count, dt, D);
     // Samples whose place lies outside the buffer hold nothing the response keeps.
     const int64_t place = int64_t{element_margin} + r.start[j] - span.start;
@@ -567,12 +586,15 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
                      grid_sample(static_cast<double>(hi - lo)));
 
   // Each element's signal, weighted and shaped, added into the sum in element order.
+  stop_poll poll;
   for (int32_t e = first; e < last; ++e) {
     const element_span& span = ws.spans[e];
     if (!span.contributes) continue;
+    if (poll.stopped(span.total)) break;  // abandoned; the sum is not used
     const phys_element& pe = ap.phys_elements[e];
     double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
+    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3),
+                         poll);
     double* element = buffer + element_margin;
     weight_element(plan, span.start, span.n, element, ws.delay[e], ws.apodization[e], p[2]);
     const double* signal = element;
@@ -595,7 +617,9 @@ bool rect_element_response(const response_plan& plan, response_workspace& ws, in
   const bool shaped = has_waveform(pe);
   const element_span span = element_ramps(plan, e, 0.0, p, false, shaped, ws.ramps);
   double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
+  stop_poll poll;
+  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3),
+                       poll);
   double* element = buffer + element_margin;
   weight_single_element(plan, span.start, span.n, element, p[2]);
   ws.out.assign_zero(span.start, span.total);
