@@ -399,21 +399,10 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, doubl
   return span;
 }
 
-// Asks whether the job has stopped once every few million samples of work, so that a Ctrl-C
-// is seen within an element of many long windows or a sum of many long elements, without the
-// cost of a clock read per rectangle or element of a short response.
-class stop_poll {
- public:
-  bool stopped(int64_t samples) {
-    work_ += samples;
-    if (work_ < (int64_t{1} << 22)) return false;
-    work_ = 0;
-    return job_stopped();
-  }
-
- private:
-  int64_t work_ = 0;
-};
+// Samples of work between two questions whether the job has stopped: a Ctrl-C is then seen
+// within an element of many long windows and between many long elements, without the cost of
+// a clock read per rectangle or element of a short response.
+constexpr int64_t samples_per_poll = int64_t{1} << 22;
 
 // Room around an element's samples in its buffer, so that the sums need no test per sample.
 constexpr int32_t element_margin = 4;
@@ -432,16 +421,16 @@ constexpr int32_t element_spare = 3;
 // has stopped.
 ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const ramp_lanes& r,
                                     const element_span& span, double* __restrict buffer,
-                                    double* __restrict increments, stop_poll& poll) {
+                                    double* __restrict increments) {
   const sys_con& sys = *plan.sys;
   const double dt = 1 / sys.fs;
   const int32_t size = element_buffer_size(span.n);
   std::fill_n(buffer, size, 0.0);
   double* D = increments;
   const int32_t from = plan.first_rect[e], to = from + plan.ap->phys_elements[e].no_rects;
-  for (int32_t j = from; j < to; ++j) {
+  // Adds rectangle j's part; returns the samples it took.
+  auto add = [&](int32_t j) __attribute__((always_inline)) {
     const int32_t count = window_count(r.count[j], r.first[j], r.t4[j], dt, span.n);
-    if (poll.stopped(count)) return;  // abandoned; the buffer is not used
     running_increments(r, j, count, dt, D);
     // Samples whose place lies outside the buffer hold nothing the response keeps.
     const int64_t place = int64_t{element_margin} + r.start[j] - span.start;
@@ -457,6 +446,18 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const 
     for (const int32_t end = settled ? last + 3 : last; k + 4 <= end; k += 4)
       lanes_at<lanes4>(out + k) += lanes_at<lanes4>(D + k) * w;
     for (; k < last; ++k) out[k] += D[k] * w;
+    return count;
+  };
+  // An element whose windows may hold millions of samples asks whether the job has stopped
+  // between runs of rectangles (no call sits in the loop that does the sums); the common short
+  // element does not ask at all.
+  if (int64_t{to - from} * span.n <= samples_per_poll) {
+    for (int32_t j = from; j < to; ++j) add(j);
+    return;
+  }
+  for (int32_t j = from; j < to;) {
+    if (j > from && job_stopped()) return;  // abandoned; the buffer is not used
+    for (int64_t work = 0; j < to && work < samples_per_poll; ++j) work += add(j);
   }
 }
 
@@ -586,15 +587,18 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
                      grid_sample(static_cast<double>(hi - lo)));
 
   // Each element's signal, weighted and shaped, added into the sum in element order.
-  stop_poll poll;
+  int64_t work = 0;
   for (int32_t e = first; e < last; ++e) {
     const element_span& span = ws.spans[e];
     if (!span.contributes) continue;
-    if (poll.stopped(span.total)) break;  // abandoned; the sum is not used
+    work += span.total;
+    if (work > samples_per_poll) {
+      if (job_stopped()) break;  // abandoned; the sum is not used
+      work = 0;
+    }
     const phys_element& pe = ap.phys_elements[e];
     double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3),
-                         poll);
+    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
     double* element = buffer + element_margin;
     weight_element(plan, span.start, span.n, element, ws.delay[e], ws.apodization[e], p[2]);
     const double* signal = element;
@@ -617,9 +621,7 @@ bool rect_element_response(const response_plan& plan, response_workspace& ws, in
   const bool shaped = has_waveform(pe);
   const element_span span = element_ramps(plan, e, 0.0, p, false, shaped, ws.ramps);
   double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-  stop_poll poll;
-  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3),
-                       poll);
+  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
   double* element = buffer + element_margin;
   weight_single_element(plan, span.start, span.n, element, p[2]);
   ws.out.assign_zero(span.start, span.total);

@@ -107,8 +107,9 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
 // (2.3e4 samples each, 5e8 products). calc_h at one point polls twice when its item is done (after
 // it, and at the end of the job), so a third poll comes only from within the triangle;
 // calc_scat_all polls six times over its three stages of one item each, so an eighth only from
-// within the pair's sums. 2000 rectangles 0.5 m tall at 3 GHz, seen from 10 mm aside in y: two
-// seconds of one item, where a third poll comes only from within the rectangles' sums.
+// within the pair's sums. 2000 rectangles 0.5 m tall at 3 GHz, seen from 10 mm aside in y: a
+// second or more of one item, as elements of one rectangle each or as one element of them all,
+// where a third poll comes only from within the rectangles' sums.
 TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   const call_result triangle =
       orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 50, 0, 0, 0, 1e-3, 0, 1}),
@@ -127,15 +128,24 @@ TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
                   .ok);
   const call_result wide = orvel_call({1001, 2000, 0.3e-3, 0.5, 0.0, 1, 1, focus()}, 1);
   ASSERT_TRUE(wide.ok) << wide.error;
-  const double th = triangle.at(0, 0), tt = tall.at(0, 0), tw = wide.at(0, 0);
+  // Columns: element, four corners, apodization, width, height, centre.
+  const std::vector<double> row = {1,       -0.15e-3, -0.25, 0, -0.15e-3, 0.25, 0, 0.15e-3, 0.25,
+                                   0,       0.15e-3,  -0.25, 0, 1,        0.3e-3, 0.5, 0, 0, 0};
+  std::vector<double> table;
+  for (double v : row) table.insert(table.end(), 2000, v);
+  const call_result stack = orvel_call(
+      {1021, embedded_matrix(2000, 19, table), embedded_matrix(1, 3, {0, 0, 0}), focus()}, 1);
+  ASSERT_TRUE(stack.ok) << stack.error;
+  const double th = triangle.at(0, 0), tt = tall.at(0, 0);
+  auto at_3_ghz = [](double aperture) {
+    EXPECT_TRUE(orvel_call({5020, 3e9}).ok);
+    call_result r = orvel_call({4001, aperture, embedded_matrix(1, 3, {0, 0.01, 0.01})}, 2);
+    EXPECT_TRUE(orvel_call({5020, 100e6}).ok);
+    return r;
+  };
   const std::pair<size_t, std::function<call_result()>> calculations[] = {
-      {3,
-       [&] {
-         EXPECT_TRUE(orvel_call({5020, 3e9}).ok);
-         call_result r = orvel_call({4001, tw, embedded_matrix(1, 3, {0, 0.01, 0.01})}, 2);
-         EXPECT_TRUE(orvel_call({5020, 100e6}).ok);
-         return r;
-       }},
+      {3, [&] { return at_3_ghz(wide.at(0, 0)); }},
+      {3, [&] { return at_3_ghz(stack.at(0, 0)); }},
       {10, [&] { return orvel_call({4002, tp, embedded_matrix(1, 3, {0, 0, 1e-3})}, 2); }},
       {3,
        [&] {
