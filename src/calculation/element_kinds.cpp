@@ -41,7 +41,14 @@ bool sum_math_elements(element_kind kind, const response_plan& plan, response_wo
                        const phys_element& pe, double delay, const point3& p) {
   bool any = false;
   const int32_t n = count_of(kind, pe);
+  int64_t work = 0;  // samples made since the job was last asked whether it has stopped
   for (int32_t j = 0; j < n; ++j) {
+    // A large element (a piston of a metre as a million line elements) takes seconds at one
+    // point even when each part is short: a Ctrl-C is seen every few thousand samples.
+    if (work > 4096) {
+      if (job_stopped()) return any;  // abandoned; the sum is not used
+      work = 0;
+    }
     const bool triangle = kind == element_kind::triangles;
     const double weight = triangle ? pe.tris[j].apodization : pe.line_elems[j].apodization;
     if (weight == 0.0 && (any || j < n - 1)) continue;
@@ -51,6 +58,7 @@ bool sum_math_elements(element_kind kind, const response_plan& plan, response_wo
       line_response(plan.grid, p, pe.line_elems[j], delay + pe.line_elems[j].delay, ws.lines,
                     ws.part);
     add_on_grid(plan, ws.element_sum, any, ws.part, ws.spare);
+    work += 16 + ws.part.n;  // a part of few samples still costs its set-up
   }
   return any;
 }

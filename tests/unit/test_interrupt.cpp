@@ -109,7 +109,9 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
 // calc_scat_all polls six times over its three stages of one item each, so an eighth only from
 // within the pair's sums. 2000 rectangles 0.5 m tall at 3 GHz, seen from 10 mm aside in y: a
 // second or more of one item, as elements of one rectangle each or as one element of them all,
-// where a third poll comes only from within the rectangles' sums.
+// where a third poll comes only from within the rectangles' sums. A piston 0.3 m across as
+// triangles: a second or more of short parts of one element at one point, which polls three times
+// around them (before the element, after the item, at the end), so a fifth only from within.
 TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   const call_result triangle =
       orvel_call({1023, embedded_matrix(1, 11, {1, 0, 0, 0, 50, 0, 0, 0, 1e-3, 0, 1}),
@@ -136,7 +138,10 @@ TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   const call_result stack = orvel_call(
       {1021, embedded_matrix(2000, 19, table), embedded_matrix(1, 3, {0, 0, 0}), focus()}, 1);
   ASSERT_TRUE(stack.ok) << stack.error;
-  const double th = triangle.at(0, 0), tt = tall.at(0, 0);
+  const call_result disc = orvel_call({1010, 0.15, 1e-3}, 1);
+  ASSERT_TRUE(disc.ok) << disc.error;
+  ASSERT_TRUE(orvel_call({1031, disc.at(0, 0)}).ok);
+  const double th = triangle.at(0, 0), tt = tall.at(0, 0), td = disc.at(0, 0);
   auto at_3_ghz = [](double aperture) {
     EXPECT_TRUE(orvel_call({5020, 3e9}).ok);
     call_result r = orvel_call({4001, aperture, embedded_matrix(1, 3, {0, 0.01, 0.01})}, 2);
@@ -146,6 +151,13 @@ TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
   const std::pair<size_t, std::function<call_result()>> calculations[] = {
       {3, [&] { return at_3_ghz(wide.at(0, 0)); }},
       {3, [&] { return at_3_ghz(stack.at(0, 0)); }},
+      {5,
+       [&] {
+         EXPECT_TRUE(orvel_call({5050, "use_triangles", 1}).ok);
+         call_result r = orvel_call({4001, td, embedded_matrix(1, 3, {-3.7e-3, 1e-3, 0.05})}, 2);
+         EXPECT_TRUE(orvel_call({5050, "use_rectangles", 1}).ok);
+         return r;
+       }},
       {10, [&] { return orvel_call({4002, tp, embedded_matrix(1, 3, {0, 0, 1e-3})}, 2); }},
       {3,
        [&] {
