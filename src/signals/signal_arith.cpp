@@ -87,11 +87,12 @@ void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int
 void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out) {
   const int32_t count = convolution_length(na, nb);
   // Two long operands (an element's waveform and its response) make seconds of sums: a Ctrl-C
-  // is seen about every 2^22 products.
+  // is seen about every 2^22 products, asked between runs of outputs rather than per sample.
   const int64_t every = std::max<int64_t>(1, (int64_t{1} << 22) / std::max(std::min(na, nb), 1));
-  for (int32_t k = 0; k < count; k++) {
-    if (k > 0 && k % every == 0 && job_stopped()) return;  // abandoned; out is not used
-    out[k] = convolution_sample(a, na, b, nb, k);
+  for (int32_t k0 = 0, k1 = 0; k0 < count; k0 = k1) {
+    if (k0 > 0 && job_stopped()) return;  // abandoned; out is not used
+    k1 = static_cast<int32_t>(std::min<int64_t>(int64_t{k0} + every, count));
+    for (int32_t k = k0; k < k1; k++) out[k] = convolution_sample(a, na, b, nb, k);
   }
 }
 
