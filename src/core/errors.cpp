@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/check.h"
+
 std::string format_text_v(const char* fmt, va_list ap) {
   va_list copy;
   va_copy(copy, ap);
@@ -20,4 +22,8 @@ std::string format_text(const char* fmt, ...) {
   std::string text = format_text_v(fmt, ap);
   va_end(ap);
   return text;
+}
+
+void assertion_failed(const char* condition, const char* file, int line) {
+  throw internal_error(format_text("internal check %s failed at %s:%d", condition, file, line));
 }
