@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <numbers>
@@ -22,9 +23,26 @@
 namespace {
 constexpr int runs = 3;
 
+// FNV-1a over the start sample and the bits of every sample of the last run's results, so that
+// a change of the kernel that must keep every result bit for bit can be checked by comparing
+// the checksums printed before and after it.
+uint64_t checksum = 0;
+
+void fold(const void* bytes, size_t n) {
+  const unsigned char* b = static_cast<const unsigned char*>(bytes);
+  for (size_t k = 0; k < n; ++k) checksum = (checksum ^ b[k]) * 0x100000001b3ULL;
+}
+
+void fold(const signal_ptr& s) {
+  if (!s) return;
+  fold(&s->start_sample, sizeof s->start_sample);
+  fold(s->data.data(), static_cast<size_t>(s->no_samples) * sizeof(double));
+}
+
 double median_seconds(const std::function<void()>& work) {
   std::vector<double> t;
   for (int k = 0; k < runs; ++k) {
+    checksum = 0xcbf29ce484222325ULL;
     const auto start = std::chrono::steady_clock::now();
     work();
     t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -34,12 +52,15 @@ double median_seconds(const std::function<void()>& work) {
 }
 
 void release(sys_con& sys, std::vector<signal_ptr>& v) {
-  for (signal_ptr& s : v) free_signal(sys, s);
+  for (signal_ptr& s : v) {
+    fold(s);
+    free_signal(sys, s);
+  }
 }
 
 void report(const char* name, int32_t threads, double seconds, double items, const char* unit) {
-  std::printf("  %-34s threads %2d  median %7.3f s  %10.0f %s/s\n", name, threads, seconds,
-              items / seconds, unit);
+  std::printf("  %-34s threads %2d  median %7.3f s  %10.0f %s/s  checksum %016llx\n", name,
+              threads, seconds, items / seconds, unit, static_cast<unsigned long long>(checksum));
 }
 
 // S1: a focused 64-element linear array, 101 x 101 points in the plane y = 0.
@@ -136,6 +157,7 @@ void scatter_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts,
     if (!summed) continue;
     report("S2 calc_scat, 10000 scatterers", threads, median_seconds([&] {
              signal_ptr r = calc_scat(sys, *tx, *rx, points, amplitudes);
+             fold(r);
              free_signal(sys, r);
            }),
            points.size(), "scatterers");
