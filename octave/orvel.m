@@ -54,6 +54,7 @@ function orvel()
 %     orvel_end                    end it and release all its memory
 %     orvel_info                   print the configuration
 %     set_option                   set an option: speed of sound, attenuation, threads, ...
+%     get_option                   the value of an option, fs included, exactly
 %     set_sampling                 set the sampling frequency fs
 %     orvel_debug                  debug messages on or off
 %     orvel_logo                   print the logo

@@ -48,7 +48,7 @@ function set_option(name, value)
 %   which tau_m enters only as a term linear in w (a time shift, no amplitude change).
 %   Pulse-echo calculations attenuate over the way out and back.
 %
-%   See also ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG, ORVEL.
+%   See also GET_OPTION, ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG, ORVEL.
 orvel_usage(nargin, 2, 'set_option(name, value)');
 % The module names no valid option when it finds none; a name that is not text is left to it.
 names = {'c', 'fs', 'use_att', 'att', 'freq_att', 'att_f0', 'tau_m', 'z', 'BdivA', 'dz', ...

@@ -38,13 +38,7 @@ else
   word = 'line';
 end
 
-% The sampling frequency, which Orvel reports only in its configuration text [MHz, 4 decimals]:
-% enough, as start times fall on the sampling grid and their offsets are rounded to samples.
-report = regexp(evalc('orvel_info'), 'Sampling frequency:\s+([\d.eE+-]+)\s*MHz', 'tokens', 'once');
-if isempty(report)
-  error('orvel:badArgument', 'scan_run: the sampling frequency could not be read from orvel_info');
-end
-fs = str2double(report{1}) * 1e6;
+fs = get_option('fs');  % exact, to place every result on one sample grid
 
 n = numel(seq);
 signals = cell(1, n);

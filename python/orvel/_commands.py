@@ -583,6 +583,16 @@ def orvel_info():
     _set("orvel_info", 5051)
 
 
+def get_option(name):
+    """The value in force of the option name (a set_option name, fs included) as a float:
+    the double the module holds, not the rounded text of orvel_info."""
+    if not isinstance(name, str):
+        raise TypeError("get_option: name must be the option's name as a str, but is %s"
+                        % _describe(name, _as_array(name)))
+    (value,) = _call("get_option", 7001, name, nout=1)
+    return float(value[0, 0])
+
+
 _LOGO = (
     r"      ___                  _ ",
     r"     / _ \ _ ____   _____| |",
@@ -611,5 +621,5 @@ __all__ = [
     "calc_hp_non_linear", "calc_hhp_non_linear", "calc_scat_non_linear",
     "calc_scat_multi_non_linear",
     "orvel_init", "orvel_end", "orvel_debug", "set_sampling", "set_option", "orvel_info",
-    "orvel_logo",
+    "get_option", "orvel_logo",
 ]

@@ -63,7 +63,7 @@ import time
 
 import numpy as np
 
-from . import _commands as _orvel
+from . import _commands as _cmd
 from . import imaging as _im
 
 FORMAT = "orvel.distributed/1"
@@ -257,9 +257,9 @@ def _pack(points, amplitudes, what="the phantom"):
 
 def _build(t):
     make = t["make"]
-    th = getattr(_orvel, make[0])(*[_arg(a) for a in make[1:]])
+    th = getattr(_cmd, make[0])(*[_arg(a) for a in make[1:]])
     for s in t["setup"]:
-        getattr(_orvel, s[0])(th, *[_arg(a) for a in s[1:]])
+        getattr(_cmd, s[0])(th, *[_arg(a) for a in s[1:]])
     return th
 
 
@@ -272,6 +272,12 @@ def _step_arrays(step):
             for k, v in step.items()}
 
 
+# Rows of xdc_get's 'rect' table (one column per rectangle): the physical element's number
+# (from 0) and the x, y, z of the four corners, one corner after the other.
+_RECT_ELEMENT = 0
+_RECT_CORNERS = slice(10, 22)
+
+
 def _window(step, tx, rx, margin):
     """Lateral limits of a line's scatterers: (origin, across-direction, low, high)."""
     a = step["angle"]
@@ -282,9 +288,9 @@ def _window(step, tx, rx, margin):
               | (np.reshape(step["rx_apodization"], -1) != 0))
     s = []
     for th in (tx, rx):
-        rect = _orvel.xdc_get(th, "rect")
-        on = active[rect[0].astype(int)]
-        corners = rect[10:22, on].T.reshape(-1, 3)
+        rect = _cmd.xdc_get(th, "rect")
+        on = active[rect[_RECT_ELEMENT].astype(int)]
+        corners = rect[_RECT_CORNERS, on].T.reshape(-1, 3)
         s.append((corners - origin) @ across)
     s = np.concatenate(s)
     if s.size == 0:
@@ -298,15 +304,15 @@ def _task(desc, phantom, k, lo, hi, threads):
     with _module_lock:
         data = _phantom_data(phantom)
         step = _step_arrays(desc["sequence"][k])
-        _orvel.orvel_init(-1)
+        _cmd.orvel_init(-1)
         try:
             for name, value in desc["options"].items():
                 if name == "fs":
-                    _orvel.set_sampling(value)
+                    _cmd.set_sampling(value)
                 else:
-                    _orvel.set_option(name, value)
+                    _cmd.set_option(name, value)
             if threads:
-                _orvel.set_option("threads", threads)
+                _cmd.set_option("threads", threads)
             tx, rx = _build(desc["tx"]), _build(desc["rx"])
             _im.scan_apply(step, tx, rx)
             part = np.asarray(data[lo:hi], dtype=float)
@@ -317,14 +323,14 @@ def _task(desc, phantom, k, lo, hi, threads):
             if part.shape[0] == 0:
                 return None
             if step["kind"] == "line":
-                rf, start = _orvel.calc_scat(tx, rx, part[:, :3], part[:, 3])
+                rf, start = _cmd.calc_scat(tx, rx, part[:, :3], part[:, 3])
                 rf = rf.reshape(-1, 1)
             else:
-                rf, start = _orvel.calc_scat_multi(tx, rx, part[:, :3], part[:, 3])
-            fs = _im._sampling_frequency()
+                rf, start = _cmd.calc_scat_multi(tx, rx, part[:, :3], part[:, 3])
+            fs = _cmd.get_option("fs")
             return rf, float(start), fs
         finally:
-            _orvel.orvel_end()
+            _cmd.orvel_end()
 
 
 # The description and the phantom of a run (published on the scheduler), kept by each worker
@@ -548,8 +554,8 @@ def _where(desc, k, lo, hi):
 
 def _failed(desc, k, lo, hi, error):
     text = "orvel.distributed: %s: %s" % (_where(desc, k, lo, hi), error)
-    if isinstance(error, _orvel.OrvelError):
-        return _orvel.OrvelError(text)
+    if isinstance(error, _cmd.OrvelError):
+        return _cmd.OrvelError(text)
     return RuntimeError(text)
 
 
@@ -684,7 +690,7 @@ def main(argv=None):
     try:
         rf, t0 = simulate(a.description, a.phantom, client=client, out=a.out,
                           workers=a.workers, threads=a.threads, progress=not a.quiet)
-    except (ValueError, OSError, _orvel.OrvelError) as e:
+    except (ValueError, OSError, _cmd.OrvelError) as e:
         text = str(e)
         print(text if text.startswith("orvel.distributed") else "orvel.distributed: " + text,
               file=sys.stderr)

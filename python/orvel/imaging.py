@@ -36,15 +36,13 @@ Example (plane-wave imaging of one point)::
 """
 import contextlib
 import functools
-import io
 import math
 import os
-import re
 import time
 
 import numpy as np
 
-from . import _commands as _orvel
+from . import _commands as _cmd
 
 
 # Argument checks: the error text starts with the function's name and names the argument.
@@ -447,32 +445,21 @@ def scan_apply(step, tx, rx):
     """
     kind = _check_step("scan_apply", step)
     if kind == "line":
-        _orvel.xdc_apodization(tx, 0.0, np.reshape(step["tx_apodization"], (1, -1)))
+        _cmd.xdc_apodization(tx, 0.0, np.reshape(step["tx_apodization"], (1, -1)))
         # The line's origin as the reference point: its echoes then come back at the time of
         # the depth they lie at, whatever x the line has.
-        _orvel.xdc_center_focus(tx, step["rx_center"])
-        _orvel.xdc_focus(tx, 0.0, step["tx_focus"])
-        _orvel.xdc_apodization(rx, 0.0, np.reshape(step["rx_apodization"], (1, -1)))
-        _orvel.xdc_center_focus(rx, step["rx_center"])
-        _orvel.xdc_dynamic_focusing(rx, 0.0, step["angle"], 0.0)
+        _cmd.xdc_center_focus(tx, step["rx_center"])
+        _cmd.xdc_focus(tx, 0.0, step["tx_focus"])
+        _cmd.xdc_apodization(rx, 0.0, np.reshape(step["rx_apodization"], (1, -1)))
+        _cmd.xdc_center_focus(rx, step["rx_center"])
+        _cmd.xdc_dynamic_focusing(rx, 0.0, step["angle"], 0.0)
     else:
         delays = np.reshape(step["tx_delays"], (1, -1))
         ones = np.ones_like(delays)
-        _orvel.xdc_apodization(tx, 0.0, ones)
-        _orvel.xdc_focus_delays(tx, 0.0, delays)
-        _orvel.xdc_apodization(rx, 0.0, ones)
-        _orvel.xdc_focus_delays(rx, 0.0, np.zeros_like(delays))
-
-
-def _sampling_frequency():
-    """The sampling frequency in force [Hz], read from orvel_info's report."""
-    text = io.StringIO()
-    with contextlib.redirect_stdout(text):
-        _orvel.orvel_info()
-    found = re.search(r"Sampling frequency:\s*([0-9.eE+-]+)\s*MHz", text.getvalue())
-    if not found:
-        raise RuntimeError("scan_run: the sampling frequency is not in orvel_info's report")
-    return float(found.group(1)) * 1e6
+        _cmd.xdc_apodization(tx, 0.0, ones)
+        _cmd.xdc_focus_delays(tx, 0.0, delays)
+        _cmd.xdc_apodization(rx, 0.0, ones)
+        _cmd.xdc_focus_delays(rx, 0.0, np.zeros_like(delays))
 
 
 @_within_memory
@@ -504,10 +491,10 @@ def scan_run(seq, tx, rx, points, amplitudes):
     for k, step in enumerate(seq):
         scan_apply(step, tx, rx)
         if kind == "line":
-            signal, start = _orvel.calc_scat(tx, rx, points, amplitudes)
+            signal, start = _cmd.calc_scat(tx, rx, points, amplitudes)
             signal = signal.reshape(-1, 1)
         else:
-            signal, start = _orvel.calc_scat_multi(tx, rx, points, amplitudes)
+            signal, start = _cmd.calc_scat_multi(tx, rx, points, amplitudes)
         results.append((signal, start))
         now = time.monotonic()
         if now - last >= 1.0 or k == len(seq) - 1:
@@ -516,7 +503,7 @@ def scan_run(seq, tx, rx, points, amplitudes):
             last = now
     # Start times are whole numbers of samples; place each result at its own row.
     t0 = min(start for _, start in results)
-    fs = _sampling_frequency() if any(start != t0 for _, start in results) else 1.0
+    fs = _cmd.get_option("fs") if any(start != t0 for _, start in results) else 1.0
     offsets = [int(round((start - t0) * fs)) for _, start in results]
     rows = max(off + s.shape[0] for (s, _), off in zip(results, offsets))
     columns = results[0][0].shape[1]

@@ -139,6 +139,13 @@ void xdc_dynamic_focusing(sys_con&, aperture_rec& ap, double time, double angle_
 
 void xdc_center_focus(sys_con&, aperture_rec& ap, const point3& point) { ap.ref_point = point; }
 
+void xdc_quantization(aperture_rec& ap, double step) {
+  ap.quant_step = step;
+  ap.quantize = step != 0.0 ? 1 : 0;
+}
+
+void xdc_baffle(aperture_rec& ap, bool soft) { ap.soft_baffle = soft ? 1 : 0; }
+
 void xdc_apodization(sys_con&, aperture_rec& ap, const std::vector<double>& times,
                      std::vector<std::vector<double>> values) {
   ap.single_apod = replace_line(ap.apod_line, times, values, &apod_entry::values);

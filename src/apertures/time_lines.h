@@ -24,6 +24,10 @@ void xdc_focus_delays(sys_con& sys, aperture_rec& ap, const std::vector<double>&
 void xdc_dynamic_focusing(sys_con& sys, aperture_rec& ap, double time, double angle_xz,
                           double angle_yz);
 void xdc_center_focus(sys_con& sys, aperture_rec& ap, const point3& point);
+// Focusing delays computed from now on are rounded to multiples of step [s]; 0 turns it off.
+void xdc_quantization(aperture_rec& ap, double step);
+// A soft baffle (on) or a rigid one (off) for the responses of the aperture.
+void xdc_baffle(aperture_rec& ap, bool soft);
 void xdc_apodization(sys_con& sys, aperture_rec& ap, const std::vector<double>& times,
                      std::vector<std::vector<double>> values);
 

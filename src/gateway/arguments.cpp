@@ -101,10 +101,12 @@ void require_weight(double v, const char* what, size_t index) {
 void read_text(const mxArray* a, char* buf, size_t size, const char* what) {
   if (!host_is_text(a)) throw command_error(format_text("Error: %s must be given as text", what));
   if (host_rows(a) > 1) refuse_shape(a, what, "one row of text");
+  if (value_count(a) >= size)
+    throw command_error(format_text("Error: %s must be at most %zu characters long, but has %zu",
+                                    what, size - 1, value_count(a)));
   host_text(a, buf, size);
   // The copy stops at a NUL character; a shorter copy than the text means one was embedded.
-  const size_t n = value_count(a);
-  if (std::strlen(buf) < n && std::strlen(buf) + 1 < size)
+  if (std::strlen(buf) < value_count(a))
     throw command_error(
         format_text("Error: %s must not contain NUL characters, but character %zu is one", what,
                     std::strlen(buf) + 1));

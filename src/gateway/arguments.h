@@ -39,7 +39,8 @@ int32_t read_whole(const mxArray* a, const char* what);
 // is refused (a cut to 16 bits would turn 65536 into 0, a flag set into one cleared).
 int16_t read_flag(const mxArray* a, const char* what);
 int16_t round_flag(double x, const char* what);
-// A one-row character array without embedded NUL characters, of at most size - 1 characters.
+// A one-row character array without embedded NUL characters, of at most size - 1 characters
+// (a longer one is refused, not cut).
 void read_text(const mxArray* a, char* buf, size_t size, const char* what);
 
 // A point of an aperture's geometry: exactly three finite values within most_length (1 x 3 or

@@ -11,6 +11,7 @@
 #include "calculation/drivers.h"
 #include "calculation/non_linear.h"
 #include "calculation/scat_all.h"
+#include "core/check.h"
 #include "core/errors.h"
 #include "gateway/transducers.h"
 #include "signals/signal_store.h"
@@ -45,14 +46,12 @@ std::vector<double> read_amplitudes(const mxArray* a, size_t n) {
   return std::vector<double>(v, v + n);
 }
 
-// The grid must be usable before any sample index is formed from it, and the attenuation's
-// centre frequency must be one the grid holds: above fs / 2 its gain at the low frequencies
-// (exp(att_f0 x freq_att x distance), relative to att_f0) overflows at any depth of interest.
+// Setting fs and c refuses values outside their ranges, so a bad grid here is a bug of ours.
+// The attenuation's centre frequency must be one the grid holds: above fs / 2 its gain at the
+// low frequencies (exp(att_f0 x freq_att x distance), relative to att_f0) overflows at any depth
+// of interest.
 void check_grid(const sys_con& sys) {
-  if (!(sys.fs > 0.0 && std::isfinite(sys.fs)))
-    throw command_error("Error: The sampling frequency must be positive for a calculation");
-  if (!(sys.c > 0.0 && std::isfinite(sys.c)))
-    throw command_error("Error: The speed of sound must be positive for a calculation");
+  ORVEL_ASSERT(sys.fs > 0.0 && std::isfinite(sys.fs) && sys.c > 0.0 && std::isfinite(sys.c));
   if (sys.use_att && sys.freq_att != 0.0 && !(sys.att_f0 <= sys.fs / 2))
     throw command_error(format_text(
         "Error: The attenuation centre frequency att_f0 (%g Hz) must be at most half the sampling "

@@ -1,7 +1,7 @@
 // The general commands that change or show the configuration: debug flag, sampling frequency,
 // option setter and configuration report.
 #include <cctype>
-#include <cstring>
+#include <string>
 
 #include "core/errors.h"
 #include "gateway/gateway.h"
@@ -81,80 +81,99 @@ struct option_key {
   const char* what;   // the option in a refusal's text
   value_range range;  // of a value option
   void (*apply)(sys_con& sys, double value, int32_t rounded);
+  double (*get)(const sys_con& sys);  // the value that, set again, gives the state in force
 };
 
 constexpr value_range any_value{-1.79e308, 1.79e308, false, ""};  // every finite value
 
 const option_key option_keys[] = {
     {"use_att", option_kind::value, "The option use_att", any_value,
-     [](sys_con& s, double v, int32_t) { s.use_att = v != 0.0 ? 1 : 0; }},
+     [](sys_con& s, double v, int32_t) { s.use_att = v != 0.0 ? 1 : 0; },
+     [](const sys_con& s) -> double { return s.use_att; }},
     // A loss, not a gain: a negative value amplifies exponentially with the distance. 1e5 dB/m
     // (100 dB/mm) leaves nothing of a wave after a millimetre.
     {"att",
      option_kind::value,
      "The frequency independent attenuation att",
      {0.0, 1e5, false, " dB/m"},
-     [](sys_con& s, double v, int32_t) { s.att = v; }},
+     [](sys_con& s, double v, int32_t) { s.att = v; },
+     [](const sys_con& s) -> double { return s.att; }},
     // Bone, the most attenuating tissue, has about 2e-3 dB/(m Hz) (20 dB/(cm MHz)); a negative
     // value, or one of 1 and more, overflows the spectrum's gain.
     {"freq_att",
      option_kind::value,
      "The frequency dependent attenuation freq_att",
      {0.0, 1e-2, false, " dB/(m Hz)"},
-     [](sys_con& s, double v, int32_t) { s.freq_att = v; }},
+     [](sys_con& s, double v, int32_t) { s.freq_att = v; },
+     [](const sys_con& s) -> double { return s.freq_att; }},
     // A frequency on the grid of the highest sampling frequency; a calculation also wants it at
     // most fs / 2 (see the calculation commands).
     {"att_f0",
      option_kind::value,
      "The attenuation centre frequency att_f0",
      {0.0, 5e11, false, " Hz"},
-     [](sys_con& s, double v, int32_t) { s.att_f0 = v; }},
+     [](sys_con& s, double v, int32_t) { s.att_f0 = v; },
+     [](const sys_con& s) -> double { return s.att_f0; }},
     // The dispersion phase grows like w (ln w - tau_m), ln w between 1.8 (1 Hz) and 29 (1 THz);
     // a tau_m of 1e308 would leave the phase's range.
     {"tau_m",
      option_kind::value,
      "The constant tau_m",
      {-100.0, 100.0, false, ""},
-     [](sys_con& s, double v, int32_t) { s.tau_m = v; }},
+     [](sys_con& s, double v, int32_t) { s.tau_m = v; },
+     [](const sys_con& s) -> double { return s.tau_m; }},
     // From gases (about 400 kg/(m^2 s)) to the densest metals (about 1e8).
     {"z",
      option_kind::value,
      "The characteristic acoustic impedance z",
      {0.0, 1e9, true, " kg/(m^2 s)"},
-     [](sys_con& s, double v, int32_t) { s.z = v; }},
+     [](sys_con& s, double v, int32_t) { s.z = v; },
+     [](const sys_con& s) -> double { return s.z; }},
     {"dz",
      option_kind::value,
      "The propagation step dz",
      {0.0, 1.0, true, " m"},
-     [](sys_con& s, double v, int32_t) { s.dz = v; }},
+     [](sys_con& s, double v, int32_t) { s.dz = v; },
+     [](const sys_con& s) -> double { return s.dz; }},
     // Liquids and tissues have 3 to 13, bubbly liquids up to some thousands.
     {"bdiva",
      option_kind::value,
      "The non-linearity parameter BdivA",
      {-1e4, 1e4, false, ""},
-     [](sys_con& s, double v, int32_t) { s.BdivA = v; }},
+     [](sys_con& s, double v, int32_t) { s.BdivA = v; },
+     [](const sys_con& s) -> double { return s.BdivA; }},
     {"debug", option_kind::flag, "The option debug", any_value,
-     [](sys_con& s, double, int32_t n) { s.debug = static_cast<int16_t>(n); }},
+     [](sys_con& s, double, int32_t n) { s.debug = static_cast<int16_t>(n); },
+     [](const sys_con& s) -> double { return s.debug; }},
     {"accurate_time_calc", option_kind::flag, "The option accurate_time_calc", any_value,
-     [](sys_con& s, double, int32_t n) { s.accurate_time_calc = static_cast<int16_t>(n); }},
+     [](sys_con& s, double, int32_t n) { s.accurate_time_calc = static_cast<int16_t>(n); },
+     [](const sys_con& s) -> double { return s.accurate_time_calc; }},
     {"fast_integration", option_kind::flag, "The option fast_integration", any_value,
-     [](sys_con& s, double, int32_t n) { s.fast_integration = static_cast<int16_t>(n); }},
+     [](sys_con& s, double, int32_t n) { s.fast_integration = static_cast<int16_t>(n); },
+     [](const sys_con& s) -> double { return s.fast_integration; }},
     {"show_times", option_kind::rounded, "The option show_times", any_value,
-     [](sys_con& s, double, int32_t n) { set_show_times(s, n); }},
+     [](sys_con& s, double, int32_t n) { set_show_times(s, n); },
+     [](const sys_con& s) -> double { return s.show_times ? s.time_interval : 0; }},
     {"use_rectangles", option_kind::flag, "The option use_rectangles", any_value,
-     [](sys_con& s, double, int32_t n) { set_use_rectangles(s, static_cast<int16_t>(n)); }},
+     [](sys_con& s, double, int32_t n) { set_use_rectangles(s, static_cast<int16_t>(n)); },
+     [](const sys_con& s) -> double { return s.use_rectangles; }},
     {"use_triangles", option_kind::flag, "The option use_triangles", any_value,
-     [](sys_con& s, double, int32_t n) { set_use_triangles(s, static_cast<int16_t>(n)); }},
+     [](sys_con& s, double, int32_t n) { set_use_triangles(s, static_cast<int16_t>(n)); },
+     [](const sys_con& s) -> double { return s.use_triangles; }},
     {"use_lines", option_kind::flag, "The option use_lines", any_value,
-     [](sys_con& s, double, int32_t n) { set_use_lines(s, static_cast<int16_t>(n)); }},
+     [](sys_con& s, double, int32_t n) { set_use_lines(s, static_cast<int16_t>(n)); },
+     [](const sys_con& s) -> double { return s.use_lines; }},
     {"c", option_kind::value, "The speed of sound c", speed_range,
-     [](sys_con& s, double v, int32_t) { s.c = v; }},
+     [](sys_con& s, double v, int32_t) { s.c = v; },
+     [](const sys_con& s) -> double { return s.c; }},
     {"fs", option_kind::value, "The sampling frequency fs", sampling_range,
      [](sys_con& s, double v, int32_t) {
        s.fs = v;
        sampling_warning(s);
-     }},
-    {"threads", option_kind::rounded, "The option threads", any_value, set_threads},
+     },
+     [](const sys_con& s) { return s.fs; }},
+    {"threads", option_kind::rounded, "The option threads", any_value, set_threads,
+     [](const sys_con& s) -> double { return s.threads; }},
 };
 }  // namespace
 
@@ -173,27 +192,56 @@ void set_sampling_frequency(sys_con& sys, const command_args& args) {
   sampling_warning(sys);
 }
 
+namespace {
+// The option name of argument 2, lower-cased as the keys are.
+std::string option_name(const command_args& args) {
+  char name[200];  // the host's text copy holds at most 199 characters
+  read_text(args.arg(2), name, sizeof name, "The option name");
+  for (char* p = name; *p; ++p)
+    *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  return name;
+}
+
+const option_key* find_option(const std::string& name) {
+  for (const option_key& k : option_keys)
+    if (name == k.key) return &k;
+  return nullptr;
+}
+}  // namespace
+
 void set_option(sys_con& sys, const command_args& args) {
   if (args.nrhs < 3)
     throw command_error("Internal Error 5: Too few parameters to set program option");
-  char name[200];  // the host's text copy holds at most 199 characters
-  read_text(args.arg(2), name, sizeof name, "The option name");
+  const std::string name = option_name(args);
   const double value = read_number(args.arg(3), "The option value");
-  for (char* p = name; *p; ++p)
-    *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  if (sys.debug) host_printf("Setting option %s in program to %10.4f \n", name, value);
-  for (const option_key& k : option_keys) {
-    if (std::strcmp(name, k.key) != 0) continue;
-    int32_t rounded = 0;
-    if (k.kind == option_kind::value) in_range(value, k.what, k.range);
-    if (k.kind == option_kind::flag) rounded = round_flag(value, k.what);
-    if (k.kind == option_kind::rounded) rounded = round_whole(value, k.what);
-    k.apply(sys, value, rounded);
-    return;
+  if (sys.debug) host_printf("Setting option %s in program to %10.4f \n", name.c_str(), value);
+  const option_key* k = find_option(name);
+  if (!k) {
+    host_printf("Trying to set option: %s \n", name.c_str());
+    throw command_error(
+        format_text("Error: Option not found in program\nThe option name was: %s", name.c_str()));
   }
-  host_printf("Trying to set option: %s \n", name);
-  throw command_error(
-      format_text("Error: Option not found in program\nThe option name was: %s", name));
+  int32_t rounded = 0;
+  if (k->kind == option_kind::value) in_range(value, k->what, k->range);
+  if (k->kind == option_kind::flag) rounded = round_flag(value, k->what);
+  if (k->kind == option_kind::rounded) rounded = round_whole(value, k->what);
+  k->apply(sys, value, rounded);
+}
+
+void get_option(sys_con& sys, const command_args& args) {
+  if (args.nrhs < 2)
+    throw command_error("Error: get_option needs the name of an option, as set_option takes it");
+  const std::string name = option_name(args);
+  const option_key* k = find_option(name);
+  if (!k) {
+    std::string names;
+    for (const option_key& o : option_keys) names += std::string(names.empty() ? "" : ", ") + o.key;
+    throw command_error(format_text("Error: There is no option named %s; the options are %s",
+                                    name.c_str(), names.c_str()));
+  }
+  mxArray* result = host_new_matrix(1, 1);
+  host_matrix_values(result)[0] = k->get(sys);
+  args.plhs[0] = result;
 }
 
 void show_configuration(sys_con& sys, const command_args&) {

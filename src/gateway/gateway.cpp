@@ -79,6 +79,12 @@ const command_entry general_commands[] = {
     {5051, "orvel_info", show_configuration},
 };
 
+// Orvel's own commands, beyond the documented table: a main code that no documented command
+// uses, so that their codes never meet a documented one.
+const command_entry own_commands[] = {
+    {7001, "get_option", get_option},
+};
+
 struct command_module {
   const command_entry* begin;
   const command_entry* end;
@@ -94,9 +100,7 @@ void dispatch(const command_args& args) {
   if (args.nrhs == 0)
     throw command_error("Internal Error 1: Orvel_mex must be called with at least one argument");
   const int32_t code = read_whole(args.arg(1), "The command code");
-  const int32_t main_code = code / 1000;  // truncated toward zero
-  const int32_t function_code = code - 1000 * main_code;
-  (void)function_code;  // the tables hold whole codes
+  const int32_t main_code = code / 1000;  // truncated toward zero; the tables hold whole codes
   if (!orvel_initialised() && code != init_code)
     throw command_error(
         "Error: You must call orvel_init as the first procedure to initialize orvel");
@@ -117,6 +121,11 @@ void dispatch(const command_args& args) {
       module = module_of(general_commands,
                          "Internal Error 4: Illegal function_code found in Orvel_mex, module "
                          "General commands.");
+      break;
+    case 7:
+      module = module_of(own_commands,
+                         "Internal Error 4: Illegal function_code found in Orvel_mex, module "
+                         "Orvel commands.");
       break;
     default:
       throw command_error("Internal Error 3: Illegal main_code found in Orvel_mex.");

@@ -21,4 +21,7 @@ void set_sampling_frequency(sys_con& sys, const command_args& args);  // 5020
 void set_option(sys_con& sys, const command_args& args);              // 5050
 void show_configuration(sys_con& sys, const command_args& args);      // 5051
 
+// Orvel's own commands.
+void get_option(sys_con& sys, const command_args& args);  // 7001
+
 extern const char* const orvel_version;

@@ -464,9 +464,7 @@ void cmd_quantization(sys_con& sys, const command_args& args) {
   open_command(sys, args, 3, "Setting quantization for aperture",
                "Internal Error 5: Too few parameters to set quantization of delays");
   aperture_rec& ap = lookup_aperture(sys, args.arg(2));
-  const double step = read_number(args.arg(3), "The quantization step");
-  ap.quant_step = step;
-  ap.quantize = step != 0.0 ? 1 : 0;
+  xdc_quantization(ap, read_number(args.arg(3), "The quantization step"));
   host_printf("Warning: Remember to set the focus time line for this aperture\n");
 }
 
@@ -474,7 +472,7 @@ void cmd_baffle(sys_con& sys, const command_args& args) {
   open_command(sys, args, 3, "Setting baffle condition for aperture",
                "Internal Error 5: Too few parameters to set baffle condition for aperture");
   aperture_rec& ap = lookup_aperture(sys, args.arg(2));
-  ap.soft_baffle = read_whole(args.arg(3), "The baffle flag") != 0 ? 1 : 0;
+  xdc_baffle(ap, read_whole(args.arg(3), "The baffle flag") != 0);
 }
 
 void cmd_apodization(sys_con& sys, const command_args& args) {

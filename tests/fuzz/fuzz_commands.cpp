@@ -698,6 +698,7 @@ struct generator {
       for (char& ch : name)
         if (r.chance(0.1)) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
       const double v = o.whole ? r.range(int(o.lo), int(o.hi)) : r.uniform(o.lo, o.hi);
+      if (r.chance(0.2)) return make_call({num(7001), text(name)});  // get_option
       return make_call({num(5050), text(name), num(v)});
     }
     if (pick < 14) return make_call({num(5010), num(r.chance(0.1) ? 1 : 0)});

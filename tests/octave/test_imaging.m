@@ -68,6 +68,9 @@ amplitudes = [1 -0.7 0.5];
 tests = {scan_phased(n, [-0.4 0 0.35], 15e-3), scan_linear(n, p, 6, [-2e-3 1.5e-3], 14e-3), ...
          scan_planewave(n, p, [-0.15 0.1], c)};
 words = {'line', 'line', 'transmit'};
+set_sampling(100e6 / 3);  % printed by orvel_info as 33.3333 MHz; scan_run reads it exactly
+assert(get_option('fs') == 100e6 / 3);
+fs = 100e6 / 3;
 for s = 1:numel(tests)
   seq = tests{s};
   out = evalc('[rf, t0] = scan_run(seq, tx, rx, points, amplitudes);');
@@ -93,6 +96,8 @@ for s = 1:numel(tests)
   assert(t0 == min(starts) && numel(unique(starts)) > 1 && rows(rf) == last, ...
          'time axis of the sequence');
 end
+set_sampling(100e6);
+fs = 100e6;
 
 % ---- phantom_from_map: with one seed the positions and Gaussians are shared, so a map
 % multiplies the amplitudes of a map of ones by its bilinear interpolation (interp2 here).

@@ -293,10 +293,55 @@ TEST_F(config_test, OptionsAreRefusedOutsideTheirRanges) {
   EXPECT_FALSE(orvel_call({5010, 32767.5}).ok);  // rounds to 32768
 }
 
-TEST_F(config_test, LongOptionNamesAreCutNotOverrun) {
+TEST_F(config_test, LongOptionNamesAreRefusedNotCut) {
   init_quiet();
-  std::string name(500, 'x');
-  call_result r = orvel_call({5050, name.c_str(), 1.0});
-  EXPECT_EQ(r.error, std::string(not_found) + "\nThe option name was: " + std::string(199, 'x'));
-  EXPECT_EQ(r.console, "Trying to set option: " + std::string(199, 'x') + " \n");
+  EXPECT_EQ(orvel_call({5050, std::string(500, 'x').c_str(), 1.0}).error,
+            "Error: The option name must be at most 199 characters long, but has 500");
+  EXPECT_EQ(orvel_call({5050, std::string(199, 'x').c_str(), 1.0}).error,
+            std::string(not_found) + "\nThe option name was: " + std::string(199, 'x'));
+}
+
+namespace {
+double get_option(const char* name) {
+  call_result r = orvel_call({7001, name}, 1);
+  EXPECT_TRUE(r.ok) << name << ": " << r.error;
+  return r.ok ? r.at(0, 0) : std::nan("");
+}
+}  // namespace
+
+// orvel_info prints fs as %10.4f MHz: 100/3 MHz read back from it was off by 3.3 Hz.
+TEST_F(config_test, GetOptionReturnsTheDoubleInForce) {
+  init_quiet();
+  ASSERT_TRUE(orvel_call({5020, 100e6 / 3}).ok);
+  EXPECT_EQ(get_option("fs"), 100e6 / 3);
+  const std::pair<const char*, double> values[] = {
+      {"c", 1540.0 / 3},   {"att", 0.1 / 3},      {"freq_att", 1e-6 / 3}, {"att_f0", 1e7 / 3},
+      {"tau_m", -2.0 / 3}, {"z", 1.6e6 / 3},      {"dz", 1e-3 / 3},       {"BdivA", 20.0 / 3},
+      {"fs", 4e7 / 7},     {"use_att", 1.0},      {"debug", 0.0},         {"threads", 3.0},
+      {"show_times", 7.0}, {"use_triangles", 1.0}};
+  for (const auto& [name, value] : values) {
+    ASSERT_TRUE(orvel_call({5050, name, value}).ok) << name;
+    EXPECT_EQ(get_option(name), value) << name;
+  }
+  EXPECT_EQ(get_option("USE_RECTANGLES"), 0.0);  // cleared by use_triangles; any case
+  EXPECT_EQ(get_option("accurate_time_calc"), 0.0);
+  ASSERT_TRUE(orvel_call({5050, "fast_integration", -3.0}).ok);
+  EXPECT_EQ(get_option("fast_integration"), -3.0);
+  ASSERT_TRUE(orvel_call({5050, "show_times", 2.0}).ok);  // shown every 5 s
+  EXPECT_EQ(get_option("show_times"), 5.0);
+  ASSERT_TRUE(orvel_call({5050, "show_times", -1.0}).ok);
+  EXPECT_EQ(get_option("show_times"), 0.0);
+}
+
+TEST_F(config_test, GetOptionRefusesWhatItCannotRead) {
+  init_quiet();
+  EXPECT_EQ(orvel_call({7001}, 1).error,
+            "Error: get_option needs the name of an option, as set_option takes it");
+  EXPECT_EQ(orvel_call({7001, "speed"}, 1).error,
+            "Error: There is no option named speed; the options are use_att, att, freq_att, "
+            "att_f0, tau_m, z, dz, bdiva, debug, accurate_time_calc, fast_integration, "
+            "show_times, use_rectangles, use_triangles, use_lines, c, fs, threads");
+  EXPECT_EQ(orvel_call({7001, 3.0}, 1).error, "Error: The option name must be given as text");
+  EXPECT_EQ(orvel_call({7002}, 1).error,
+            "Internal Error 4: Illegal function_code found in Orvel_mex, module Orvel commands.");
 }
