@@ -1,3 +1,6 @@
+// Aperture records: creation (name, time stamp, one-sample pulses of value 1), release of a
+// whole aperture, and replacement of its pulses. An aperture owns its signals; every one leaves
+// through free_signal, so the store's byte count stays exact.
 #include "apertures/aperture.h"
 
 #include <cstdio>

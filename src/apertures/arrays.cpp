@@ -1,3 +1,7 @@
+// The array constructors: linear, elevation-focused, multi-row, 2-D and convex arrays. Each
+// lays out its physical elements and their sub-rectangles in one order (element by element,
+// sub-element columns in x, rows in y), derives every rectangle's geometry from its corners,
+// and finishes with one fixed focus at time 0 and unit apodization.
 #include "apertures/arrays.h"
 
 #include <cmath>

@@ -1,3 +1,7 @@
+// Geometry of mathematical elements from their corners: a rectangle's centre, sizes and tilts
+// (slopes beyond 10 are reported, not refused), corners of squares on a sphere, and the
+// crossings of the bounding lines of a line element. Corners are the only input; every other
+// field is derived from them here.
 #include "apertures/geometry.h"
 
 #include <cmath>

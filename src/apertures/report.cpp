@@ -1,3 +1,6 @@
+// The aperture report (xdc_show: lengths printed in mm, times in us) and the query (xdc_get:
+// one column per element or time-line entry, in metres and seconds). xdc_get_shape gives the
+// matrix size before anything is written, and each writer fills exactly that many values.
 #include "apertures/report.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// Focus and apodization time lines and the settings of single elements. A time line is kept
+// sorted by its entries' times, its first entry never displaced; a whole line is built apart
+// and then swapped in, so a refused table leaves the old line. Focusing delays count from the
+// reference point's time of flight and are quantized when the aperture asks for it.
 #include "apertures/time_lines.h"
 
 #include <cmath>

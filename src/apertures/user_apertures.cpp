@@ -1,3 +1,6 @@
+// Pistons and concave elements of squares that fill a circle, and apertures from tables of
+// rectangles, triangles or line elements. A circle's squares lie in rows at odd multiples of
+// half a side, each row from its lowest x; their count is known before they are placed.
 #include "apertures/user_apertures.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Formatting of error texts, and the failure of an ORVEL_ASSERT.
 #include "core/errors.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// The configuration record's defaults (threads: the cores this process may use) and the two
+// helpers every room uses with it: debug traces and the thread count of a calculation.
 #include "core/sys_con.h"
 
 #include "core/thread_pool.h"

@@ -1,3 +1,7 @@
+// Conversion of an aperture's rectangles: each becomes two triangles (corners 1-2-3 and
+// 1-4-3), or one element bounded by four straight lines in its own plane (the rectangle rotated
+// so that its corners share one z). Each new element keeps its rectangle's apodization and
+// delay; the rectangles are dropped and the aperture's kind flags changed.
 #include "elements/convert.h"
 
 #include <cmath>

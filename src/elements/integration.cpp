@@ -1,3 +1,6 @@
+// Romberg integration of the angle functions of triangles and line elements, with polynomial
+// extrapolation to step zero. The extrapolation's tables are single precision, as the scheme
+// is defined; the sums and the result are double.
 #include "elements/integration.h"
 
 #include <cmath>

@@ -1,3 +1,8 @@
+// The exact spatial impulse response of a flat element bounded by straight lines: at each
+// sample, the angles of the arcs of the circle of that distance that lie inside the element,
+// from the crossings of the circle with the bounding lines, sorted by angle. Scratch grows once
+// per thread and is reused from point to point; a response beyond the 32-bit time grid is
+// refused.
 #include "elements/line_response.h"
 
 #include <algorithm>

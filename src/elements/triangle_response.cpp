@@ -1,3 +1,9 @@
+// The exact spatial impulse response of a flat triangle: the three sub-triangles of the
+// projected field point with one edge each, their running time integrals of the angle by the
+// case of the edge's geometry, combined with signs by where the point lies, and differenced
+// into the mean response over each sampling interval. Invariants: every sub-triangle's span
+// lies within the output's span; a response beyond the 32-bit time grid is refused; a triangle
+// of zero area gives one zero sample.
 #include "elements/triangle_response.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The readers of host arguments. Each checks the class, the shape and every value (finite,
+// within its range) before it returns anything, so a refusal happens before a command changes
+// anything; each text names the argument, what was expected and what came.
 #include "gateway/arguments.h"
 
 #include <cmath>

@@ -1,3 +1,6 @@
+// The signal store: allocation and release of signals with the documented byte charges (8 per
+// sample + 40 per record), under one lock so the counters stay exact when threads allocate.
+// A signal is charged once when made and uncharged once, by free_signal or by its deleter.
 #include "signals/signal_store.h"
 
 #include <algorithm>
