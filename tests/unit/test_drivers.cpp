@@ -156,7 +156,7 @@ TEST_F(drivers_test, ScatteredSignalsPerElementSumToTheSummedSignal) {
   expect_parts_sum_to(self_parts, self);
 }
 
-TEST_F(drivers_test, CalculationRefusedAtItsSecondPointReleasesItsSignals) {
+TEST_F(drivers_test, CalculationRefusedForAPointBeyondTheGridReleasesItsSignals) {
   const std::vector<point3> far = {{0, 0, 20e-3}, {0, 0, 1e9}};  // beyond the time grid
   const std::vector<double> amplitudes = {1.0, 1.0};
   EXPECT_THROW(calc_scat_multi(sys, *tx, *rx, far, amplitudes), command_error);
