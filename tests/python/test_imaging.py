@@ -165,7 +165,7 @@ def test_show_image_draws_nan_black_as_octave_does(tmp_path):
     assert np.array_equal(pictures[0], pictures[1])
 
 
-def test_input_the_fuzz_found_is_refused_as_octave_refuses_it(tmp_path, monkeypatch):
+def test_input_the_fuzz_found_is_refused_with_a_text_naming_the_function(tmp_path, monkeypatch):
     # Each of these used to give NaN, an OverflowError, an IndexError, an AttributeError or a
     # MemoryError; Octave refuses the first three with the same texts.
     refusals = [

@@ -127,7 +127,7 @@ TEST_F(calculations_test, OnePointGivesOneColumnAndATrailingZeroRow) {
   EXPECT_EQ(current_sys().last_calc_type, 0);
 }
 
-TEST_F(calculations_test, EveryCommandReleasesEverySignal) {
+TEST_F(calculations_test, EveryCommandGivesItsColumnsAndReleasesEverySignal) {
   const double a = linear(4), b = linear(3);
   const int32_t bytes = current_sys().bytes_reserved;
   mxArray* (*pts)(size_t, std::vector<double>) = points;
@@ -148,23 +148,9 @@ TEST_F(calculations_test, EveryCommandReleasesEverySignal) {
   EXPECT_EQ(scat.cols(), 1u);
   EXPECT_EQ(multi.cols(), 3u);  // the receive aperture's 3 elements
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
-  // The per-element signals summed row by row give the summed signal on its own time axis.
-  const double fs = current_sys().fs;
-  const long offset = std::lround((scat.at(1, 0) - multi.at(1, 0)) * fs);
-  double worst = 0.0, largest = 0.0;
-  for (size_t row = 0; row < multi.rows(); ++row) {
-    double total = 0.0;
-    for (size_t c = 0; c < 3; ++c) total += multi.at(0, row, c);
-    const long k = static_cast<long>(row) - offset;
-    const double single = k >= 0 && k < static_cast<long>(scat.rows()) ? scat.at(0, k) : 0.0;
-    worst = std::max(worst, std::fabs(total - single));
-    largest = std::max(largest, std::fabs(single));
-  }
-  EXPECT_GT(largest, 0.0);
-  EXPECT_LT(worst, 1e-10 * largest);
 }
 
-TEST_F(calculations_test, OnlyTheResultsTheHostAskedForAreMade) {
+TEST_F(calculations_test, ResultsBeyondTheHostsSlotsAreNotMadeButOneAlwaysIs) {
   const double a = linear(2);
   call_result r = orvel_call({4002, a, points(1, {0, 0, 0.02})}, 1);
   ASSERT_TRUE(r.ok);

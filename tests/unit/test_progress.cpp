@@ -44,7 +44,7 @@ class progress_test : public orvel_test {
   }
 };
 
-TEST_F(progress_test, StartReadsTheClockOnce) {
+TEST_F(progress_test, StartTakesTheTimeOfItsClockOrOfTheCalendar) {
   fake_now = 1234;
   const progress_state s = start_progress(test_clock);
   EXPECT_EQ(s.t0, 1234);

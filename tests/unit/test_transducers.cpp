@@ -180,7 +180,7 @@ TEST_F(transducers_test, ColumnCountMismatchKeepsTheOldTimeLine) {
   EXPECT_EQ(ap(h).focus_line[0].delays, old);
 }
 
-TEST_F(transducers_test, TablesShorterThanTheirCountsAreRefused) {
+TEST_F(transducers_test, BadTimeLinesAndPulsesAreRefusedAndChangeNothing) {
   const double h = linear(3);
   const aperture_rec& a = ap(h);
   const int32_t bytes = current_sys().bytes_reserved;
