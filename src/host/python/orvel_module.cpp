@@ -12,12 +12,11 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "command_turn.h"
 #include "embedded_host.h"
 
 namespace py = pybind11;
@@ -111,8 +110,7 @@ py::object to_python(const mxArray* m) {
   return out;
 }
 
-std::mutex command_lock;              // one command at a time
-std::thread::id command_thread;       // the thread running one, while it runs
+command_turn commands;  // one command at a time
 
 // Calls the module as the host does: Orvel_mex(code, args...) with nout results (0 for none).
 py::tuple call(double code, const py::args& args, int nout) {
@@ -138,11 +136,7 @@ py::tuple call(double code, const py::args& args, int nout) {
     py::gil_scoped_release nogil;
     // A call made from the console's own Python code runs on the command's thread and meets
     // the module's refusal of calls during a command; any other waits for its turn.
-    std::unique_lock<std::mutex> turn(command_lock, std::defer_lock);
-    if (command_thread != std::this_thread::get_id()) {
-      turn.lock();
-      command_thread = std::this_thread::get_id();
-    }
+    command_turn::scope turn(commands);
     try {
       mexFunction(nout, out.data(), static_cast<int>(in.size()),
                   const_cast<const mxArray**>(in.data()));
@@ -150,7 +144,6 @@ py::tuple call(double code, const py::args& args, int nout) {
       failed = true;
       error = e.what();
     }
-    if (turn.owns_lock()) command_thread = std::thread::id();
   }
   embedded_evaluations_take();  // the redraws asked for; nothing to do in Python
   if (pending_signal) {
@@ -181,9 +174,9 @@ PYBIND11_MODULE(_orvel, m) {
   m.doc() =
       "The Orvel module itself: call(code, *args, nout=1) runs one command as the Octave "
       "script layer does; the package orvel wraps it in the commands.";
-  orvel_error = PyErr_NewExceptionWithDoc(
-      "orvel._orvel.OrvelError", "An error of the Orvel module; its text is the module's.",
-      PyExc_Exception, nullptr);
+  orvel_error = PyErr_NewExceptionWithDoc("orvel._orvel.OrvelError",
+                                          "An error of the Orvel module; its text is the module's.",
+                                          PyExc_Exception, nullptr);
   if (!orvel_error) throw py::error_already_set();
   m.attr("OrvelError") = py::handle(orvel_error);
   embedded_on_output(to_stdout);
