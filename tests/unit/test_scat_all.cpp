@@ -9,7 +9,6 @@
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
-#include "calculation/attenuation.h"
 #include "calculation/drivers.h"
 #include "calculation/rect_response.h"
 #include "calculation/response.h"
