@@ -1,12 +1,10 @@
 #include "calculation/attenuation.h"
 
-#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "core/sys_con.h"
-#include "signals/signal_arith.h"
 
 namespace {
 constexpr double db_to_neper = 0.11512925465;  // ln 10 / 20
@@ -67,19 +65,4 @@ void attenuate_packed(const sys_con& sys, double r, int32_t L, const double* x, 
   if (held)
     for (int32_t i = 0; i < L; i++)
       if (std::fabs(y[i]) > limit) y[i] = std::copysign(limit, y[i]);
-}
-
-signal_ptr attenuate_spectrum(sys_con& sys, const signal_rec& b, signal_ptr& slot, int32_t S,
-                              int32_t n, int32_t e) {
-  assert(slot);
-  const double r = attenuation_distance(sys, S, n, e);
-  const int32_t M = attenuation_transform_samples(sys, b.no_samples, S, n, e);
-  if (slot->no_samples < M) {
-    free_signal(sys, slot);
-    slot = signal_spectrum(sys, b, fft_size(M, 0));
-  }
-  const int32_t L = slot->no_samples;
-  signal_ptr out = alloc_signal(sys, L, slot->start_sample);
-  attenuate_packed(sys, r, L, slot->data.data(), out->data.data());
-  return out;
 }

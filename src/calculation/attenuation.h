@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-#include "signals/signal_store.h"
-
 struct sys_con;
 
 // ln of the largest double: exp of any larger exponent overflows. The frequency-independent loss
@@ -14,23 +12,16 @@ struct sys_con;
 // keeps a zero sample zero instead of making it NaN, and changes no factor that was finite.
 constexpr double largest_exponent = 709.78271289338397;
 
-// The packed spectrum in slot (that of b) attenuated over the distance c * (S + (n + e) / 2) / fs:
-// by freq_att dB/(m Hz) relative to att_f0, with the matching dispersion phase. When the slot
-// holds fewer samples than the attenuated convolution may need, it is replaced by a longer
-// spectrum of b, which stays there for later calls. Returns a new spectrum of the slot's length
-// and start sample, owned by the caller. S: start sample and n: sample count of the response,
-// e: extra samples the result must hold beyond it.
-signal_ptr attenuate_spectrum(sys_con& sys, const signal_rec& b, signal_ptr& slot, int32_t S,
-                              int32_t n, int32_t e);
-
-// The distance [m] travelled at the middle of a response of n + e samples from sample S.
+// The distance [m] travelled at the middle of a response of n samples from sample S and e extra
+// samples the result must hold beyond it: c * (S + (n + e) / 2) / fs, the half rounded down.
 double attenuation_distance(const sys_con& sys, int64_t S, int32_t n, int32_t e);
 
 // Samples the attenuated convolution of b (nb samples) with that response may need.
 int32_t attenuation_transform_samples(const sys_con& sys, int32_t nb, int32_t S, int32_t n,
                                       int32_t e);
 
-// The filter for the distance r applied to the packed spectrum x of L values, into y (which may
+// The filter for the distance r, a loss of freq_att dB/(m Hz) relative to att_f0 with the
+// matching dispersion phase, applied to the packed spectrum x of L values, into y (which may
 // be x). Where the gain far below att_f0 over a long distance would take a value past the largest
 // double, a zero component stays zero and every value is held to max double / (4 L), so that
 // the inverse transform gives numbers, not NaN; otherwise the filter is applied as it stands.

@@ -108,33 +108,10 @@ inline trapezoid_window window_start(const sys_con& sys, const ramp_record& m, d
   return w;
 }
 
-inline trapezoid_window window_of(const sys_con& sys, const ramp_record& m, double dt,
-                                  int32_t room) {
-  trapezoid_window w = window_start(sys, m, dt);
-  w.count = window_count(w.count, w.first, m.t4, dt, room);
-  return w;
-}
-
-// The running integral of the unit-area trapezoid at time t: 0 before the rise, a parabola on
-// the rise, linear on the flat part, a parabola to 1 on the fall, then 1. Samples are taken at
-// increasing times, so this is the phase the sample falls in.
-inline double running_value(const ramp_record& m, const trapezoid_window& w, double t) {
-  if (t < m.t1) return 0.0;
-  if (t < m.t2) {
-    const double d = t - m.t1;
-    return d * d * w.h;
-  }
-  if (t < m.t3) return (t - m.t2 + m.a / 2) * w.g;
-  if (t < m.t4) {
-    const double d = t - m.t4;
-    return 1 - d * d * w.h;
-  }
-  return 1.0;
-}
-
-// D[k] = F(k) - F(k - 1), F(-1) = 0, the increments of the running integral (running_value,
-// evaluated the same way on every lane) over the window's samples k = 0 .. count - 1, and up to
-// three values past them (D has room for them). The previous lanes' last value is carried in a
+// D[k] = F(k) - F(k - 1), F(-1) = 0, the increments of the running integral F of the unit-area
+// trapezoid at the midpoints of the window's samples k = 0 .. count - 1, and up to three values
+// past them (D has room for them). F is 0 before the rise, a parabola on the rise, linear on the
+// flat part, a parabola to 1 on the fall, then 1. The previous lanes' last value is carried in a
 // register rather than read back from memory.
 [[gnu::always_inline]] inline void running_increments(const ramp_lanes& r, int32_t j, int32_t count,
                                                       double dt, double* D) {
@@ -526,20 +503,6 @@ ORVEL_HOT void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_elem
     f.weight = r.width * r.height * r.apodization;
     f.tc = dist / sys.c + offset + r.delay;
   }
-}
-
-int32_t running_integral(const sys_con& sys, const ramp_record& m, double dt, int32_t room,
-                         double* F, int32_t* start) {
-  const trapezoid_window w = window_of(sys, m, dt, room);
-  *start = w.start;
-  for (int32_t k = 0; k < w.count; ++k) F[k] = running_value(m, w, w.first + k * dt);
-  return w.count;
-}
-
-void trapezoid_integral(const sys_con& sys, const ramp_record& m, double dt, signal_rec& scratch) {
-  const int32_t room = static_cast<int32_t>(scratch.data.size());
-  scratch.no_samples =
-      running_integral(sys, m, dt, room, scratch.data.data(), &scratch.start_sample);
 }
 
 void sort_ascending(int32_t n, double* v) {

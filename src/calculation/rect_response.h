@@ -21,16 +21,6 @@ void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const poi
 void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_element* rects, double offset,
                         const point3& p, far_field_term* out);
 
-// The running integral of the trapezoid at the sample midpoints of a window from one sample
-// before the rise to past the fall, at most room samples, into F; its first sample on the grid
-// goes to *start and its sample count is returned.
-int32_t running_integral(const sys_con& sys, const ramp_record& ramp, double dt, int32_t room,
-                         double* F, int32_t* start);
-
-// running_integral into a scratch signal of room data.size(): sets its start and sample count.
-void trapezoid_integral(const sys_con& sys, const ramp_record& ramp, double dt,
-                        signal_rec& scratch);
-
 // Sorts n values ascending in place (heap sort).
 void sort_ascending(int32_t n, double* v);
 

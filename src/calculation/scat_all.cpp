@@ -161,7 +161,7 @@ std::pair<int32_t, int32_t> pair_signal(const sys_con& sys, const block_rec& b, 
   const int64_t summed = echo_start(sys, int64_t{hr.start} + t_start);
   const int32_t start = decimated_start(summed, D);
   const int32_t k0 = static_cast<int32_t>(int64_t{start} * D - summed);
-  const int32_t count = (hr.n + nt - 1) / D + 1;  // as convolve_decimated counts
+  const int32_t count = (hr.n + nt - 1) / D + 1;  // an upper bound of the samples kept
   double* y = scratch_of(s.y, count);
   // Responses of some hundred thousand samples (a rectangle that reaches far across) make
   // seconds of direct sums for one pair: they are summed in parts of about 2^24 terms, between

@@ -10,7 +10,7 @@
 #include <utility>
 
 namespace {
-enum class plan_kind { real_forward, real_backward, complex_plus, complex_minus };
+enum class plan_kind { real_forward, real_backward };
 
 std::mutex planner_lock;  // FFTW's planner is not thread-safe; execution is
 // Kept for the life of the process (never destroyed at exit, where a plan may still be in use
@@ -44,12 +44,6 @@ fftw_plan plan_for(plan_kind kind, int32_t n) {
         break;
       case plan_kind::real_backward:
         p = fftw_plan_dft_c2r_1d(n, cplx, real, flags);
-        break;
-      case plan_kind::complex_plus:
-        p = fftw_plan_dft_1d(n, reinterpret_cast<fftw_complex*>(real), cplx, FFTW_BACKWARD, flags);
-        break;
-      case plan_kind::complex_minus:
-        p = fftw_plan_dft_1d(n, reinterpret_cast<fftw_complex*>(real), cplx, FFTW_FORWARD, flags);
         break;
     }
   }
@@ -120,15 +114,6 @@ void packed_inverse(int32_t N, const double* in, double* out, double scale) {
   }
   fftw_execute_dft_c2r(p, s.out, s.in);  // FFTW's backward sum has the positive exponent
   for (int32_t j = 0; j < N; ++j) out[j] = s.in[j] * scale;
-}
-
-void complex_transform(int32_t n, int sign, double* data) {
-  assert(n >= 1 && (n & (n - 1)) == 0 && (sign == 1 || sign == -1));
-  const fftw_plan p = plan_for(sign == 1 ? plan_kind::complex_plus : plan_kind::complex_minus, n);
-  scratch& s = thread_scratch(static_cast<size_t>(n));
-  std::memcpy(s.in, data, sizeof(double) * 2 * static_cast<size_t>(n));
-  fftw_execute_dft(p, reinterpret_cast<fftw_complex*>(s.in), s.out);
-  std::memcpy(data, s.out, sizeof(double) * 2 * static_cast<size_t>(n));
 }
 
 void release_fft_plans() {

@@ -17,9 +17,5 @@ void packed_forward(int32_t N, const double* in, int32_t n, double* out);
 // sum over all N bins of the full spectrum; scale = 1 / N is the inverse. out may be in.
 void packed_inverse(int32_t N, const double* in, double* out, double scale);
 
-// In-place transform of n complex values (interleaved re, im; n a power of two) with the
-// exponent sign +1 or -1; unscaled.
-void complex_transform(int32_t n, int sign, double* data);
-
 // Destroys every kept plan; the next transform plans anew. Only while no transform runs.
 void release_fft_plans();

@@ -10,8 +10,8 @@
 
 #include "core/hot.h"
 #include "core/lanes.h"
-#include "core/thread_pool.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "signals/fft.h"
 
 namespace {
@@ -56,15 +56,6 @@ bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
 }
 }  // namespace
 
-void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b) {
-  assert(b);
-  cover_span(sys, a.start_sample, int64_t{a.start_sample} + a.no_samples, b);
-  if (a.no_samples >= 1) {
-    double* out = b->data.data() + (a.start_sample - b->start_sample);
-    for (int32_t i = 0; i < a.no_samples; i++) out[i] += a.data[i];
-  }
-}
-
 void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
                         double s, int32_t D) {
   assert(D >= 1);
@@ -78,12 +69,6 @@ void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n,
   for (int32_t i = 0; i < n; i++) out[i] += a[i] * s;
 }
 
-void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int32_t D,
-                       bool release) {
-  add_scaled_samples(sys, a->data.data(), a->start_sample, a->no_samples, b, s, D);
-  if (release) free_signal(sys, a);
-}
-
 void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out) {
   const int32_t count = convolution_length(na, nb);
   // Two long operands (an element's waveform and its response) make seconds of sums: a Ctrl-C
@@ -94,29 +79,6 @@ void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, do
     k1 = static_cast<int32_t>(std::min<int64_t>(int64_t{k0} + every, count));
     for (int32_t k = k0; k < k1; k++) out[k] = convolution_sample(a, na, b, nb, k);
   }
-}
-
-signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b) {
-  signal_ptr r = alloc_signal(sys, convolution_length(a.no_samples, b.no_samples),
-                              a.start_sample + b.start_sample);
-  convolve_plain(a.data.data(), a.no_samples, b.data.data(), b.no_samples, r->data.data());
-  return r;
-}
-
-signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
-                              double scale) {
-  assert(D >= 1);
-  const int32_t start = decimated_start(int64_t{a.start_sample} + b.start_sample, D);
-  const int32_t full = a.no_samples + b.no_samples - 1;  // length of the full convolution
-  const int32_t count = full / D + 1;                    // an upper bound of the samples kept
-  signal_ptr r = alloc_signal(sys, count, start);
-  r->fs = sys.fs / D;
-  // First sample of the full convolution that lies on the decimated grid.
-  const int64_t k0 = static_cast<int64_t>(start) * D - a.start_sample - b.start_sample;
-  assert(k0 >= 0 && k0 < D);
-  convolve_decimated_arrays(a.data.data(), a.no_samples, b.data.data(), b.no_samples, D,
-                            static_cast<int32_t>(k0), count, scale, r->data.data());
-  return r;
 }
 
 void convolve_decimated_arrays(const double* a, int32_t na, const double* b, int32_t nb, int32_t D,
@@ -143,19 +105,6 @@ int32_t fft_size(int32_t a, int32_t b) {
   return size;
 }
 
-void fft_complex(double* data, int32_t n, int sign) {
-  assert(is_power_of_two(n) && (sign == 1 || sign == -1));
-  complex_transform(n, sign, data);
-}
-
-void fft_real(double* data, int32_t n, int sign) {
-  assert(is_power_of_two(n) && (sign == 1 || sign == -1));
-  if (sign == 1)
-    packed_forward(2 * n, data, 2 * n, data);
-  else
-    packed_inverse(2 * n, data, data, 0.5);  // n times the values, as the way back gives them
-}
-
 signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N) {
   assert(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
   signal_ptr S = alloc_signal(sys, N, s.start_sample);
@@ -174,33 +123,16 @@ void multiply_packed(int32_t L, const double* a, const double* b, double dt, dou
   }
 }
 
+namespace {
+// The product of two packed spectra of equal length times 1/fs: the spectrum of the convolution
+// integral.
 signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec& B) {
-  const bool a_shorter = A.no_samples <= B.no_samples;
-  const signal_rec& shorter = a_shorter ? A : B;
-  const signal_rec& longer = a_shorter ? B : A;
-  const int32_t L = shorter.no_samples;
-  assert(is_power_of_two(L) && L >= 4 && is_power_of_two(longer.no_samples));
-  // Bin k of L points lies at the frequency of bin k * M / L of M points: the longer spectrum
-  // is read every r = 2M / L doubles (r = 2, pair after pair, at equal lengths).
-  const int64_t r = 2 * static_cast<int64_t>(longer.no_samples) / L;
-  signal_ptr P = alloc_signal(sys, L, A.start_sample + B.start_sample);
-  const double* a = A.data.data();
-  const double* b = B.data.data();
-  const int64_t a_step = a_shorter ? 2 : r;  // doubles between two bins of A
-  const int64_t b_step = a_shorter ? r : 2;
-  double* p = P->data.data();
-  p[0] = a[0] * b[0];
-  p[1] = a[1] * b[1];
-  for (int64_t k = 1; k < L / 2; k++) {
-    const double are = a[k * a_step], aim = a[k * a_step + 1];
-    const double bre = b[k * b_step], bim = b[k * b_step + 1];
-    p[2 * k] = are * bre - aim * bim;
-    p[2 * k + 1] = aim * bre + are * bim;
-  }
-  const double dt = 1.0 / sys.fs;  // the sampling interval turns the sum into an integral
-  for (int32_t i = 0; i < L; i++) p[i] *= dt;
+  assert(B.no_samples == A.no_samples);
+  signal_ptr P = alloc_signal(sys, A.no_samples, A.start_sample + B.start_sample);
+  multiply_packed(A.no_samples, A.data.data(), B.data.data(), 1.0 / sys.fs, P->data.data());
   return P;
 }
+}  // namespace
 
 void inverse_spectrum(sys_con& /*sys*/, signal_rec& S, int32_t n) {
   const int32_t N = S.no_samples;
@@ -224,24 +156,6 @@ signal_ptr convolve_fft(sys_con& sys, const signal_rec* a, const signal_rec* b) 
     P = multiply_spectra(sys, *B, *A);
     free_signal(sys, B);
   }
-  free_signal(sys, A);
-  inverse_spectrum(sys, *P, convolution_length(a->no_samples, b->no_samples));
-  return P;
-}
-
-// The slot's spectrum of b is kept as long as it holds at least Na + Nb samples; a longer one
-// than this call needs is read at the frequencies of the shorter transform.
-signal_ptr convolve_fft_cached(sys_con& sys, const signal_rec* a, const signal_rec* b,
-                               signal_ptr& slot) {
-  if (!a || !b) return absent_operand_result(sys, a, b);
-  assert(slot);
-  const int32_t needed = a->no_samples + b->no_samples;
-  signal_ptr A = signal_spectrum(sys, *a, fft_size(needed, 0));
-  if (needed > slot->no_samples) {
-    free_signal(sys, slot);
-    slot = signal_spectrum(sys, *b, fft_size(needed, 0));
-  }
-  signal_ptr P = multiply_spectra(sys, *A, *slot);
   free_signal(sys, A);
   inverse_spectrum(sys, *P, convolution_length(a->no_samples, b->no_samples));
   return P;

@@ -22,36 +22,21 @@
 
 struct sys_con;
 
-// Adds a into the receiver b. When b's span does not cover a's, b is replaced by a new record
-// covering both spans (the old one released); the decision looks at the spans only, so even a
-// zero-sample addend outside b widens it. Use b, not a copy of the old pointer, afterwards.
-void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b);
-
-// add_signal of s * a on the grid of fs / D: a's samples are multiplied by s as they are added,
-// a receiver made anew (one that did not cover a, or none at all: b empty) gets the sampling
-// frequency fs / D, and a is released afterwards when release is set.
-void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int32_t D,
-                       bool release);
-
-// The same for the n samples of a from grid sample start, given as an array: receiver[k] +=
-// a[k] * s, the receiver widened exactly as add_signal widens it.
+// Adds s * a into the receiver b, a being the n samples from grid sample start: b[k] += a[k] * s.
+// When b's span does not cover a's, b is replaced by a new record covering both spans (the old
+// one released) with the sampling frequency fs / D; the decision looks at the spans only, so even
+// n = 0 outside b widens it. An empty b gets one of a's span. Use b, not a copy of the old
+// pointer, afterwards.
 void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
                         double s, int32_t D);
 
-// Full linear convolution, Na + Nb - 1 samples, plain sum of products.
-signal_ptr convolve_direct(sys_con& sys, const signal_rec& a, const signal_rec& b);
-
-// The same on arrays: out[k] = sum over i of a(i) b(k - i), summed in ascending i, for
-// k = 0 .. na + nb - 2.
+// Full linear convolution on arrays: out[k] = sum over i of a(i) b(k - i), summed in ascending
+// i, for k = 0 .. na + nb - 2; the plain sum of products.
 void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out);
 
-// The full convolution times scale, evaluated only at the grid samples that are multiples of D,
-// as a signal of sampling frequency fs / D. D >= 1.
-signal_ptr convolve_decimated(sys_con& sys, const signal_rec& a, const signal_rec& b, int32_t D,
-                              double scale);
-
-// The same on arrays, for outputs m = 0 .. count - 1 at k = k0 + m D of the full convolution
-// (0 <= k0 < D): out[m] = scale * sum_i a(i) b(k - i), and 0 past the full convolution's end.
+// The full convolution times scale, only at the outputs m = 0 .. count - 1 at k = k0 + m D
+// (0 <= k0 < D): out[m] = scale * sum_i a(i) b(k - i), summed in ascending i, and 0 past the
+// full convolution's end.
 void convolve_decimated_arrays(const double* a, int32_t na, const double* b, int32_t nb, int32_t D,
                                int32_t k0, int32_t count, double scale, double* out);
 
@@ -66,8 +51,8 @@ int32_t decimated_start(int64_t summed_start, int32_t D);
 int32_t phased_values(int32_t nb, int32_t reach, int32_t D);
 void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double* phased);
 
-// out[m] = sum over i of a(i) b(k0 + m D - i), summed in ascending i as convolve_decimated sums,
-// for m = 0 .. count - 1, b given split by split_phases; na <= reach, 0 <= k0 < D and
+// out[m] = sum over i of a(i) b(k0 + m D - i), summed in ascending i as convolve_decimated_arrays
+// sums, for m = 0 .. count - 1, b given split by split_phases; na <= reach, 0 <= k0 < D and
 // count <= (na + nb - 1) / D + 1. No scale.
 void convolve_phased(const double* a, int32_t na, const double* phased, int32_t nb, int32_t reach,
                      int32_t D, int32_t k0, int32_t count, double* out);
@@ -80,20 +65,8 @@ void convolve_phased_part(const double* a, int32_t na, const double* phased, int
 // The smallest power of two that is at least max(a, b), and never less than 4.
 int32_t fft_size(int32_t a, int32_t b);
 
-// In-place radix-2 transform of n complex values (interleaved re, im; n a power of two) with
-// the exponent sign +1 or -1; unscaled.
-void fft_complex(double* data, int32_t n, int sign);
-
-// In-place transform of 2n real values (n a power of two) into the packed layout (sign +1), or
-// back (sign -1); the way back returns n times the original values.
-void fft_real(double* data, int32_t n, int sign);
-
 // The packed spectrum of s, zero-padded to N samples (N a power of two, 4 <= N, Ns <= N).
 signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N);
-
-// The product of two packed spectra times 1/fs. With unequal lengths the result has the shorter
-// length and the longer spectrum is read at the bins of the same frequencies.
-signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec& B);
 
 // Turns the packed spectrum S in place into the time signal of its first n samples (n <= N);
 // its storage and byte charge stay as allocated.
@@ -102,15 +75,10 @@ void inverse_spectrum(sys_con& sys, signal_rec& S, int32_t n);
 // Linear convolution times 1/fs through the FFT. nullptr is an absent (zero) operand.
 signal_ptr convolve_fft(sys_con& sys, const signal_rec* a, const signal_rec* b);
 
-// As convolve_fft, with the spectrum of b kept by the caller in slot between calls (slot must
-// hold a spectrum); it is replaced by a longer one when the convolution outgrows it.
-signal_ptr convolve_fft_cached(sys_con& sys, const signal_rec* a, const signal_rec* b,
-                               signal_ptr& slot);
-
 // The same arithmetic on plain arrays, for the calculations' per-point work, which runs on
 // several threads and keeps its intermediate signals in scratch of its own.
 
-// P = A B dt for packed spectra of L values each (the product of multiply_spectra).
+// P = A B dt for packed spectra of L values each.
 void multiply_packed(int32_t L, const double* A, const double* B, double dt, double* P);
 
 // The spectra of one signal at every transform size asked for, each made once: for the pulse

@@ -1,6 +1,6 @@
 // Frequency-dependent attenuation of a packed spectrum: the cases where it must leave the
-// spectrum alone, the loss in decibels and the dispersion phase of single bins, and the
-// enlargement of the spectrum slot.
+// spectrum alone, the loss in decibels and the dispersion phase of single bins, the transform
+// size and distance a response asks for, and gains past the largest double.
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -11,8 +11,7 @@
 #include "calculation/attenuation.h"
 #include "core/sys_con.h"
 #include "harness.h"
-#include "signals/signal_arith.h"
-#include "signals/signal_store.h"
+#include "signals/fft.h"
 
 namespace {
 using cplx = std::complex<double>;
@@ -21,13 +20,13 @@ constexpr double eps = std::numeric_limits<double>::epsilon();
 class attenuation_test : public orvel_test {
  protected:
   sys_con sys;
-  signal_ptr b;  // the pulse whose spectrum the slot holds
+  std::vector<double> b;  // a pulse
 
   void SetUp() override {
     std::mt19937 gen(3);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    b = alloc_signal(sys, 20, 4);
-    for (double& v : b->data) v = u(gen);
+    b.resize(20);
+    for (double& v : b) v = u(gen);
   }
   // A realistic soft-tissue medium: 0.5 dB/(MHz cm) around 3 MHz.
   void tissue() {
@@ -37,7 +36,13 @@ class attenuation_test : public orvel_test {
     sys.att_f0 = 3e6;
     sys.tau_m = 20.0;
   }
-  static cplx bin(const signal_rec& s, int k) { return {s.data[2 * k], s.data[2 * k + 1]}; }
+  // The packed spectrum of the pulse at L points.
+  std::vector<double> spectrum(int32_t L) const {
+    std::vector<double> x(L);
+    packed_forward(L, b.data(), static_cast<int32_t>(b.size()), x.data());
+    return x;
+  }
+  static cplx bin(const std::vector<double>& x, int k) { return {x[2 * k], x[2 * k + 1]}; }
   // The distance travelled at the middle of a response of n + e samples from sample S.
   double middle_distance(int S, int n_plus_e) const { return sys.c * (S + n_plus_e / 2) / sys.fs; }
   // The dispersion phase at frequency f for the distance r, with the constants derived here.
@@ -47,18 +52,11 @@ class attenuation_test : public orvel_test {
     return -(neper_per_db * sys.freq_att * r / (std::numbers::pi * std::numbers::pi)) * w *
            (std::log(w) - sys.tau_m);
   }
-  template <typename... T>
-  void release(T&... s) {
-    (free_signal(sys, s), ...);
-    free_signal(sys, b);
-    EXPECT_EQ(sys.bytes_reserved, 0);
-  }
 };
 }  // namespace
 
 TEST_F(attenuation_test, NoLossNoDistanceLeavesTheSpectrumUnchanged) {
-  signal_ptr slot = signal_spectrum(sys, *b, 256);
-  const std::vector<double> before = slot->data;
+  const std::vector<double> x = spectrum(256);
   struct setting {
     double freq_att;
     int S, n, e;
@@ -70,96 +68,60 @@ TEST_F(attenuation_test, NoLossNoDistanceLeavesTheSpectrumUnchanged) {
     sys.freq_att = freq_att;
     sys.att_f0 = 4.2e6;
     sys.tau_m = 17.5;
-    signal_ptr out = attenuate_spectrum(sys, *b, slot, S, n, e);
-    EXPECT_NE(out.get(), slot.get());
-    EXPECT_EQ(out->start_sample, 4);
-    EXPECT_EQ(out->data, before);
-    EXPECT_EQ(slot->data, before);
-    free_signal(sys, out);
+    std::vector<double> y(256);
+    attenuate_packed(sys, attenuation_distance(sys, S, n, e), 256, x.data(), y.data());
+    EXPECT_EQ(y, x);
   }
-  release(slot);
+}
+
+// The samples the attenuated convolution of the pulse (20 samples) may need: the plain
+// convolution (n - 1 + 20) plus the extra samples e, and with loss a tail of
+// freq_att * 0.59 * S * c samples; and the distance at the middle of the n + e samples.
+TEST_F(attenuation_test, TransformSamplesAndDistanceOfAResponse) {
+  EXPECT_EQ(attenuation_transform_samples(sys, 20, 300, 109, 0), 128);
+  EXPECT_EQ(attenuation_transform_samples(sys, 20, 300, 109, 1), 129);
+  tissue();
+  // floor(90.86 + 20 - 1 + 20 + 0.5) and floor(90.86 + 100 - 1 + 20 + 0.5).
+  EXPECT_EQ(attenuation_transform_samples(sys, 20, 2000, 20, 0), 130);
+  EXPECT_EQ(attenuation_transform_samples(sys, 20, 2000, 100, 0), 210);
+  EXPECT_DOUBLE_EQ(attenuation_distance(sys, 2000, 100, 0), 0.031570);   // 1540 * 2050 / 100e6
+  EXPECT_DOUBLE_EQ(attenuation_distance(sys, 2000, 100, 3), 0.0315854);  // 103 / 2 = 51 samples
 }
 
 TEST_F(attenuation_test, AtTheCentreFrequencyABinOnlyTurns) {
   tissue();
   sys.att_f0 = 8 * sys.fs / 128;  // bin 8 of 128 points: 6.25 MHz
-  signal_ptr slot = signal_spectrum(sys, *b, 128);
-  const int S = 2000, n = 20;  // M = floor(90.86 + 20 - 1 + 20 + 0.5) = 130 > 128: enlarged
-  signal_ptr out = attenuate_spectrum(sys, *b, slot, S, n, 0);
-  ASSERT_EQ(slot->no_samples, 256);  // bin 8 of 128 is bin 16 of 256
-  const cplx x = bin(*slot, 16), y = bin(*out, 16);
+  const int S = 2000, n = 20;
+  const std::vector<double> x = spectrum(128);
+  std::vector<double> y(128);
+  attenuate_packed(sys, middle_distance(S, n), 128, x.data(), y.data());
   // A pure rotation: the magnitude kept to the rounding of the rotation itself.
-  EXPECT_NEAR(std::abs(y), std::abs(x), 4 * eps * std::abs(x));
+  EXPECT_NEAR(std::abs(bin(y, 8)), std::abs(bin(x, 8)), 4 * eps * std::abs(bin(x, 8)));
   const double phi = dispersion_phase(sys.att_f0, middle_distance(S, n));
-  EXPECT_NEAR(std::remainder(std::arg(y / x) - phi, 2 * std::numbers::pi), 0.0,
+  EXPECT_NEAR(std::remainder(std::arg(bin(y, 8) / bin(x, 8)) - phi, 2 * std::numbers::pi), 0.0,
               1e-9 * std::fabs(phi));
-  release(slot, out);
 }
 
 TEST_F(attenuation_test, LossInDecibelsGrowsWithFrequencyAndDistance) {
   tissue();
-  signal_ptr slot = signal_spectrum(sys, *b, 256);
-  const int S = 2000, n = 100, e = 0;  // M = floor(90.86 + 100 - 1 + 20 + 0.5) = 210 <= 256
-  signal_ptr out = attenuate_spectrum(sys, *b, slot, S, n, e);
-  const double r = middle_distance(S, n + e);  // 1540 * 2050 / 100e6 = 31.57 mm
-  EXPECT_DOUBLE_EQ(r, 0.031570);
+  const double r = middle_distance(2000, 100);  // 1540 * 2050 / 100e6 = 31.57 mm
+  const std::vector<double> x = spectrum(256);
+  std::vector<double> y(256);
+  attenuate_packed(sys, r, 256, x.data(), y.data());
   // Gain in dB relative to att_f0: -freq_att * (f - att_f0) * r. The dB-to-neper constant
   // is rounded to 11 digits, so the comparison is to 1e-10 of the gain.
   const auto gain_db = [&](double f) { return -sys.freq_att * (f - sys.att_f0) * r; };
-  EXPECT_NEAR(20 * std::log10(out->data[0] / slot->data[0]), gain_db(0), 1e-10 * gain_db(0));
-  EXPECT_NEAR(20 * std::log10(out->data[1] / slot->data[1]), gain_db(sys.fs / 2),
-              -1e-10 * gain_db(sys.fs / 2));
+  EXPECT_NEAR(20 * std::log10(y[0] / x[0]), gain_db(0), 1e-10 * gain_db(0));
+  EXPECT_NEAR(20 * std::log10(y[1] / x[1]), gain_db(sys.fs / 2), -1e-10 * gain_db(sys.fs / 2));
   for (int k : {1, 9, 26, 127}) {
     SCOPED_TRACE(k);
     const double f = k * sys.fs / 256;
-    const cplx x = bin(*slot, k), y = bin(*out, k);
-    EXPECT_NEAR(20 * std::log10(std::abs(y) / std::abs(x)), gain_db(f),
+    EXPECT_NEAR(20 * std::log10(std::abs(bin(y, k)) / std::abs(bin(x, k))), gain_db(f),
                 1e-10 * std::fabs(gain_db(f)) + 1e-13);
     const double phi = dispersion_phase(f, r);
-    EXPECT_NEAR(std::remainder(std::arg(y / x) - phi, 2 * std::numbers::pi), 0.0,
+    EXPECT_NEAR(std::remainder(std::arg(bin(y, k) / bin(x, k)) - phi, 2 * std::numbers::pi), 0.0,
                 1e-9 * std::fabs(phi) + 1e-13);
   }
-  release(slot, out);
-}
-
-TEST_F(attenuation_test, SlotIsEnlargedOnlyWhenShorterThanNeeded) {
-  // Without loss M = e + n - 1 + Nb: 128 for n = 109, e = 0; 129 for n = 109, e = 1.
-  signal_ptr slot = signal_spectrum(sys, *b, 128);
-  const int32_t kept_no = slot->signal_no;
-  signal_ptr out = attenuate_spectrum(sys, *b, slot, 300, 109, 0);
-  EXPECT_EQ(slot->signal_no, kept_no);
-  EXPECT_EQ(out->no_samples, 128);
-  free_signal(sys, out);
-
-  const int32_t next = sys.next_signal_no;
-  out = attenuate_spectrum(sys, *b, slot, 300, 109, 1);
-  EXPECT_EQ(slot->signal_no, next);  // the new spectrum of b, then the result
-  EXPECT_EQ(out->signal_no, next + 1);
-  ASSERT_EQ(slot->no_samples, 256);
-  EXPECT_EQ(slot->start_sample, 4);
-  EXPECT_EQ(out->no_samples, 256);
-  EXPECT_EQ(out->start_sample, 4);
-  // The slot now holds b's spectrum at 256 points: bin 2k of it is bin k of 128 points.
-  signal_ptr s128 = signal_spectrum(sys, *b, 128);
-  double sum_b = 0.0;
-  for (double v : b->data) sum_b += std::fabs(v);
-  const double tol = 2 * 256 * eps * sum_b;  // two transforms of at most 256 * eps * sum |b|
-  for (int k = 1; k < 64; k++) {
-    EXPECT_NEAR(slot->data[4 * k], s128->data[2 * k], tol) << k;
-    EXPECT_NEAR(slot->data[4 * k + 1], s128->data[2 * k + 1], tol) << k;
-  }
-  free_signal(sys, s128);
-
-  // A slot far longer than needed is used as it is.
-  tissue();
-  signal_ptr long_slot = signal_spectrum(sys, *b, 1024);
-  const int32_t long_no = long_slot->signal_no;
-  signal_ptr long_out = attenuate_spectrum(sys, *b, long_slot, 2000, 100, 0);  // M = 210
-  EXPECT_EQ(long_slot->signal_no, long_no);
-  EXPECT_EQ(long_out->no_samples, 1024);
-  free_signal(sys, long_slot);
-  free_signal(sys, long_out);
-  release(slot, out);
 }
 
 // 100 m of tissue: the gain relative to att_f0 is e^1727 at zero frequency and passes the largest
@@ -172,7 +134,7 @@ TEST_F(attenuation_test, GainPastTheLargestDoubleIsHeldFinite) {
   const auto gain_exponent = [&](double f) {
     return -(f - sys.att_f0) * std::log(10.0) / 20 * sys.freq_att * r;
   };
-  std::vector<double> x(b->data.begin(), b->data.end()), y(L);
+  std::vector<double> x = b, y(L);
   x.resize(L, 0.5);
   attenuate_packed(sys, r, L, x.data(), y.data());
   EXPECT_EQ(y[0], std::copysign(held, x[0]));

@@ -5,13 +5,13 @@
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
-#include "calculation/attenuation.h"
 #include "calculation/drivers.h"
 #include "calculation/rect_response.h"
 #include "calculation/response.h"
 #include "core/errors.h"
 #include "core/sys_con.h"
 #include "harness.h"
+#include "reference.h"
 #include "signals/signal_arith.h"
 
 namespace {
@@ -401,7 +401,7 @@ TEST_F(drivers_test, AttenuatedFieldsAreThoseOfTheSpectrumOperationsPointByPoint
     expect_same(*ha[i], *a, 1e-12);
     signal_ptr cache = signal_spectrum(sys, *pulse, fft_size(n + pulse->no_samples, 0));
     signal_ptr filtered = attenuate_spectrum(sys, *pulse, cache, S, n, 0);
-    signal_ptr y = convolve_fft_cached(sys, h.get(), pulse.get(), filtered);
+    signal_ptr y = convolve_fft_cached(sys, *h, *pulse, filtered);
     EXPECT_EQ(hpa[i]->no_samples, y->no_samples);
     expect_same(*hpa[i], *y, 1e-12);
     for (signal_ptr* s : {&h, &slot, &a, &cache, &filtered, &y}) free_signal(sys, *s);

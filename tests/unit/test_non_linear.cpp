@@ -16,7 +16,7 @@
 #include "core/sys_con.h"
 #include "gateway/gateway.h"
 #include "harness.h"
-#include "signals/signal_arith.h"
+#include "reference.h"
 
 namespace {
 constexpr double pi = 3.141592653589793;

@@ -121,63 +121,40 @@ TEST_F(rect_response_test, NormalIncidenceLandsInOneSample) {
   free_signal(sys, s);
 }
 
-TEST_F(rect_response_test, TrapezoidRunningIntegral) {
-  const double dt = 1 / sys.fs;
-  signal_rec scratch;
-  scratch.data.assign(64, 0.0);
-  // a = 0 < b: a rectangle of duration b; F rises linearly from t1 to t1 + b.
-  ramp_record rect{0.0, 7.3 * dt, 100.4 * dt, 100.4 * dt, 107.7 * dt, 107.7 * dt};
-  trapezoid_integral(sys, rect, dt, scratch);
-  EXPECT_EQ(scratch.start_sample, 99);
-  EXPECT_EQ(scratch.no_samples, static_cast<int32_t>(std::ceil(7.3 + 2)));
-  for (int32_t k = 0; k < scratch.no_samples; ++k) {
-    const double t = (99 + k + 0.5) * dt;
-    const double expected = std::clamp((t - rect.t1) / rect.b, 0.0, 1.0);
-    EXPECT_NEAR(scratch.data[k], expected, 1e-12) << k;
-  }
-  // a = b: a triangle; F is quadratic up to its middle and reaches 1/2 there.
-  const double a = 4 * dt;
-  ramp_record tri{a, a, 10 * dt, 14 * dt, 14 * dt, 18 * dt};
-  trapezoid_integral(sys, tri, dt, scratch);
-  for (int32_t k = 0; k < scratch.no_samples; ++k) {
-    const double t = (scratch.start_sample + k + 0.5) * dt;
-    const double expected = t < 10 * dt   ? 0.0
-                            : t < 14 * dt ? std::pow(t - 10 * dt, 2) / (2 * a * a)
-                            : t < 18 * dt ? 1 - std::pow(18 * dt - t, 2) / (2 * a * a)
-                                          : 1.0;
-    EXPECT_NEAR(scratch.data[k], expected, 1e-12) << k;
-  }
-  // a = b = 0: a unit step at t1.
-  ramp_record step{0, 0, 5.3 * dt, 5.3 * dt, 5.3 * dt, 5.3 * dt};
-  trapezoid_integral(sys, step, dt, scratch);
-  EXPECT_EQ(scratch.start_sample, 4);
-  EXPECT_EQ(scratch.no_samples, 2);
-  EXPECT_EQ(scratch.data[0], 0.0);  // midpoint 4.5 dt, before the step
-  EXPECT_EQ(scratch.data[1], 1.0);  // midpoint 5.5 dt, after it
-  // The general trapezoid has unit area: F ends at 1 and never decreases.
-  ramp_record trap{2 * dt, 5 * dt, 20 * dt, 22 * dt, 25 * dt, 27 * dt};
-  trapezoid_integral(sys, trap, dt, scratch);
-  EXPECT_EQ(scratch.data[scratch.no_samples - 1], 1.0);
-  for (int32_t k = 1; k < scratch.no_samples; ++k) EXPECT_GE(scratch.data[k], scratch.data[k - 1]);
-}
-
-TEST_F(rect_response_test, RegressionRunningIntegralReachesOneWhenTheRiseStartsLateInItsSample) {
-  const double dt = 1 / sys.fs;
-  signal_rec scratch;
-  scratch.data.assign(16, 0.0);
-  // t1 = 492.84 samples, t4 = 495.59: a window of ceil(2.75 + 2) = 5 samples from 491 would
-  // end at the midpoint 495.5, before the fall ends, and lose part of the unit area.
-  ramp_record late{1.06 * dt, 1.69 * dt, 492.84 * dt, 493.90 * dt, 494.53 * dt, 495.59 * dt};
-  trapezoid_integral(sys, late, dt, scratch);
-  EXPECT_EQ(scratch.start_sample, 491);
-  ASSERT_EQ(scratch.no_samples, 6);
-  EXPECT_EQ(scratch.data[5], 1.0);
-  EXPECT_LT(scratch.data[4], 1.0);
-  // A rise early in its sample keeps the window of ceil(L + 2) samples.
-  ramp_record early{1.06 * dt, 1.69 * dt, 492.14 * dt, 493.20 * dt, 493.83 * dt, 494.89 * dt};
-  trapezoid_integral(sys, early, dt, scratch);
-  EXPECT_EQ(scratch.no_samples, 5);
-  EXPECT_EQ(scratch.data[4], 1.0);
+// Every sample of one rectangle's response, the 1/(2 pi r) weighting taken off, is w h fs times
+// the area of its far-field trapezoid over the sample's interval [(g - 1/2) dt, (g + 1/2) dt]:
+// a triangle (a point on the diagonal of a square) and trapezoids, each with its rise moved
+// through its sample by the focusing delay. A rise late in its sample needs the window of the
+// running integral extended past ceil((t4 - t1) fs) + 2 samples, or part of the area is lost.
+TEST_F(rect_response_test, EverySampleHoldsTheTrapezoidsAreaOverItsInterval) {
+  const double w = 0.3e-3, dt = 1 / sys.fs, c = sys.c;
+  piston(w, w, 1, 1);
+  const point3 points[] = {
+      {2e-3, 2e-3, 5e-3}, {1e-3, 0.6e-3, 8e-3}, {2e-3, -0.5e-3, 8e-3}, {3e-3, -1e-3, 4e-3}};
+  for (const point3& p : points)
+    for (int q = 0; q < 20; ++q) {
+      const double delay = q * dt / 20;
+      xdc_focus_delays(sys, *ap, {0.0}, {{delay}});
+      const double r = std::hypot(p[0], p[1], p[2]);
+      const double A = std::fabs(w * p[0] / r / c), B = std::fabs(w * p[1] / r / c);
+      const double a = std::min(A, B), b = std::max(A, B);
+      const double t1 = r / c + delay - (a + b) / 2, t4 = t1 + a + b;
+      // The trapezoid's running integral, as the sum of four parabolas from its corners.
+      auto F = [&](double t) {
+        if (t <= t1) return 0.0;
+        if (t >= t4) return 1.0;
+        auto ramp = [t](double from) { return t > from ? (t - from) * (t - from) : 0.0; };
+        return (ramp(t1) - ramp(t1 + a) - ramp(t1 + b) + ramp(t4)) / (2 * a * b);
+      };
+      signal_ptr s = rect_response(sys, *ap, p);
+      ASSERT_TRUE(s);
+      for (int32_t k = 0; k < s->no_samples; ++k) {
+        const double g = s->start_sample + k;
+        const double v = s->data[k] * 2 * pi * c * (g * dt - delay) / (w * w * sys.fs);
+        ASSERT_NEAR(v, F((g + 0.5) * dt) - F((g - 0.5) * dt), 1e-9) << p[0] << " " << q << " " << k;
+      }
+      free_signal(sys, s);
+    }
 }
 
 TEST_F(rect_response_test, HeightOnlyProjectionGivesARectangularPulse) {

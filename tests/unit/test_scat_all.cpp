@@ -9,7 +9,6 @@
 
 #include "apertures/arrays.h"
 #include "apertures/time_lines.h"
-#include "calculation/attenuation.h"
 #include "calculation/drivers.h"
 #include "calculation/rect_response.h"
 #include "calculation/response.h"
@@ -17,6 +16,7 @@
 #include "core/sys_con.h"
 #include "gateway/gateway.h"
 #include "harness.h"
+#include "reference.h"
 #include "signals/signal_arith.h"
 
 namespace {
@@ -154,7 +154,7 @@ TEST_F(scat_all_test, AttenuatedPairsAreTheSignalOperationsOfTheirElements) {
       signal_ptr slot = signal_spectrum(sys, *pulse, fft_size(np, 0));
       signal_ptr filtered = attenuate_spectrum(sys, *pulse, slot, 2 * ht->start_sample,
                                                ht->no_samples + np, hr->no_samples);
-      signal_ptr t = convolve_fft_cached(sys, ht.get(), pulse.get(), filtered);
+      signal_ptr t = convolve_fft_cached(sys, *ht, *pulse, filtered);
       signal_ptr y = convolve_decimated(sys, *hr, *t, D, amplitude * (1 / sys.fs));
       for (const signal_ptr* cell : {&grid[e][j], &grid[j][e]}) {
         EXPECT_EQ((*cell)->start_sample, y->start_sample);

@@ -13,6 +13,7 @@
 
 #include "core/sys_con.h"
 #include "harness.h"
+#include "signals/fft.h"
 #include "signals/signal_arith.h"
 #include "signals/signal_store.h"
 
@@ -102,6 +103,11 @@ class signal_arith_test : public orvel_test {
     for (size_t i = 0; i < x.size(); i++) s->data[i] = x[i];
     return s;
   }
+  // Adds s times the values x, from grid sample start, into b on the grid of fs / D.
+  void add(const std::vector<double>& x, int32_t start, signal_ptr& b, double s = 1.0,
+           int32_t D = 1) {
+    add_scaled_samples(sys, x.data(), start, static_cast<int32_t>(x.size()), b, s, D);
+  }
   template <typename... T>
   void release(T&... s) {
     (free_signal(sys, s), ...);
@@ -110,127 +116,84 @@ class signal_arith_test : public orvel_test {
 };
 }  // namespace
 
-TEST_F(signal_arith_test, AddSignalInsideTheReceiverAddsInPlace) {
+TEST_F(signal_arith_test, AddedSamplesInsideTheReceiverAreAddedInPlace) {
   signal_ptr b = make({1, 2, 3, 4, 5, 6}, 10);
-  signal_ptr a = make({10, 20}, 12);
   const signal_rec* before = b.get();
-  add_signal(sys, *a, b);
+  add({10, 20}, 12, b, 0.5, 4);
+  // Ending exactly where the receiver ends is still inside; so is a zero-sample addend.
+  add({100}, 15, b);
+  add({}, 12, b);
   EXPECT_EQ(b.get(), before);
-  EXPECT_EQ(samples(*b), (std::vector<double>{1, 2, 13, 24, 5, 6}));
-  // Ending exactly where the receiver ends is still inside.
-  signal_ptr tail = make({100}, 15);
-  add_signal(sys, *tail, b);
-  EXPECT_EQ(b.get(), before);
-  EXPECT_EQ(b->data[5], 106);
-  release(a, b, tail);
+  EXPECT_EQ(b->fs, sys.fs);  // not made anew: its grid kept
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 2, 8, 14, 5, 106}));
+  release(b);
 }
 
-TEST_F(signal_arith_test, AddSignalStickingOutReplacesTheReceiver) {
+TEST_F(signal_arith_test, AddedSamplesStickingOutReplaceTheReceiver) {
   sys.debug = 1;
   // Sticking out before the receiver: new span [-2, 4).
   signal_ptr b = make({1, 2, 3, 4}, 0);
-  signal_ptr a = make({10, 20, 30}, -2);
-  const int32_t old_no = b->signal_no;
+  const int64_t old_no = b->signal_no;
   embedded_console_take();
-  add_signal(sys, *a, b);
+  add({10, 20, 30}, -2, b);
   EXPECT_EQ(trace_events(embedded_console_take()),
-            "A" + std::to_string(old_no + 2) + " F" + std::to_string(old_no) + " ");
+            "A" + std::to_string(old_no + 1) + " F" + std::to_string(old_no) + " ");
   EXPECT_EQ(b->start_sample, -2);
   EXPECT_EQ(samples(*b), (std::vector<double>{10, 20, 31, 2, 3, 4}));
-  EXPECT_EQ(sys.bytes_reserved, a->bytes + b->bytes);  // the old receiver is uncharged
-  // Sticking out after it: new span [-2, 7).
-  signal_ptr c = make({5, 6}, 5);
-  add_signal(sys, *c, b);
-  EXPECT_EQ(b->start_sample, -2);
-  EXPECT_EQ(samples(*b), (std::vector<double>{10, 20, 31, 2, 3, 4, 0, 5, 6}));
-  // Covering it on both sides.
-  signal_ptr d = make(std::vector<double>(11, 1.0), -3);
-  add_signal(sys, *d, b);
-  EXPECT_EQ(b->start_sample, -3);
-  EXPECT_EQ(samples(*b), (std::vector<double>{1, 11, 21, 32, 3, 4, 5, 1, 6, 7, 1}));
-  embedded_console_take();
-  release(a, b, c, d);
-}
-
-TEST_F(signal_arith_test, ZeroSampleAddendWidensOnlyWhenOutside) {
-  signal_ptr b = make({1, 2, 3, 4}, 0);
-  signal_ptr inside = alloc_signal(sys, 0, 2);
-  const signal_rec* before = b.get();
-  add_signal(sys, *inside, b);
-  EXPECT_EQ(b.get(), before);
-  signal_ptr after = alloc_signal(sys, 0, 10);  // span [10, 10): the receiver must reach 10
-  add_signal(sys, *after, b);
-  EXPECT_EQ(b->start_sample, 0);
-  EXPECT_EQ(samples(*b), (std::vector<double>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0}));
-  signal_ptr before_start = alloc_signal(sys, 0, -3);
-  add_signal(sys, *before_start, b);
-  EXPECT_EQ(b->start_sample, -3);
-  EXPECT_EQ(b->no_samples, 13);
-  EXPECT_EQ(b->data[3], 1);
-  release(b, inside, after, before_start);
-}
-
-TEST_F(signal_arith_test, ConvolveDirectIsThePlainSumOfProducts) {
-  signal_ptr a = make({1, 2, 3}, 10);
-  signal_ptr b = make({4, 5}, 5);
-  signal_ptr r = convolve_direct(sys, *a, *b);
-  EXPECT_EQ(r->start_sample, 15);
-  // 1*4, 1*5 + 2*4, 2*5 + 3*4, 3*5: no factor 1/fs.
-  EXPECT_EQ(samples(*r), (std::vector<double>{4, 13, 22, 15}));
-  EXPECT_EQ(r->fs, sys.fs);
-  release(a, b, r);
-}
-
-TEST_F(signal_arith_test, ConvolveDecimatedKeepsEveryDthGridSample) {
-  std::mt19937 gen(7);
-  const std::vector<double> xa = random_values(gen, 7), xb = random_values(gen, 4);
-  const std::vector<double> full = naive_convolution(xa, xb);  // 10 samples
-  struct decimation {
-    int32_t start_a, start_b, D, start, k0;
-  };
-  // Start sums -5 (D = 2: ceil(-2.5) = -2, -4 + 5 = 1), 7 (D = 3: 3, 9 - 7 = 2), 6 (D = 3:
-  // on the grid, k0 = 0), 4 (D = 1: every sample).
-  for (const decimation& t : {decimation{-8, 3, 2, -2, 1}, decimation{3, 4, 3, 3, 2},
-                              decimation{2, 4, 3, 2, 0}, decimation{1, 3, 1, 4, 0}}) {
-    SCOPED_TRACE(t.D);
-    signal_ptr a = make(xa, t.start_a), b = make(xb, t.start_b);
-    const double scale = 0.37;
-    signal_ptr r = convolve_decimated(sys, *a, *b, t.D, scale);
-    EXPECT_EQ(r->start_sample, t.start);
-    EXPECT_EQ(r->fs, sys.fs / t.D);
-    EXPECT_EQ(r->no_samples, 10 / t.D + 1);  // an upper bound: (Na + Nb - 1) div D + 1
-    for (int32_t m = 0; m < r->no_samples; m++) {
-      const int32_t k = t.k0 + m * t.D;
-      EXPECT_EQ(r->data[m], k < 10 ? scale * full[k] : 0.0) << m;
-    }
-    release(a, b, r);
-  }
-}
-
-TEST_F(signal_arith_test, AddScaledSignalAddsTimesTheScaleOnTheDecimatedGrid) {
-  signal_ptr b = make({1, 2, 3, 4}, 10);
-  signal_ptr a = make({10, 20}, 11);
-  const signal_rec* before = b.get();
-  add_scaled_signal(sys, a, b, 0.5, 4, false);  // inside: in place, a kept
-  EXPECT_EQ(b.get(), before);
-  EXPECT_EQ(samples(*b), (std::vector<double>{1, 7, 13, 4}));
-  ASSERT_TRUE(a);
-  add_scaled_signal(sys, a, b, -1, 4, true);  // sticking out at neither end, then released
-  EXPECT_FALSE(a);
-  signal_ptr c = make({2, 2}, 13);
-  add_scaled_signal(sys, c, b, 3, 4, true);  // past the end: a new receiver at fs / 4
-  EXPECT_EQ(b->start_sample, 10);
-  EXPECT_EQ(samples(*b), (std::vector<double>{1, -3, -7, 10, 6}));
+  EXPECT_EQ(sys.bytes_reserved, b->bytes);  // the old receiver is uncharged
+  // Sticking out after it, times 3: new span [-2, 7) on the grid of fs / 4.
+  add({5, 6}, 5, b, 3, 4);
   EXPECT_EQ(b->fs, sys.fs / 4);
-  signal_ptr none, d = make({1, 2}, -3);
-  add_scaled_signal(sys, d, none, 2, 2, false);  // no receiver yet: one of the addend's span
+  EXPECT_EQ(samples(*b), (std::vector<double>{10, 20, 31, 2, 3, 4, 0, 15, 18}));
+  // Covering it on both sides.
+  add(std::vector<double>(11, 1.0), -3, b);
+  EXPECT_EQ(b->start_sample, -3);
+  EXPECT_EQ(samples(*b), (std::vector<double>{1, 11, 21, 32, 3, 4, 5, 1, 16, 19, 1}));
+  // Zero-sample addends outside widen it too: the spans [10, 10) and [-5, -5).
+  add({}, 10, b);
+  add({}, -5, b);
+  EXPECT_EQ(b->start_sample, -5);
+  EXPECT_EQ(samples(*b), (std::vector<double>{0, 0, 1, 11, 21, 32, 3, 4, 5, 1, 16, 19, 1, 0, 0}));
+  // No receiver yet: one of the addend's span, on the grid of fs / D.
+  signal_ptr none;
+  add({1, 2}, -3, none, 2, 2);
   EXPECT_EQ(none->start_sample, -3);
   EXPECT_EQ(samples(*none), (std::vector<double>{2, 4}));
   EXPECT_EQ(none->fs, sys.fs / 2);
-  release(b, d, none);
+  embedded_console_take();
+  release(b, none);
 }
 
-// The decimated sums of an operand split into phases are those of convolve_decimated, bit for
+// The time-domain convolutions on arrays: the plain sum of products (no factor 1/fs) in full,
+// and times a scale at every D-th sample of the grid only.
+TEST_F(signal_arith_test, TimeDomainConvolutionsAreThePlainSums) {
+  std::mt19937 gen(7);
+  const std::vector<double> xa = random_values(gen, 7), xb = random_values(gen, 4);
+  const std::vector<double> full = naive_convolution(xa, xb);  // 10 samples
+  std::vector<double> plain(10);
+  convolve_plain(xa.data(), 7, xb.data(), 4, plain.data());
+  EXPECT_EQ(plain, full);
+  struct decimation {
+    int32_t summed_start, D, start, k0;
+  };
+  // Start sums -5 (D = 2: ceil(-2.5) = -2, -4 + 5 = 1), 7 (D = 3: 3, 9 - 7 = 2), 6 (D = 3:
+  // on the grid, k0 = 0), 4 (D = 1: every sample).
+  for (const decimation& t : {decimation{-5, 2, -2, 1}, decimation{7, 3, 3, 2},
+                              decimation{6, 3, 2, 0}, decimation{4, 1, 4, 0}}) {
+    SCOPED_TRACE(t.D);
+    EXPECT_EQ(decimated_start(t.summed_start, t.D), t.start);
+    const int32_t count = 10 / t.D + 1;  // an upper bound: (Na + Nb - 1) div D + 1
+    std::vector<double> out(count, -1.0);
+    const double scale = 0.37;
+    convolve_decimated_arrays(xa.data(), 7, xb.data(), 4, t.D, t.k0, count, scale, out.data());
+    for (int32_t m = 0; m < count; m++) {
+      const int32_t k = t.k0 + m * t.D;
+      EXPECT_EQ(out[m], k < 10 ? scale * full[k] : 0.0) << m;
+    }
+  }
+}
+
+// The decimated sums of an operand split into phases are those of the full convolution, bit for
 // bit, for every phase k0 of the first output, outputs in groups of 32 and 8 and one at a time,
 // and operands shorter than the reach the split was made for.
 TEST_F(signal_arith_test, PhasedConvolutionIsTheDecimatedConvolution) {
@@ -271,58 +234,20 @@ TEST_F(signal_arith_test, FftSizeIsTheNextPowerOfTwoFromFour) {
 
 // A transform of N values sums N inputs through twiddle factors each made by a recurrence of at
 // most N steps; N * eps * sum |x| bounds the rounding of every output.
-TEST_F(signal_arith_test, FftComplexIsTheDftOfEitherSign) {
-  std::mt19937 gen(11);
-  for (int32_t n : {1, 2, 4, 8, 32, 256}) {
-    for (int sign : {+1, -1}) {
-      SCOPED_TRACE(std::to_string(n) + " points, sign " + std::to_string(sign));
-      std::vector<double> data = random_values(gen, 2 * static_cast<size_t>(n));
-      std::vector<cplx> z(n);
-      for (int32_t j = 0; j < n; j++) z[j] = cplx(data[2 * j], data[2 * j + 1]);
-      const std::vector<cplx> Z = naive_dft(z, sign);
-      const double tol = n * eps * abs_sum(data);
-      fft_complex(data.data(), n, sign);
-      for (int32_t k = 0; k < n; k++) {
-        EXPECT_NEAR(data[2 * k], static_cast<double>(Z[k].real()), tol) << k;
-        EXPECT_NEAR(data[2 * k + 1], static_cast<double>(Z[k].imag()), tol) << k;
-      }
-    }
-  }
-}
-
-TEST_F(signal_arith_test, FftRealForwardGivesThePackedDftAndBackNOverTwoTimesTheInput) {
+TEST_F(signal_arith_test, PackedTransformIsThePackedDftAndBack) {
   std::mt19937 gen(13);
   for (int32_t N : {4, 8, 16, 64, 512, 4096}) {
     SCOPED_TRACE(N);
-    const std::vector<double> x = random_values(gen, N);
+    const std::vector<double> x = random_values(gen, N - N / 4);  // zero-padded to N
     const std::vector<double> expected = packed_dft(x, N);
     const double tol = N * eps * abs_sum(x);
-    std::vector<double> data = x;
-    fft_real(data.data(), N / 2, +1);
+    std::vector<double> data(N);
+    packed_forward(N, x.data(), static_cast<int32_t>(x.size()), data.data());
     for (int32_t i = 0; i < N; i++) EXPECT_NEAR(data[i], expected[i], tol) << i;
-    fft_real(data.data(), N / 2, -1);
-    // Back: N / 2 times x, the forward error carried through a second transform of the same
-    // bound.
-    for (int32_t i = 0; i < N; i++) EXPECT_NEAR(data[i], N / 2 * x[i], N * tol) << i;
+    // Back, in place: the forward error carried through a second transform of the same bound.
+    packed_inverse(N, data.data(), data.data(), 1.0 / N);
+    for (int32_t i = 0; i < N; i++) EXPECT_NEAR(data[i], i < N - N / 4 ? x[i] : 0.0, 2 * tol) << i;
   }
-}
-
-TEST_F(signal_arith_test, MultiplySpectraReadsALongerSpectrumAtTheSameFrequencies) {
-  std::mt19937 gen(19);
-  const std::vector<double> x = random_values(gen, 5), y = random_values(gen, 3);
-  signal_ptr a = make(x, 2), b = make(y, 3);
-  signal_ptr A8 = signal_spectrum(sys, *a, 8), A64 = signal_spectrum(sys, *a, 64);
-  signal_ptr B8 = signal_spectrum(sys, *b, 8);
-  signal_ptr equal = multiply_spectra(sys, *A8, *B8);
-  signal_ptr longer_first = multiply_spectra(sys, *A64, *B8);
-  signal_ptr longer_second = multiply_spectra(sys, *B8, *A64);
-  const double tol = 2 * 64 * eps * abs_sum(x) * abs_sum(y) / sys.fs;
-  for (const signal_ptr* p : {&longer_first, &longer_second}) {
-    EXPECT_EQ((*p)->no_samples, 8);
-    EXPECT_EQ((*p)->start_sample, 5);
-    for (int i = 0; i < 8; i++) EXPECT_NEAR((*p)->data[i], equal->data[i], tol) << i;
-  }
-  release(a, b, A8, A64, B8, equal, longer_first, longer_second);
 }
 
 TEST_F(signal_arith_test, InverseSpectrumReturnsTheSignalInPlace) {
@@ -377,21 +302,21 @@ TEST_F(signal_arith_test, ConvolveFftIsTheDirectConvolutionOverFs) {
     const std::vector<double> x = random_values(gen, na), y = random_values(gen, nb);
     signal_ptr a = make(x, 40), b = make(y, -13);
     signal_ptr r = convolve_fft(sys, a.get(), b.get());
-    signal_ptr d = convolve_direct(sys, *a, *b);
+    const std::vector<double> d = naive_convolution(x, y);
     EXPECT_EQ(r->start_sample, 27);
     ASSERT_EQ(r->no_samples, na + nb - 1);
     EXPECT_EQ(r->data.size(), static_cast<size_t>(N));
     const double tol = 3.0 * N * eps * abs_sum(x) * abs_sum(y) / sys.fs;
-    for (int32_t i = 0; i < r->no_samples; i++)
-      EXPECT_NEAR(r->data[i], d->data[i] / sys.fs, tol) << i;
+    for (int32_t i = 0; i < r->no_samples; i++) EXPECT_NEAR(r->data[i], d[i] / sys.fs, tol) << i;
     // An operand convolved with itself.
     signal_ptr self = convolve_fft(sys, a.get(), a.get());
-    signal_ptr self_direct = convolve_direct(sys, *a, *a);
+    const std::vector<double> self_direct = naive_convolution(x, x);
     EXPECT_EQ(self->start_sample, 80);
+    ASSERT_EQ(self->no_samples, 2 * na - 1);
     const double self_tol = 3.0 * fft_size(2 * na, 0) * eps * abs_sum(x) * abs_sum(x) / sys.fs;
     for (int32_t i = 0; i < self->no_samples; i++)
-      EXPECT_NEAR(self->data[i], self_direct->data[i] / sys.fs, self_tol) << i;
-    release(a, b, r, d, self, self_direct);
+      EXPECT_NEAR(self->data[i], self_direct[i] / sys.fs, self_tol) << i;
+    release(a, b, r, self);
   }
 }
 
@@ -421,51 +346,6 @@ TEST_F(signal_arith_test, ConvolveFftReleasesItsSpectraInOrder) {
   EXPECT_EQ(r->signal_no, n + 2);
   release(a, b, r);
   embedded_console_take();
-}
-
-TEST_F(signal_arith_test, ConvolveFftCachedUsesALongEnoughSlotAsIs) {
-  std::mt19937 gen(29);
-  const std::vector<double> x = random_values(gen, 10), y = random_values(gen, 6);
-  signal_ptr a = make(x, 5), b = make(y, 9);
-  signal_ptr expected = convolve_fft(sys, a.get(), b.get());  // a 16-point transform
-  // Na + Nb = 16 fits a slot of 16 exactly, and one of 256 with room to spare.
-  for (int32_t slot_size : {16, 256}) {
-    SCOPED_TRACE(slot_size);
-    signal_ptr slot = signal_spectrum(sys, *b, slot_size);
-    const int32_t slot_no = slot->signal_no;
-    signal_ptr r = convolve_fft_cached(sys, a.get(), b.get(), slot);
-    EXPECT_EQ(slot->signal_no, slot_no);
-    EXPECT_EQ(slot->no_samples, slot_size);
-    EXPECT_EQ(r->start_sample, 14);
-    ASSERT_EQ(r->no_samples, 15);
-    const double tol = 3.0 * (16 + slot_size) * eps * abs_sum(x) * abs_sum(y) / sys.fs;
-    for (int i = 0; i < 15; i++) EXPECT_NEAR(r->data[i], expected->data[i], tol) << i;
-    free_signal(sys, slot);
-    free_signal(sys, r);
-  }
-  release(a, b, expected);
-}
-
-TEST_F(signal_arith_test, ConvolveFftCachedEnlargesAShortSlot) {
-  std::mt19937 gen(31);
-  const std::vector<double> x = random_values(gen, 14), y = random_values(gen, 3);
-  signal_ptr a = make(x, 0), b = make(y, 2);
-  signal_ptr slot = signal_spectrum(sys, *b, 16);  // Na + Nb = 17 needs 32
-  signal_ptr r = convolve_fft_cached(sys, a.get(), b.get(), slot);
-  ASSERT_EQ(slot->no_samples, 32);
-  EXPECT_EQ(slot->start_sample, 2);
-  const std::vector<double> spectrum = packed_dft(y, 32);
-  for (int i = 0; i < 32; i++) EXPECT_NEAR(slot->data[i], spectrum[i], 32 * eps * abs_sum(y)) << i;
-  signal_ptr d = convolve_direct(sys, *a, *b);
-  ASSERT_EQ(r->no_samples, 16);
-  const double tol = 3.0 * 32 * eps * abs_sum(x) * abs_sum(y) / sys.fs;
-  for (int i = 0; i < 16; i++) EXPECT_NEAR(r->data[i], d->data[i] / sys.fs, tol) << i;
-  // An absent operand leaves the slot alone.
-  const int32_t slot_no = slot->signal_no;
-  signal_ptr zero = convolve_fft_cached(sys, a.get(), nullptr, slot);
-  EXPECT_EQ(slot->signal_no, slot_no);
-  EXPECT_EQ(samples(*zero), std::vector<double>(14, 0.0));
-  release(a, b, slot, r, d, zero);
 }
 
 // The convolutions of the calculations against the plain sum: both ways of the cost model
