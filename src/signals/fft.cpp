@@ -1,3 +1,6 @@
+// The real transforms in the packed layout, through FFTW3. Plans are estimated (never measured)
+// so that a size always gets the same plan and the same rounding; they are made under one lock
+// and kept for the life of the process; each thread transforms in its own aligned scratch.
 #include "signals/fft.h"
 
 #include <fftw3.h>

@@ -1,3 +1,8 @@
+// Sums and convolutions of signals on the global grid. Invariants: a receiver is widened only by
+// a new record that covers both spans (the old one released through the store), so a pointer
+// taken before a sum may be stale; time-domain convolutions sum each output in ascending index
+// with one double, the decimated and phased paths in the order of the plain one; FFT sizes are
+// powers of two of at least 4 that hold the whole linear convolution.
 #include "signals/signal_arith.h"
 
 #include <algorithm>
