@@ -68,6 +68,11 @@ struct phys_element {
   int16_t has_waveform = 0;
 };
 
+// The element's own waveform when it has one, else null.
+inline const signal_rec* element_waveform(const phys_element& pe) {
+  return pe.has_waveform ? pe.waveform.get() : nullptr;
+}
+
 struct focus_entry {
   double time = 0.0;           // switch time [s]
   int16_t dynamic = 0;         // focus moves along a direction with the time of flight
