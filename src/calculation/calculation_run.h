@@ -4,12 +4,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <vector>
 
 #include "apertures/aperture.h"
 #include "calculation/progress.h"
+#include "core/check.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 #include "signals/signal_arith.h"
@@ -98,7 +98,7 @@ class grid_sum {
   // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
   // sum's. n >= 1.
   double* room(int32_t start, int32_t n) {
-    assert(n >= 1);  // a span of none or less would leave lo_ and hi_ outside the storage
+    ORVEL_ASSERT(n >= 1);  // a span of none or less would leave lo_ and hi_ outside the storage
     const int64_t end = int64_t{start} + n;
     const int64_t lo = any_ ? std::min(lo_, int64_t{start}) : start;
     const int64_t hi = any_ ? std::max(hi_, end) : end;

@@ -1,13 +1,13 @@
 #include "calculation/non_linear.h"
 
 #include <algorithm>
-#include <cassert>
 #include <climits>
 #include <cmath>
 
 #include "calculation/attenuation.h"
 #include "calculation/calculation_run.h"
 #include "calculation/response.h"
+#include "core/check.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 #include "host/console.h"
@@ -53,7 +53,7 @@ void non_linear_propagate(const sys_con& sys, double* s, int32_t n, double dista
   const double kappa = (sys.BdivA * 0.5 + 1.0) / (sys.c * 1000.0 * sys.c * sys.c);
   const double steps = std::floor(distance / sys.dz + 0.5);
   if (!(steps >= 1)) return;
-  assert(steps <= INT_MAX);
+  ORVEL_ASSERT(steps <= INT_MAX);
   const int32_t m = static_cast<int32_t>(steps);
   const double dz = sys.dz, fs = sys.fs;
   for (int32_t step = 0; step < m; ++step) {
@@ -222,7 +222,7 @@ std::vector<signal_ptr> calc_hhp_non_linear(sys_con& sys, const aperture_rec& tr
                                             std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   std::vector<signal_ptr> out(points.size());
   // The transmit pulse alone: the receive impulse comes after the distortion.
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
@@ -265,7 +265,7 @@ signal_ptr calc_scat_non_linear(sys_con& sys, const aperture_rec& transmit,
                                 std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
   pulse_rec impulse_of(sys, *receive.impulse);
@@ -298,7 +298,7 @@ std::vector<signal_ptr> calc_scat_multi_non_linear(sys_con& sys, const aperture_
                                                    std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
   pulse_rec pulse_of(sys, *pulse);

@@ -8,10 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/check.h"
 #include "core/hot.h"
 #include "core/lanes.h"
-#include "core/thread_pool.h"
 #include "core/sys_con.h"
+#include "core/thread_pool.h"
 #include "signals/fft.h"
 
 namespace {
@@ -47,7 +48,7 @@ bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
   const int64_t start = std::min(start_a, start_b);
   const int64_t count = std::max(end_a, end_b) - start;
   check_result_size(count, 1, b->fs, true);
-  assert(count <= INT32_MAX && start >= INT32_MIN);
+  ORVEL_ASSERT(count <= INT32_MAX && start >= INT32_MIN);
   signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
   std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));
   free_signal(sys, b);
@@ -67,7 +68,7 @@ void add_signal(sys_con& sys, const signal_rec& a, signal_ptr& b) {
 
 void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
                         double s, int32_t D) {
-  assert(D >= 1);
+  ORVEL_ASSERT(D >= 1);
   if (!b) {  // no receiver yet: one of a's span
     b = alloc_signal(sys, n, start);
     b->fs = sys.fs / D;
@@ -136,7 +137,7 @@ int32_t decimated_start(int64_t summed_start, int32_t D) {
 
 int32_t fft_size(int32_t a, int32_t b) {
   const int32_t m = std::max(a, b);
-  assert(m <= (1 << 30));  // the largest power of two a 32-bit count holds
+  ORVEL_ASSERT(m <= (1 << 30));  // the largest power of two a 32-bit count holds
   int32_t size = 4;
   if (m < 5) return size;
   while (size < m) size *= 2;
@@ -157,7 +158,7 @@ void fft_real(double* data, int32_t n, int sign) {
 }
 
 signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N) {
-  assert(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
+  ORVEL_ASSERT(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
   signal_ptr S = alloc_signal(sys, N, s.start_sample);
   packed_forward(N, s.data.data(), s.no_samples, S->data.data());
   return S;
@@ -403,7 +404,7 @@ int32_t phase_rows(int32_t nb, int32_t reach, int32_t D) {
 
 int32_t phased_values(int32_t nb, int32_t reach, int32_t D) {
   const int64_t values = int64_t{D} * phase_rows(nb, reach, D);
-  assert(values <= INT32_MAX);
+  ORVEL_ASSERT(values <= INT32_MAX);
   return static_cast<int32_t>(values);
 }
 
@@ -421,8 +422,8 @@ void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double*
 void convolve_phased_part(const double* a, int32_t na, const double* phased, int32_t nb,
                           int32_t reach, int32_t D, int32_t k0, int32_t first, int32_t count,
                           double* out) {
-  assert(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D && first >= 0);
-  assert(int64_t{first} + count <= (na + nb - 1) / D + 1);
+  ORVEL_ASSERT(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D && first >= 0);
+  ORVEL_ASSERT(int64_t{first} + count <= (na + nb - 1) / D + 1);
   phased_sums(a, na, phased, phase_rows(nb, reach, D), phase_lead(reach, D), D,
               static_cast<int32_t>(k0 + int64_t{first} * D), count, out);
 }
