@@ -87,7 +87,9 @@ struct thread_scratch {
   grid_buffer hh, y;           // pulse-echo response, and a term of a sum
   std::vector<double> filter;  // the attenuated pulse spectrum
   thread_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
-      : transmit(tx, stop), receive(rx, stop) {}
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse

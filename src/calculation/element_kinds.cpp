@@ -82,7 +82,7 @@ const grid_buffer& shaped(const signal_rec* waveform, response_workspace& ws) {
   if (!waveform || s.n == 0 || waveform->no_samples == 0) return s;
   const signal_rec& w = *waveform;
   ws.part.assign_zero(s.start + w.start_sample, s.n + w.no_samples - 1);
-  convolve_plain(s.data(), s.n, w.data.data(), w.no_samples, ws.part.data());
+  convolve_plain(s.data(), s.n, w.data.data(), w.no_samples, ws.part.data(), ws.stop);
   return ws.part;
 }
 }  // namespace

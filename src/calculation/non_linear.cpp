@@ -90,7 +90,9 @@ struct nl_scratch {
   std::vector<double> receive_filter;  // the attenuated spectrum of a receive response
   grid_buffer emitted, echo;           // the distorted transmitted field, it received
   nl_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
-      : transmit(tx, stop), receive(rx, stop) {}
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // The field transmitted at a point, (ht * pulse) / fs, distorted over distance: ht.n + n_pulse - 1

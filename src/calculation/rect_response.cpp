@@ -505,7 +505,7 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     const double* signal = element;
     if (const signal_rec* w = planned_waveform(plan, pe)) {
       double* shaped = scratch_of(ws.shaped, span.total);
-      convolve_plain(element, span.n, w->data.data(), w->no_samples, shaped);
+      convolve_plain(element, span.n, w->data.data(), w->no_samples, shaped, ws.stop);
       signal = shaped;
     }
     ORVEL_ASSERT(span.start >= ws.out.start &&
@@ -530,7 +530,8 @@ bool rect_element_response(const response_plan& plan, response_workspace& ws, in
   weight_single_element(plan, span.start, span.n, element, p[2]);
   ws.out.assign_zero(span.start, span.total);
   if (shaped)
-    convolve_plain(element, span.n, shaped->data.data(), shaped->no_samples, ws.out.data());
+    convolve_plain(element, span.n, shaped->data.data(), shaped->no_samples, ws.out.data(),
+                   ws.stop);
   else
     std::copy_n(element, span.n, ws.out.data());
   return true;

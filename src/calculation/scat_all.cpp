@@ -33,7 +33,9 @@ struct pair_scratch {
   std::vector<double> product;  // spectrum of the filtered convolution, then its samples
   std::vector<double> y;        // one pair's decimated signal
   pair_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
-      : transmit(tx, stop), receive(rx, stop) {}
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // What a transmit response contributes to every pair it takes part in. Without attenuation:

@@ -7,10 +7,6 @@
 
 #include "host/console.h"
 
-namespace {
-thread_local worker_team* team_at_work = nullptr;  // the team whose job this thread runs
-}  // namespace
-
 int32_t available_cores() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
@@ -51,7 +47,6 @@ void worker_team::fail(std::exception_ptr e) {
 // reports after each index, so that a Ctrl-C is seen between two points even when it runs
 // everything alone.
 void worker_team::work(int32_t worker) {
-  team_at_work = this;
   try {
     while (!stopped_.load(std::memory_order_relaxed)) {
       const int64_t first = next_.fetch_add(grain_);
@@ -66,7 +61,6 @@ void worker_team::work(int32_t worker) {
   } catch (...) {
     fail(std::current_exception());
   }
-  team_at_work = nullptr;
 }
 
 // A job's question whether it has stopped; the calling thread reports first when a tenth of a
@@ -76,11 +70,6 @@ bool worker_team::poll(bool calling_thread) {
       std::chrono::steady_clock::now() - reported_ >= std::chrono::milliseconds(100))
     report();
   return stopped_.load(std::memory_order_relaxed);
-}
-
-bool job_stopped() {
-  worker_team* team = team_at_work;
-  return team && team->poll(!host_on_helper_thread());
 }
 
 bool stop_flag::stopped() const { return team_ && team_->poll(worker_ == 0); }

@@ -20,16 +20,14 @@
 // The cores this process may run on (its CPU affinity), at least 1.
 int32_t available_cores();
 
-// For a task whose one index runs long (a non-linear propagation over many steps): whether the
-// running job has stopped, on an error or the user's Ctrl-C, so that the task may return at once
-// (what it leaves is discarded with the job). On the calling thread it first asks for the
-// Ctrl-C, at most every tenth of a second. False outside a job.
-bool job_stopped();
-
 class worker_team;
 
-// The same question for a kernel that is handed the flag with its scratch (one per thread, made
-// by worker_team::stop_flag_of): no thread-local state is read. The default flag never stops.
+// For a task whose one index runs long (a non-linear propagation over many steps, a response
+// of millions of samples): whether the running job has stopped, on an error or the user's
+// Ctrl-C, so that the task may return at once (what it leaves is discarded with the job). On
+// the calling thread it first asks for the Ctrl-C, at most every tenth of a second. Each thread
+// of a team has its own (worker_team::stop_flag_of), handed to the kernels with their scratch;
+// the default flag never stops.
 class stop_flag {
  public:
   stop_flag() = default;
@@ -75,7 +73,6 @@ class worker_team {
   void report();
   void fail(std::exception_ptr e);
   bool poll(bool calling_thread);
-  friend bool job_stopped();
   friend class stop_flag;
 
   std::vector<std::thread> helpers_;

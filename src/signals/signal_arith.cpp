@@ -85,13 +85,14 @@ void add_scaled_signal(sys_con& sys, signal_ptr& a, signal_ptr& b, double s, int
   if (release) free_signal(sys, a);
 }
 
-void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out) {
+void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out,
+                    const stop_flag& stop) {
   const int32_t count = convolution_length(na, nb);
   // Two long operands (an element's waveform and its response) make seconds of sums: a Ctrl-C
   // is seen about every 2^22 products, asked between runs of outputs rather than per sample.
   const int64_t every = std::max<int64_t>(1, (int64_t{1} << 22) / std::max(std::min(na, nb), 1));
   for (int32_t k0 = 0, k1 = 0; k0 < count; k0 = k1) {
-    if (k0 > 0 && job_stopped()) return;  // abandoned; out is not used
+    if (k0 > 0 && stop.stopped()) return;  // abandoned; out is not used
     k1 = static_cast<int32_t>(std::min<int64_t>(int64_t{k0} + every, count));
     for (int32_t k = k0; k < k1; k++) out[k] = convolution_sample(a, na, b, nb, k);
   }
@@ -444,7 +445,8 @@ namespace {
 // that a long operand is never copied whole, and a Ctrl-C is seen between windows. Every output
 // sums over b in the same order as in one window, so the windows change no bit.
 void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb, double dt,
-                        bool add, double scale, double* out, std::vector<double>& pad) {
+                        bool add, double scale, double* out, std::vector<double>& pad,
+                        const stop_flag& stop) {
   if (na < nb) {
     std::swap(a, b);
     std::swap(na, nb);
@@ -452,7 +454,7 @@ void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb
   const int64_t lead = nb - 1, total = int64_t{na} + nb - 1;
   const int64_t window = std::max<int64_t>(int64_t{1} << 16, 8 * int64_t{nb});
   for (int64_t k0 = 0; k0 < total; k0 += window) {
-    if (k0 > 0 && job_stopped()) return;  // the calculation is abandoned; out is not used
+    if (k0 > 0 && stop.stopped()) return;  // the calculation is abandoned; out is not used
     const int64_t count = std::min(window, total - k0);
     const int64_t lo = k0 - lead, hi = k0 + count + 8;  // the samples of a that are read
     pad.assign(static_cast<size_t>(hi - lo), 0.0);
@@ -506,7 +508,7 @@ void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, d
     return;
   }
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), b_spectra ? 2 : 3)) {
-    direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad);
+    direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad, s.stop);
     return;
   }
   std::copy_n(convolve_by_transforms(a, na, b, nb, dt, b_spectra, s), na + nb - 1, out);
@@ -516,7 +518,7 @@ void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, doub
                   spectral_scratch& s, double* out) {
   if (na < 1 || nb < 1) return;  // an empty operand adds nothing
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), 3)) {
-    direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad);
+    direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad, s.stop);
     return;
   }
   const double* y = convolve_by_transforms(a, na, b, nb, dt, nullptr, s);
