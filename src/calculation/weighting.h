@@ -15,8 +15,8 @@ namespace weighting_detail {
 // One loop per combination, so that no flag is tested per sample; each product is rounded in
 // the order written.
 template <bool spreading, bool soft, bool attenuate, class Distance>
-inline void weight_samples(double* s, int32_t n, Distance& distance, double apodization, double z,
-                           double kappa) {
+[[gnu::always_inline]] inline void weight_samples(double* s, int32_t n, Distance& distance,
+                                                  double apodization, double z, double kappa) {
   constexpr double two_pi = 2.0 * std::numbers::pi;
   for (int32_t k = 0; k < n; ++k) {
     const double r = distance(k);
@@ -44,9 +44,12 @@ inline void weight_samples(double* s, int32_t n, Distance& distance, double apod
 // apodization, distance(k) being 2 pi r, the obliquity z 2 pi / (2 pi r) on a soft baffle, the
 // attenuation per unit of 2 pi r. Without (triangles and lines, whose responses are exact): the
 // apodization, z / r on a soft baffle, the attenuation per metre.
+// Inlined into its callers, so that a kernel compiled for several instruction sets (ORVEL_HOT)
+// keeps the loop in its own set.
 template <bool spreading, class Distance>
-inline void weight_by_distance(const response_plan& plan, double* s, int32_t n, Distance distance,
-                               double apodization, double z) {
+[[gnu::always_inline]] inline void weight_by_distance(const response_plan& plan, double* s,
+                                                      int32_t n, Distance distance,
+                                                      double apodization, double z) {
   using weighting_detail::weight_samples;
   const double kappa = spreading ? plan.attenuation_two_pi : plan.attenuation;
   if (plan.ap->soft_baffle) {
