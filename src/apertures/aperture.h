@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -14,6 +15,12 @@
 struct sys_con;
 
 using point3 = std::array<double, 3>;  // x, y, z [m]
+
+// The distance between two points [m].
+inline double point_distance(const point3& a, const point3& b) {
+  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
 
 struct rect_element {
   std::array<point3, 4> corners{};    // around the rectangle: 1, 2 along one edge, 3 opposite 1, 4

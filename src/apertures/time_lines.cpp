@@ -7,11 +7,6 @@
 #include "host/console.h"
 
 namespace {
-double distance(const point3& a, const point3& b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
 // Links an entry into a time line: after the last entry, counted from the first, whose
 // successor switches earlier than the new entry. The first entry is never displaced.
 // Returns the new value of the line's single flag.
@@ -52,9 +47,9 @@ focus_entry fixed_focus_entry(const sys_con& sys, const aperture_rec& ap, double
   e.dynamic = 0;
   e.focus_point = focus;
   e.delays.resize(static_cast<size_t>(ap.no_phys_elements));
-  const double tr = distance(ap.ref_point, focus) / sys.c;
+  const double tr = point_distance(ap.ref_point, focus) / sys.c;
   for (int32_t i = 0; i < ap.no_phys_elements; ++i)
-    e.delays[i] = distance(ap.phys_elements[i].center, focus) / sys.c;
+    e.delays[i] = point_distance(ap.phys_elements[i].center, focus) / sys.c;
   focus_delays(ap.no_phys_elements, e.delays.data(), ap.quantize, ap.quant_step, tr);
   return e;
 }
@@ -201,7 +196,7 @@ void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, in
   if (ap.single_focus && ap.single_apod) return;
   for (int32_t e = first; e < last; ++e) {
     const point3& centre = ap.phys_elements[e].center;
-    const double te = distance(p, centre) / c;  // time of flight from the element
+    const double te = point_distance(p, centre) / c;  // time of flight from the element
     if (!ap.single_focus) {
       const focus_entry& f = entry_at(ap.focus_line, te);
       if (f.dynamic) {
@@ -211,7 +206,7 @@ void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, in
                           std::cos(f.angle_xz) * std::cos(f.angle_yz)};
         const point3& ref = ap.ref_point;
         const point3 focus = {ref[0] + R * d[0], ref[1] + R * d[1], ref[2] + R * d[2]};
-        double t = distance(focus, ref) / c - distance(centre, focus) / c;
+        double t = point_distance(focus, ref) / c - point_distance(centre, focus) / c;
         if (ap.quantize) t = std::floor(t / ap.quant_step + 0.5) * ap.quant_step;
         delay[e] = t;
       } else {

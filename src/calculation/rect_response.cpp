@@ -34,11 +34,6 @@ inline int32_t grid_sample(double x) {
   return static_cast<int32_t>(x);
 }
 
-double distance(const point3& a, const point3& b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
 ramp_record default_ramp(double c, const rect_element& r, const far_field_term& f) {
   const double A = std::fabs(r.width * f.u / c), B = std::fabs(r.height * f.v / c);
   ramp_record m;
@@ -54,7 +49,7 @@ ramp_record default_ramp(double c, const rect_element& r, const far_field_term& 
 // The arrival times of the four corners bound the response exactly.
 ramp_record corner_ramp(double c, const rect_element& r, const point3& p, double delay) {
   double t[4];
-  for (int k = 0; k < 4; ++k) t[k] = distance(r.corners[k], p) / c + delay + r.delay;
+  for (int k = 0; k < 4; ++k) t[k] = point_distance(r.corners[k], p) / c + delay + r.delay;
   sort_ascending(4, t);
   ramp_record m;
   m.t1 = t[0];

@@ -33,11 +33,6 @@ void resize_all(size_t n, T& v, More&... more) {
   resize_all(n, more...);
 }
 
-double distance(const point3& a, const point3& b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
 // The most samples the response of one physical element of rectangles can have at any point,
 // before its waveform.
 int32_t rect_element_bound(const sys_con& sys, const phys_element& pe) {
@@ -60,7 +55,7 @@ int32_t rect_element_bound(const sys_con& sys, const phys_element& pe) {
   }
   // Arrival times differ by at most the extent of the corners over c, plus the ramps and the
   // spread of the rectangles' own delays; +6: the rounding of both ends and the +3 of the span.
-  const double extent = distance(low, high);
+  const double extent = point_distance(low, high);
   const double samples = ((extent + ramps) / sys.c + (last_delay - first_delay)) * sys.fs + 6;
   constexpr double most = 1 << 20;  // beyond this the buffers grow when a point needs it
   return samples < most ? static_cast<int32_t>(samples) : static_cast<int32_t>(most);
