@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -14,6 +15,12 @@
 struct sys_con;
 
 using point3 = std::array<double, 3>;  // x, y, z [m]
+
+// The distance between two points [m].
+inline double point_distance(const point3& a, const point3& b) {
+  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
 
 struct rect_element {
   std::array<point3, 4> corners{};    // around the rectangle: 1, 2 along one edge, 3 opposite 1, 4
@@ -67,6 +74,11 @@ struct phys_element {
   signal_ptr waveform;  // the element's own excitation, or empty
   int16_t has_waveform = 0;
 };
+
+// The element's own waveform when it has one, else null.
+inline const signal_rec* element_waveform(const phys_element& pe) {
+  return pe.has_waveform ? pe.waveform.get() : nullptr;
+}
 
 struct focus_entry {
   double time = 0.0;           // switch time [s]

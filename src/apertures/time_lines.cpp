@@ -11,11 +11,6 @@
 #include "host/console.h"
 
 namespace {
-double distance(const point3& a, const point3& b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
 // Links an entry into a time line: after the last entry, counted from the first, whose
 // successor switches earlier than the new entry. The first entry is never displaced.
 // Returns the new value of the line's single flag.
@@ -56,9 +51,9 @@ focus_entry fixed_focus_entry(const sys_con& sys, const aperture_rec& ap, double
   e.dynamic = 0;
   e.focus_point = focus;
   e.delays.resize(static_cast<size_t>(ap.no_phys_elements));
-  const double tr = distance(ap.ref_point, focus) / sys.c;
+  const double tr = point_distance(ap.ref_point, focus) / sys.c;
   for (int32_t i = 0; i < ap.no_phys_elements; ++i)
-    e.delays[i] = distance(ap.phys_elements[i].center, focus) / sys.c;
+    e.delays[i] = point_distance(ap.phys_elements[i].center, focus) / sys.c;
   focus_delays(ap.no_phys_elements, e.delays.data(), ap.quantize, ap.quant_step, tr);
   return e;
 }
@@ -96,6 +91,14 @@ void set_element_values(aperture_rec& ap, const std::vector<int32_t>& numbers, i
       field = v[static_cast<size_t>(j)];
     }
   }
+}
+
+// The entry in force at time te: from the first entry, move on while the next switches earlier.
+template <class Entry>
+const Entry& entry_at(const std::vector<Entry>& line, double te) {
+  size_t k = 0;
+  while (k + 1 < line.size() && te > line[k + 1].time) ++k;
+  return line[k];
 }
 }  // namespace
 
@@ -188,4 +191,39 @@ void add_unit_apodization(aperture_rec& ap) {
   apod_entry e;
   e.values.assign(static_cast<size_t>(ap.no_phys_elements), 1.0);
   ap.single_apod = link_entry(ap.apod_line, std::move(e));
+}
+
+void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, double* delay,
+                           double* apodization) {
+  focus_and_apodization(ap, c, p, 0, ap.no_phys_elements, delay, apodization);
+}
+
+void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, int32_t first,
+                           int32_t last, double* delay, double* apodization) {
+  if (ap.single_focus)
+    for (int32_t e = first; e < last; ++e) delay[e] = ap.focus_line[0].delays[e];
+  if (ap.single_apod)
+    for (int32_t e = first; e < last; ++e) apodization[e] = ap.apod_line[0].values[e];
+  if (ap.single_focus && ap.single_apod) return;
+  for (int32_t e = first; e < last; ++e) {
+    const point3& centre = ap.phys_elements[e].center;
+    const double te = point_distance(p, centre) / c;  // time of flight from the element
+    if (!ap.single_focus) {
+      const focus_entry& f = entry_at(ap.focus_line, te);
+      if (f.dynamic) {
+        // The focus lies on the steering line at the distance travelled in te.
+        const double R = te * c;
+        const point3 d = {std::sin(f.angle_xz) * std::cos(f.angle_yz), std::sin(f.angle_yz),
+                          std::cos(f.angle_xz) * std::cos(f.angle_yz)};
+        const point3& ref = ap.ref_point;
+        const point3 focus = {ref[0] + R * d[0], ref[1] + R * d[1], ref[2] + R * d[2]};
+        double t = point_distance(focus, ref) / c - point_distance(centre, focus) / c;
+        if (ap.quantize) t = std::floor(t / ap.quant_step + 0.5) * ap.quant_step;
+        delay[e] = t;
+      } else {
+        delay[e] = f.delays[e];
+      }
+    }
+    if (!ap.single_apod) apodization[e] = entry_at(ap.apod_line, te).values[e];
+  }
 }

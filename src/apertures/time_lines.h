@@ -43,3 +43,13 @@ void ele_waveform(sys_con& sys, aperture_rec& ap, const std::vector<int32_t>& nu
 
 // The apodization entry at time 0 with every physical element weighted 1.0, linked in.
 void add_unit_apodization(aperture_rec& ap);
+
+// The focusing delay [s] and the apodization of every physical element at field point p, from
+// the time lines read at each element's time of flight |p - centre| / c, c the speed of sound
+// [m/s].
+void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, double* delay,
+                           double* apodization);
+
+// The same for the physical elements first .. last - 1 only.
+void focus_and_apodization(const aperture_rec& ap, double c, const point3& p, int32_t first,
+                           int32_t last, double* delay, double* apodization);

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <vector>
 
 #include "apertures/aperture.h"
 #include "calculation/progress.h"
+#include "core/check.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 #include "signals/signal_arith.h"
@@ -23,6 +23,8 @@ class calculation_run {
   calculation_run(sys_con& sys, int64_t points)
       : sys_(sys), team_(calculation_threads(sys)), points_(points), st_(start_progress()) {}
   int32_t threads() const { return team_.size(); }
+  // The stop flag of thread w of the run, for its scratch.
+  stop_flag stop_flag_of(int32_t w) { return team_.stop_flag_of(w); }
 
   // task(i, thread) for i in [0, count); finishing item i finishes points_per_item points.
   void run(int64_t count, int64_t grain, const worker_team::task_fn& task,
@@ -72,12 +74,13 @@ void apply_pulse(const sys_con& sys, const double* h, int32_t nh, int32_t h_star
                  pulse_rec& pulse_of, spectral_scratch& s, std::vector<double>& filter,
                  double* out);
 
-// One scratch of type S per thread of the run, each made from the transmit and receive plans.
+// One scratch of type S per thread of the run, each made from the transmit and receive plans
+// and the thread's stop flag.
 template <class S, class Run, class Plan>
-std::vector<S> scratch_per_thread(const Run& run, const Plan& tx, const Plan& rx) {
+std::vector<S> scratch_per_thread(Run& run, const Plan& tx, const Plan& rx) {
   std::vector<S> s;
   s.reserve(static_cast<size_t>(run.threads()));
-  for (int32_t w = 0; w < run.threads(); ++w) s.emplace_back(tx, rx);
+  for (int32_t w = 0; w < run.threads(); ++w) s.emplace_back(tx, rx, run.stop_flag_of(w));
   return s;
 }
 
@@ -95,7 +98,7 @@ class grid_sum {
   // The sum's samples start .. start + n - 1, for a term to be added into; its span joins the
   // sum's. n >= 1.
   double* room(int32_t start, int32_t n) {
-    assert(n >= 1);  // a span of none or less would leave lo_ and hi_ outside the storage
+    ORVEL_ASSERT(n >= 1);  // a span of none or less would leave lo_ and hi_ outside the storage
     const int64_t end = int64_t{start} + n;
     const int64_t lo = any_ ? std::min(lo_, int64_t{start}) : start;
     const int64_t hi = any_ ? std::max(hi_, end) : end;

@@ -86,7 +86,10 @@ struct thread_scratch {
   spectral_scratch spectra;
   grid_buffer hh, y;           // pulse-echo response, and a term of a sum
   std::vector<double> filter;  // the attenuated pulse spectrum
-  thread_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
+  thread_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
@@ -128,7 +131,7 @@ void sum_scattered(const sys_con& sys, const response_plan& tx, const response_p
   const signal_rec& pulse = pulse_of.p;
   sum.clear();
   for (size_t i = 0; i < points.size(); ++i) {
-    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
+    if (s.transmit.stop.stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     pulse_echo_response(sys, tx, rx, points[i], s);
     const grid_buffer* y = &s.hh;
     if (pulse_of.attenuated && s.hh.n > 0) {
@@ -144,7 +147,6 @@ void sum_scattered(const sys_con& sys, const response_plan& tx, const response_p
 std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
                                std::span<const point3> points) {
   const response_plan plan = plan_response(sys, ap, false);
-  sys.last_calc_type = 0;
   const bool attenuated = sys.use_att != 0;
   std::vector<signal_ptr> out(points.size());
   calculation_run run(sys, static_cast<int64_t>(points.size()));
@@ -176,7 +178,6 @@ std::vector<signal_ptr> calc_h(sys_con& sys, const aperture_rec& ap,
 std::vector<signal_ptr> calc_hp(sys_con& sys, const aperture_rec& ap,
                                 std::span<const point3> points) {
   const response_plan plan = plan_response(sys, ap, true);
-  sys.last_calc_type = 1;
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
@@ -196,7 +197,6 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
                                  const aperture_rec& receive, std::span<const point3> points) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 2;
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);
@@ -216,7 +216,6 @@ signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_
                      std::span<const point3> points, std::span<const double> amplitudes) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 3;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);
   const int64_t n = static_cast<int64_t>(points.size());
@@ -322,7 +321,7 @@ void add_receive_terms(const sys_con& sys, const response_plan& rx, const transm
                        int32_t j, pulse_rec& pulse_of, thread_scratch& s, grid_sum& sum) {
   const signal_rec& pulse = pulse_of.p;
   for (size_t i = 0; i < points.size(); ++i) {
-    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
+    if (s.receive.stop.stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     if (!b.present[i] || !aperture_response(rx, s.receive, points[i], j)) continue;
     const grid_buffer& ht = b.h[i];
     const grid_buffer& hr = s.receive.out;
@@ -347,7 +346,6 @@ std::vector<signal_ptr> calc_scat_multi(sys_con& sys, const aperture_rec& transm
                                         std::span<const double> amplitudes) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 4;
   const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
   pulse_rec pulse_of(sys, *pulse);

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "calculation/attenuation.h"
-#include "calculation/rect_response.h"
-#include "core/sys_con.h"
-#include "core/thread_pool.h"
+#include "apertures/time_lines.h"
+#include "calculation/weighting.h"
 #include "signals/signal_arith.h"
 
 void add_on_grid(const response_plan& plan, grid_buffer& sum, bool& any, const grid_buffer& b,
@@ -46,7 +44,7 @@ bool sum_math_elements(element_kind kind, const response_plan& plan, response_wo
     // A large element (a piston of a metre as a million line elements) takes seconds at one
     // point even when each part is short: a Ctrl-C is seen every few thousand samples.
     if (work > 4096) {
-      if (job_stopped()) return any;  // abandoned; the sum is not used
+      if (ws.stop.stopped()) return any;  // abandoned; the sum is not used
       work = 0;
     }
     const bool triangle = kind == element_kind::triangles;
@@ -64,39 +62,27 @@ bool sum_math_elements(element_kind kind, const response_plan& plan, response_wo
 }
 
 // The physical element's apodization, the frequency independent attenuation and the soft
-// baffle's obliquity z / r, r the distance travelled by the end of each sample's interval.
+// baffle's obliquity z / r (weight_by_distance, without spreading: the responses are exact), r
+// the distance travelled by the end of each sample's interval. Where that is exactly 0 (an
+// element starting before its delay) r is a hundredth of a sample's path instead.
 void weight_element(const response_plan& plan, grid_buffer& s, double delay, double apodization,
                     double z) {
-  const sys_con& sys = *plan.sys;
-  const double step = sys.c / sys.fs, r0 = (s.start / sys.fs - delay) * sys.c;
-  const double guard = sys.c / (100 * sys.fs);  // a hundredth of a sample's path
-  auto distance = [&](int32_t k) {
+  const double step = plan.c / plan.fs, r0 = (s.start / plan.fs - delay) * plan.c;
+  const double guard = plan.c / (100 * plan.fs);
+  auto distance = [r0, step, guard](int32_t k) {
     const double r = r0 + (k + 1) * step;
-    return r == 0.0 ? guard : r;  // an element starting before its delay reaches r = 0
+    return r == 0.0 ? guard : r;
   };
-  double* v = s.data();
-  const bool soft = plan.ap->soft_baffle != 0;
-  if (plan.use_att) {
-    for (int32_t k = 0; k < s.n; ++k) {
-      const double r = distance(k);
-      v[k] = v[k] * (std::exp(std::min(plan.attenuation * r, largest_exponent)) * apodization);
-      if (soft) v[k] = v[k] * (z / r);
-    }
-  } else if (soft) {
-    for (int32_t k = 0; k < s.n; ++k) v[k] = v[k] * (apodization * z / distance(k));
-  } else {
-    for (int32_t k = 0; k < s.n; ++k) v[k] = v[k] * apodization;
-  }
+  weight_by_distance<false>(plan, s.data(), s.n, distance, apodization, z);
 }
 
-// ws.element_sum convolved with the element's waveform (into ws.part) when it applies.
-const grid_buffer& shaped(const phys_element& pe, bool waveforms, response_workspace& ws) {
+// ws.element_sum convolved with waveform (into ws.part), if any.
+const grid_buffer& shaped(const signal_rec* waveform, response_workspace& ws) {
   const grid_buffer& s = ws.element_sum;
-  if (!waveforms || !pe.has_waveform || !pe.waveform || s.n == 0 || pe.waveform->no_samples == 0)
-    return s;
-  const signal_rec& w = *pe.waveform;
+  if (!waveform || s.n == 0 || waveform->no_samples == 0) return s;
+  const signal_rec& w = *waveform;
   ws.part.assign_zero(s.start + w.start_sample, s.n + w.no_samples - 1);
-  convolve_plain(s.data(), s.n, w.data.data(), w.no_samples, ws.part.data());
+  convolve_plain(s.data(), s.n, w.data.data(), w.no_samples, ws.part.data(), ws.stop);
   return ws.part;
 }
 }  // namespace
@@ -107,15 +93,15 @@ bool kind_aperture_response(element_kind kind, const response_plan& plan, respon
   if (ap.no_phys_elements < 1) return false;
   const int32_t first = only_element >= 0 ? only_element : 0;
   const int32_t last = only_element >= 0 ? only_element + 1 : ap.no_phys_elements;
-  focus_and_apodization(*plan.sys, ap, p, first, last, ws.delay.data(), ws.apodization.data());
+  focus_and_apodization(ap, plan.c, p, first, last, ws.delay.data(), ws.apodization.data());
   bool any = false;
   for (int32_t e = first; e < last; ++e) {
-    if (job_stopped()) break;  // elements of these kinds may take long at one point
+    if (ws.stop.stopped()) break;  // elements of these kinds may take long at one point
     const phys_element& pe = ap.phys_elements[e];
     if ((ws.apodization[e] == 0.0 && e > 0) || count_of(kind, pe) == 0) continue;
     if (!sum_math_elements(kind, plan, ws, pe, ws.delay[e], p)) continue;
     weight_element(plan, ws.element_sum, ws.delay[e], ws.apodization[e], p[2]);
-    add_on_grid(plan, out, any, shaped(pe, plan.waveforms, ws), ws.spare);
+    add_on_grid(plan, out, any, shaped(planned_waveform(plan, pe), ws), ws.spare);
   }
   return any;
 }
@@ -125,7 +111,7 @@ bool kind_element_response(element_kind kind, const response_plan& plan, respons
   const phys_element& pe = plan.ap->phys_elements[e];
   if (count_of(kind, pe) == 0 || !sum_math_elements(kind, plan, ws, pe, 0.0, p)) return false;
   weight_element(plan, ws.element_sum, 0.0, 1.0, p[2]);
-  const grid_buffer& s = shaped(pe, true, ws);
+  const grid_buffer& s = shaped(element_waveform(pe), ws);
   out.assign_zero(s.start, s.n);
   std::copy_n(s.data(), s.n, out.data());
   return true;

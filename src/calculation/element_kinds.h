@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "calculation/response.h"
+#include "calculation/response_plan.h"
 
 enum class element_kind { triangles, lines };
 

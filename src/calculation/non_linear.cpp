@@ -1,13 +1,13 @@
 #include "calculation/non_linear.h"
 
 #include <algorithm>
-#include <cassert>
 #include <climits>
 #include <cmath>
 
 #include "calculation/attenuation.h"
 #include "calculation/calculation_run.h"
 #include "calculation/response.h"
+#include "core/check.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 #include "host/console.h"
@@ -46,18 +46,19 @@ void report_outside(const sys_con& sys, double shift, double whole, double u) {
 }
 }  // namespace
 
-void non_linear_propagate(const sys_con& sys, double* s, int32_t n, double distance) {
+void non_linear_propagate(const sys_con& sys, double* s, int32_t n, double distance,
+                          const stop_flag& stop) {
   if (!(distance > 0)) return;  // the model has no way back
   // (1 + B/2A) / (rho c^3) with rho = 1000 kg/m^3: the time a pressure of 1 Pa gains per metre.
   const double kappa = (sys.BdivA * 0.5 + 1.0) / (sys.c * 1000.0 * sys.c * sys.c);
   const double steps = std::floor(distance / sys.dz + 0.5);
   if (!(steps >= 1)) return;
-  assert(steps <= INT_MAX);
+  ORVEL_ASSERT(steps <= INT_MAX);
   const int32_t m = static_cast<int32_t>(steps);
   const double dz = sys.dz, fs = sys.fs;
   for (int32_t step = 0; step < m; ++step) {
     // Many steps may take minutes: a Ctrl-C (or another thread's error) is seen between them.
-    if (step % 64 == 63 && job_stopped()) return;
+    if (step % 64 == 63 && stop.stopped()) return;
     // Ascending, in place: samples before k already hold this step's values, those after k the
     // previous step's. The last sample never moves.
     for (int32_t k = 0; k + 1 < n; ++k) {
@@ -88,7 +89,10 @@ struct nl_scratch {
   std::vector<double> filter;          // the attenuated pulse spectrum
   std::vector<double> receive_filter;  // the attenuated spectrum of a receive response
   grid_buffer emitted, echo;           // the distorted transmitted field, it received
-  nl_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
+  nl_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // The field transmitted at a point, (ht * pulse) / fs, distorted over distance: ht.n + n_pulse - 1
@@ -97,7 +101,8 @@ struct nl_scratch {
 void transmitted_field(const sys_con& sys, const grid_buffer& ht, int32_t filter_offset,
                        double distance, pulse_rec& pulse_of, nl_scratch& s, double* out) {
   apply_pulse(sys, ht.data(), ht.n, ht.start + filter_offset, pulse_of, s.spectra, s.filter, out);
-  non_linear_propagate(sys, out, std::max(ht.n + pulse_of.p.no_samples - 1, 0), distance);
+  non_linear_propagate(sys, out, std::max(ht.n + pulse_of.p.no_samples - 1, 0), distance,
+                       s.transmit.stop);
 }
 
 // The transmitted field into y, the pulse filtered from the start of ht plus that of the pulse.
@@ -190,7 +195,6 @@ std::vector<signal_ptr> calc_hp_non_linear(sys_con& sys, const aperture_rec& ap,
                                            std::span<const point3> points,
                                            std::span<const double> distances) {
   const response_plan plan = plan_response(sys, ap, true);
-  sys.last_calc_type = 1;
   std::vector<signal_ptr> out(points.size());
   signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
@@ -220,8 +224,7 @@ std::vector<signal_ptr> calc_hhp_non_linear(sys_con& sys, const aperture_rec& tr
                                             std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 2;
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   std::vector<signal_ptr> out(points.size());
   // The transmit pulse alone: the receive impulse comes after the distortion.
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
@@ -249,7 +252,7 @@ void sum_echoes(const sys_con& sys, const response_plan& tx, const response_plan
                 grid_sum& sum) {
   sum.clear();
   for (size_t i = 0; i < points.size(); ++i) {
-    if (job_stopped()) return;  // a Ctrl-C between two scatterers of a chunk
+    if (s.transmit.stop.stopped()) return;  // a Ctrl-C between two scatterers of a chunk
     const responses r = both_responses(tx, rx, points[i], s);
     if (!r.transmit && !r.receive) continue;
     echo_of(sys, r, distances[i], pulse_of, s);
@@ -264,8 +267,7 @@ signal_ptr calc_scat_non_linear(sys_con& sys, const aperture_rec& transmit,
                                 std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 3;
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
   pulse_rec pulse_of(sys, *pulse);
   pulse_rec impulse_of(sys, *receive.impulse);
@@ -298,8 +300,7 @@ std::vector<signal_ptr> calc_scat_multi_non_linear(sys_con& sys, const aperture_
                                                    std::span<const double> distances) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 4;
-  assert(receive.impulse);
+  ORVEL_ASSERT(receive.impulse);
   const int64_t elements = receive.no_phys_elements;
   signal_ptr pulse = convolve_fft(sys, transmit.impulse.get(), transmit.excitation.get());
   pulse_rec pulse_of(sys, *pulse);

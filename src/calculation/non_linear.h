@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "apertures/aperture.h"
+#include "core/thread_pool.h"
 
 // Advances every sample but the last in time in proportion to its own value, in steps of dz
 // over distance [m] (floor(distance / dz + 0.5) steps; none for a negative distance), in place
 // on the n samples. A sample whose source lies outside the signal is kept and reported with the
-// out-of-range warning. O(steps x n), nothing allocated. dz > 0 where steps are taken.
-void non_linear_propagate(const sys_con& sys, double* samples, int32_t n, double distance);
+// out-of-range warning. O(steps x n), nothing allocated. dz > 0 where steps are taken. Returns
+// between steps, the samples unfinished, once stop says the job has stopped.
+void non_linear_propagate(const sys_con& sys, double* samples, int32_t n, double distance,
+                          const stop_flag& stop = stop_flag());
 
 // The emitted field at each point, distorted over the point's distance.
 std::vector<signal_ptr> calc_hp_non_linear(sys_con& sys, const aperture_rec& ap,

@@ -7,18 +7,18 @@
 #include <numbers>
 #include <vector>
 
-#include "calculation/attenuation.h"
+#include "apertures/time_lines.h"
+#include "calculation/weighting.h"
+#include "core/check.h"
 #include "core/errors.h"
+#include "core/heap_sort.h"
 #include "core/hot.h"
 #include "core/lanes.h"
 #include "core/sys_con.h"
-#include "core/thread_pool.h"
 #include "signals/signal_arith.h"
 
 namespace {
 constexpr double two_pi = 2.0 * std::numbers::pi;
-// att [dB/m] to nepers per unit of 2 pi r: ln(10) / 20 / (2 pi).
-constexpr double neper_per_two_pi_metre = 0.018323389972033078;
 
 // A response beyond the grid's reach (a point at an absurd distance) ends the command instead
 // of overflowing a sample index.
@@ -34,21 +34,8 @@ inline int32_t grid_sample(double x) {
   return static_cast<int32_t>(x);
 }
 
-double distance(const point3& a, const point3& b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// The entry in force at time te: from the first entry, move on while the next switches earlier.
-template <class Entry>
-const Entry& entry_at(const std::vector<Entry>& line, double te) {
-  size_t k = 0;
-  while (k + 1 < line.size() && te > line[k + 1].time) ++k;
-  return line[k];
-}
-
-ramp_record default_ramp(const sys_con& sys, const rect_element& r, const far_field_term& f) {
-  const double A = std::fabs(r.width * f.u / sys.c), B = std::fabs(r.height * f.v / sys.c);
+ramp_record default_ramp(double c, const rect_element& r, const far_field_term& f) {
+  const double A = std::fabs(r.width * f.u / c), B = std::fabs(r.height * f.v / c);
   ramp_record m;
   m.a = A < B ? A : B;
   m.b = A < B ? B : A;
@@ -60,9 +47,9 @@ ramp_record default_ramp(const sys_con& sys, const rect_element& r, const far_fi
 }
 
 // The arrival times of the four corners bound the response exactly.
-ramp_record corner_ramp(const sys_con& sys, const rect_element& r, const point3& p, double delay) {
+ramp_record corner_ramp(double c, const rect_element& r, const point3& p, double delay) {
   double t[4];
-  for (int k = 0; k < 4; ++k) t[k] = distance(r.corners[k], p) / sys.c + delay + r.delay;
+  for (int k = 0; k < 4; ++k) t[k] = point_distance(r.corners[k], p) / c + delay + r.delay;
   sort_ascending(4, t);
   ramp_record m;
   m.t1 = t[0];
@@ -94,11 +81,11 @@ inline int32_t window_count(int32_t count, double first, double t4, double dt, i
 }
 
 // The window before its extension to the fall's end.
-inline trapezoid_window window_start(const sys_con& sys, const ramp_record& m, double dt) {
+inline trapezoid_window window_start(double fs, const ramp_record& m, double dt) {
   trapezoid_window w;
-  w.start = grid_sample(std::floor(m.t1 * sys.fs) - 1);
+  w.start = grid_sample(std::floor(m.t1 * fs) - 1);
   w.first = w.start * dt + dt / 2;
-  w.count = grid_sample(std::ceil((m.t4 - m.t1) * sys.fs + 2));
+  w.count = grid_sample(std::ceil((m.t4 - m.t1) * fs + 2));
   w.g = 0.0;
   w.h = 0.0;
   if (m.b != 0.0) {
@@ -194,9 +181,9 @@ inline bool grid_holds(double tmin, double tmax, double fs) {
 [[gnu::always_inline]] inline void flat_ramps(const response_plan& plan, int32_t first,
                                               int32_t slots, double delay, const point3& p,
                                               ramp_lanes& r) {
-  const sys_con& sys = *plan.sys;
+  ORVEL_ASSERT(first % 4 == 0 && slots % 4 == 0);  // whole groups of four (rect_lanes)
   const rect_lanes& q = plan.rects;
-  const double c = sys.c, fs = sys.fs, dt = 1 / fs;
+  const double c = plan.c, fs = plan.fs, dt = 1 / fs;
   const lanes4 zero = {0, 0, 0, 0};
   lanes4 lo = {0, 0, 0, 0}, hi = lo;     // the earliest rise and the latest fall
   lane_index4 undefined = {0, 0, 0, 0};  // a NaN time in some lane
@@ -243,15 +230,14 @@ inline bool grid_holds(double tmin, double tmax, double fs) {
 // direction is rotated exactly) or when the corners' arrival times are asked for.
 void exact_ramps(const response_plan& plan, const phys_element& pe, int32_t first, double delay,
                  const point3& p, bool corners, ramp_lanes& r) {
-  const sys_con& sys = *plan.sys;
-  const double dt = 1 / sys.fs;
+  const double dt = 1 / plan.fs;
   for (int32_t k = 0; k < pe.no_rects; ++k) {
     const rect_element& rect = pe.rects[k];
     far_field_term term;
-    rect_arrival_terms(sys, 1, &rect, delay, p, &term);
+    rect_arrival_terms(plan.c, 1, &rect, delay, p, &term);
     const ramp_record m =
-        corners ? corner_ramp(sys, rect, p, delay) : default_ramp(sys, rect, term);
-    const trapezoid_window w = window_start(sys, m, dt);
+        corners ? corner_ramp(plan.c, rect, p, delay) : default_ramp(plan.c, rect, term);
+    const trapezoid_window w = window_start(plan.fs, m, dt);
     const int32_t j = first + k;
     r.a[j] = m.a;
     r.b[j] = m.b;
@@ -267,91 +253,47 @@ void exact_ramps(const response_plan& plan, const phys_element& pe, int32_t firs
   }
 }
 
-// 1/(2 pi r) spreading, with the obliquity z / r of a soft baffle and the frequency
-// independent attenuation, at the distance travelled at each sample's time.
-template <bool soft, bool attenuate>
-void weight_by_distance(const sys_con& sys, int32_t start, int32_t n, double* s, double delay,
-                        double apodization, double z) {
-  const double step = two_pi * sys.c / sys.fs;
-  const double kappa = -sys.att * neper_per_two_pi_metre;
-  double rho = two_pi * sys.c * (start / sys.fs - delay);
-  const double guard = two_pi * sys.c / (100 * sys.fs);  // 2 pi times a hundredth sample's path
+// 1/(2 pi r) spreading, the soft baffle's obliquity and the frequency independent attenuation
+// (weight_by_distance) at the distance travelled at each sample's time, rho = 2 pi r
+// accumulated sample by sample from the element's start, counted from its focusing delay. rho
+// passes through zero only where the element starts before its focusing delay; such a sample
+// gets a guard of 2 pi times a hundredth of a sample's path instead (at the start, the guard is
+// where the accumulation begins), so that no division by zero enters the signal.
+ORVEL_HOT void weight_element(const response_plan& plan, int32_t start, int32_t n, double* s,
+                              double delay, double apodization, double z) {
+  const double step = two_pi * plan.c / plan.fs;
+  const double guard = two_pi * plan.c / (100 * plan.fs);
+  double rho = two_pi * plan.c * (start / plan.fs - delay);
   if (rho == 0.0) rho = guard;
-  for (int32_t k = 0; k < n; ++k) {
-    // rho passes through zero only where the element starts before its focusing delay; such a
-    // sample gets the guard too, so that no division by zero enters the signal.
+  auto distance = [&rho, step, guard](int32_t) {
     const double r = rho == 0.0 ? guard : rho;
-    double v = s[k] * apodization / r;
-    if constexpr (soft) v = v * z * two_pi / r;
-    if constexpr (attenuate) v *= std::exp(std::min(kappa * r, largest_exponent));
-    s[k] = v;
     rho += step;
-  }
+    return r;
+  };
+  weight_by_distance<true>(plan, s, n, distance, apodization, z);
 }
 
 // The same for the response of one element alone: no apodization, no focusing delay, and the
 // distance taken one sample later, sample k at rho = 2 pi c (start + k + 1) / fs. A sample
 // where that is exactly 0 (the element's first sample, for a point on its face) gets the guard
-// of weight_by_distance instead of a division by zero.
-template <bool soft, bool attenuate>
-void weight_from_next_sample(const sys_con& sys, int32_t start, int32_t n, double* s, double z) {
-  const double two_pi_c = two_pi * sys.c;
-  const double kappa = -sys.att * neper_per_two_pi_metre;
-  const double guard = two_pi * sys.c / (100 * sys.fs);
-  for (int32_t k = 0; k < n; ++k) {
-    const double rho = two_pi_c * static_cast<double>(int64_t{start} + k + 1) / sys.fs;
-    const double r = rho == 0.0 ? guard : rho;
-    double v = s[k] / r;
-    if constexpr (soft) v = v * z * two_pi / r;
-    if constexpr (attenuate) v *= std::exp(std::min(kappa * r, largest_exponent));
-    s[k] = v;
-  }
-}
-
-ORVEL_HOT void weight_element(const response_plan& plan, int32_t start, int32_t n, double* s,
-                              double delay, double apodization, double z) {
-  const sys_con& sys = *plan.sys;
-  if (plan.ap->soft_baffle) {
-    if (plan.use_att)
-      weight_by_distance<true, true>(sys, start, n, s, delay, apodization, z);
-    else
-      weight_by_distance<true, false>(sys, start, n, s, delay, apodization, z);
-  } else {
-    if (plan.use_att)
-      weight_by_distance<false, true>(sys, start, n, s, delay, apodization, z);
-    else
-      weight_by_distance<false, false>(sys, start, n, s, delay, apodization, z);
-  }
-}
-
+// of weight_element.
 void weight_single_element(const response_plan& plan, int32_t start, int32_t n, double* s,
                            double z) {
-  const sys_con& sys = *plan.sys;
-  if (plan.ap->soft_baffle) {
-    if (plan.use_att)
-      weight_from_next_sample<true, true>(sys, start, n, s, z);
-    else
-      weight_from_next_sample<true, false>(sys, start, n, s, z);
-  } else {
-    if (plan.use_att)
-      weight_from_next_sample<false, true>(sys, start, n, s, z);
-    else
-      weight_from_next_sample<false, false>(sys, start, n, s, z);
-  }
-}
-
-bool has_waveform(const phys_element& pe) { return pe.has_waveform && pe.waveform; }
-
-bool waveform_applies(const response_plan& plan, const phys_element& pe) {
-  return plan.waveforms && has_waveform(pe);
+  const double two_pi_c = two_pi * plan.c, fs = plan.fs;
+  const double guard = two_pi * plan.c / (100 * plan.fs);
+  auto distance = [two_pi_c, fs, guard, start](int32_t k) {
+    const double rho = two_pi_c * static_cast<double>(int64_t{start} + k + 1) / fs;
+    return rho == 0.0 ? guard : rho;
+  };
+  weight_by_distance<true>(plan, s, n, distance, 1.0, z);
 }
 
 // The ramps of one element's rectangles (from the corners' arrival times when corners is set),
 // and where its response lies on the grid: one sample before and two after the ramps (+3), and
-// the waveform's length beyond when shaped is set.
+// the length of the waveform it is shaped with beyond, if any.
 ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, double delay,
-                                     const point3& p, bool corners, bool shaped, ramp_lanes& r) {
-  const sys_con& sys = *plan.sys;
+                                     const point3& p, bool corners, const signal_rec* shaped,
+                                     ramp_lanes& r) {
   const phys_element& pe = plan.ap->phys_elements[e];
   const int32_t first = plan.first_rect[e], nr = pe.no_rects;
   if (plan.flat[e] && !corners)
@@ -363,15 +305,16 @@ ORVEL_HOT element_span element_ramps(const response_plan& plan, int32_t e, doubl
     if (r.t1[j] < tmin) tmin = r.t1[j];
     if (r.t4[j] > tmax) tmax = r.t4[j];
   }
-  const double dt = 1 / sys.fs;
+  const double dt = 1 / plan.fs;
   const double t_lo = std::floor(tmin / dt) * dt, t_hi = std::ceil(tmax / dt) * dt;
   element_span span;
   span.start = grid_sample(std::floor(t_lo / dt));
-  span.n = grid_sample((t_hi - t_lo) * sys.fs + 3);
+  span.n = grid_sample((t_hi - t_lo) * plan.fs + 3);
   span.total = span.n;
-  if (shaped)
-    span.total = std::max(span.n + pe.waveform->no_samples - 1, 0);  // a plain convolution
+  if (shaped) span.total = std::max(span.n + shaped->no_samples - 1, 0);  // a plain convolution
   check_span(plan, span.total);
+  // The ramps lie inside the span: one sample before the earliest rise, two after the fall.
+  ORVEL_ASSERT(span.n >= 3 && span.total >= 0);
   span.contributes = true;
   return span;
 }
@@ -396,11 +339,10 @@ constexpr int32_t element_spare = 3;
 // the response keeps nothing: both land in the room around the samples, so no sample needs a
 // test. increments holds n + 3 values. Returns at once, the buffer unfinished, when the job
 // has stopped.
-ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const ramp_lanes& r,
-                                    const element_span& span, double* __restrict buffer,
-                                    double* __restrict increments) {
-  const sys_con& sys = *plan.sys;
-  const double dt = 1 / sys.fs;
+ORVEL_HOT void integrate_rectangles(const response_plan& plan, const stop_flag& stop, int32_t e,
+                                    const ramp_lanes& r, const element_span& span,
+                                    double* __restrict buffer, double* __restrict increments) {
+  const double dt = 1 / plan.fs;
   const int32_t size = element_buffer_size(span.n);
   std::fill_n(buffer, size, 0.0);
   double* D = increments;
@@ -414,7 +356,7 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const 
     const int32_t first = static_cast<int32_t>(std::clamp<int64_t>(-place, 0, count));
     const int32_t last = static_cast<int32_t>(std::clamp<int64_t>(size - place, first, count));
     double* out = buffer + place;
-    const double w = plan.rects.weight[j] * sys.fs;
+    const double w = plan.rects.weight[j] * plan.fs;
     // A window that ends on its own (not cut by the element's end) has reached F = 1, and the
     // increments past it are exactly 0: its last group of four may then run past it, into the
     // buffer's spare values.
@@ -433,50 +375,15 @@ ORVEL_HOT void integrate_rectangles(const response_plan& plan, int32_t e, const 
     return;
   }
   for (int32_t j = from; j < to;) {
-    if (j > from && job_stopped()) return;  // abandoned; the buffer is not used
+    if (j > from && stop.stopped()) return;  // abandoned; the buffer is not used
     for (int64_t work = 0; j < to && work < samples_per_poll; ++j) work += add(j);
   }
 }
 
 }  // namespace
 
-void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
-                           double* delay, double* apodization) {
-  focus_and_apodization(sys, ap, p, 0, ap.no_phys_elements, delay, apodization);
-}
-
-void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
-                           int32_t first, int32_t last, double* delay, double* apodization) {
-  if (ap.single_focus)
-    for (int32_t e = first; e < last; ++e) delay[e] = ap.focus_line[0].delays[e];
-  if (ap.single_apod)
-    for (int32_t e = first; e < last; ++e) apodization[e] = ap.apod_line[0].values[e];
-  if (ap.single_focus && ap.single_apod) return;
-  for (int32_t e = first; e < last; ++e) {
-    const point3& centre = ap.phys_elements[e].center;
-    const double te = distance(p, centre) / sys.c;  // time of flight from the element
-    if (!ap.single_focus) {
-      const focus_entry& f = entry_at(ap.focus_line, te);
-      if (f.dynamic) {
-        // The focus lies on the steering line at the distance travelled in te.
-        const double R = te * sys.c;
-        const point3 d = {std::sin(f.angle_xz) * std::cos(f.angle_yz), std::sin(f.angle_yz),
-                          std::cos(f.angle_xz) * std::cos(f.angle_yz)};
-        const point3& ref = ap.ref_point;
-        const point3 focus = {ref[0] + R * d[0], ref[1] + R * d[1], ref[2] + R * d[2]};
-        double t = distance(focus, ref) / sys.c - distance(centre, focus) / sys.c;
-        if (ap.quantize) t = std::floor(t / ap.quant_step + 0.5) * ap.quant_step;
-        delay[e] = t;
-      } else {
-        delay[e] = f.delays[e];
-      }
-    }
-    if (!ap.single_apod) apodization[e] = entry_at(ap.apod_line, te).values[e];
-  }
-}
-
-ORVEL_HOT void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_element* rects,
-                                  double offset, const point3& p, far_field_term* out) {
+ORVEL_HOT void rect_arrival_terms(double c, int32_t n, const rect_element* rects, double offset,
+                                  const point3& p, far_field_term* out) {
   for (int32_t j = 0; j < n; ++j) {
     const rect_element& r = rects[j];
     const double Dx = p[0] - r.center[0], Dy = p[1] - r.center[1], Dz = p[2] - r.center[2];
@@ -501,26 +408,14 @@ ORVEL_HOT void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_elem
       f.v = ey + r.tan_yz * ez;
     }
     f.weight = r.width * r.height * r.apodization;
-    f.tc = dist / sys.c + offset + r.delay;
+    f.tc = dist / c + offset + r.delay;
   }
 }
 
 void sort_ascending(int32_t n, double* v) {
-  // Heap sort: build a max-heap, then move the largest to the end one by one.
-  auto sift_down = [v](int32_t root, int32_t end) {
-    while (2 * root + 1 < end) {
-      int32_t child = 2 * root + 1;
-      if (child + 1 < end && v[child] < v[child + 1]) ++child;
-      if (!(v[root] < v[child])) return;
-      std::swap(v[root], v[child]);
-      root = child;
-    }
-  };
-  for (int32_t start = n / 2 - 1; start >= 0; --start) sift_down(start, n);
-  for (int32_t end = n - 1; end > 0; --end) {
-    std::swap(v[0], v[end]);
-    sift_down(0, end);
-  }
+  heap_sort(
+      n, [v](int32_t a, int32_t b) { return v[a] < v[b]; },
+      [v](int32_t a, int32_t b) { std::swap(v[a], v[b]); });
 }
 
 bool rect_response(const response_plan& plan, response_workspace& ws, const point3& p,
@@ -528,7 +423,7 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
   const aperture_rec& ap = *plan.ap;
   const int32_t first = only_element >= 0 ? only_element : 0;
   const int32_t last = only_element >= 0 ? only_element + 1 : ap.no_phys_elements;
-  focus_and_apodization(*plan.sys, ap, p, first, last, ws.delay.data(), ws.apodization.data());
+  focus_and_apodization(ap, plan.c, p, first, last, ws.delay.data(), ws.apodization.data());
 
   // Where each contributing element's response lies, and the span of their sum.
   int64_t lo = 0, hi = 0;
@@ -539,7 +434,7 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     span.contributes = ws.apodization[e] != 0.0 && pe.no_rects != 0;
     if (!span.contributes) continue;
     span = element_ramps(plan, e, ws.delay[e], p, plan.accurate_time_calc,
-                         waveform_applies(plan, pe), ws.ramps);
+                         planned_waveform(plan, pe), ws.ramps);
     lo = any ? std::min<int64_t>(lo, span.start) : span.start;
     hi = std::max<int64_t>(any ? hi : 0, int64_t{span.start} + span.total);
     any = true;
@@ -556,20 +451,23 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
     if (!span.contributes) continue;
     work += span.total;
     if (work > samples_per_poll) {
-      if (job_stopped()) break;  // abandoned; the sum is not used
+      if (ws.stop.stopped()) break;  // abandoned; the sum is not used
       work = 0;
     }
     const phys_element& pe = ap.phys_elements[e];
     double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-    integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
+    integrate_rectangles(plan, ws.stop, e, ws.ramps, span, buffer,
+                         scratch_of(ws.running, span.n + 3));
     double* element = buffer + element_margin;
     weight_element(plan, span.start, span.n, element, ws.delay[e], ws.apodization[e], p[2]);
     const double* signal = element;
-    if (waveform_applies(plan, pe)) {
+    if (const signal_rec* w = planned_waveform(plan, pe)) {
       double* shaped = scratch_of(ws.shaped, span.total);
-      convolve_plain(element, span.n, pe.waveform->data.data(), pe.waveform->no_samples, shaped);
+      convolve_plain(element, span.n, w->data.data(), w->no_samples, shaped, ws.stop);
       signal = shaped;
     }
+    ORVEL_ASSERT(span.start >= ws.out.start &&
+                 int64_t{span.start} + span.total <= int64_t{ws.out.start} + ws.out.n);
     double* out = ws.out.data() + (span.start - ws.out.start);
     for (int32_t k = 0; k < span.total; ++k) out[k] += signal[k];
   }
@@ -581,16 +479,17 @@ bool rect_element_response(const response_plan& plan, response_workspace& ws, in
   const aperture_rec& ap = *plan.ap;
   const phys_element& pe = ap.phys_elements[e];
   if (pe.no_rects == 0) return false;
-  const bool shaped = has_waveform(pe);
+  const signal_rec* shaped = element_waveform(pe);
   const element_span span = element_ramps(plan, e, 0.0, p, false, shaped, ws.ramps);
   double* buffer = scratch_of(ws.element, element_buffer_size(span.n) + element_spare);
-  integrate_rectangles(plan, e, ws.ramps, span, buffer, scratch_of(ws.running, span.n + 3));
+  integrate_rectangles(plan, ws.stop, e, ws.ramps, span, buffer,
+                       scratch_of(ws.running, span.n + 3));
   double* element = buffer + element_margin;
   weight_single_element(plan, span.start, span.n, element, p[2]);
   ws.out.assign_zero(span.start, span.total);
   if (shaped)
-    convolve_plain(element, span.n, pe.waveform->data.data(), pe.waveform->no_samples,
-                   ws.out.data());
+    convolve_plain(element, span.n, shaped->data.data(), shaped->no_samples, ws.out.data(),
+                   ws.stop);
   else
     std::copy_n(element, span.n, ws.out.data());
   return true;
@@ -603,30 +502,4 @@ signal_ptr rect_response(sys_con& sys, const aperture_rec& ap, const point3& p, 
   signal_ptr s = alloc_signal(sys, ws.out.n, ws.out.start);
   std::copy_n(ws.out.data(), ws.out.n, s->data.begin());
   return s;
-}
-
-int32_t rect_element_bound(const sys_con& sys, const phys_element& pe) {
-  if (pe.no_rects == 0) return 0;
-  point3 low = pe.rects[0].corners[0], high = low;
-  double ramps = 0.0, first_delay = pe.rects[0].delay, last_delay = first_delay;
-  for (const rect_element& r : pe.rects) {
-    for (const point3& c : r.corners)
-      for (int k = 0; k < 3; ++k) {
-        low[k] = std::min(low[k], c[k]);
-        high[k] = std::max(high[k], c[k]);
-      }
-    // The ramps last at most width |u| / c + height |v| / c; |u| <= sqrt(1 + tan_xz^2) for a
-    // rectangle tilted one way, 1 for one tilted both ways.
-    const double su = r.tilted ? 1.0 : std::sqrt(1 + r.tan_xz * r.tan_xz);
-    const double sv = r.tilted ? 1.0 : std::sqrt(1 + r.tan_yz * r.tan_yz);
-    ramps = std::max(ramps, r.width * su + r.height * sv);
-    first_delay = std::min(first_delay, r.delay);
-    last_delay = std::max(last_delay, r.delay);
-  }
-  // Arrival times differ by at most the extent of the corners over c, plus the ramps and the
-  // spread of the rectangles' own delays; +6: the rounding of both ends and the +3 of the span.
-  const double extent = distance(low, high);
-  const double samples = ((extent + ramps) / sys.c + (last_delay - first_delay)) * sys.fs + 6;
-  constexpr double most = 1 << 20;  // beyond this the buffers grow when a point needs it
-  return samples < most ? static_cast<int32_t>(samples) : static_cast<int32_t>(most);
 }

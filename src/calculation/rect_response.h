@@ -1,24 +1,15 @@
 // Spatial impulse response of an aperture of rectangles at a field point, in the far-field
-// approximation of each rectangle, and the focusing delays and apodizations the element
-// responses read from the aperture's time lines.
+// approximation of each rectangle.
 #pragma once
 
 #include <cstdint>
 
 #include "apertures/aperture.h"
-#include "calculation/response.h"
+#include "calculation/response_plan.h"
 
-// The focusing delay [s] and the apodization of every physical element at field point p, from
-// the time lines read at each element's time of flight |p - centre| / c.
-void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
-                           double* delay, double* apodization);
-
-// The same for the physical elements first .. last - 1 only.
-void focus_and_apodization(const sys_con& sys, const aperture_rec& ap, const point3& p,
-                           int32_t first, int32_t last, double* delay, double* apodization);
-
-// Fills out[0..n-1] for the rectangles, offset being added to every arrival time [s].
-void rect_arrival_terms(const sys_con& sys, int32_t n, const rect_element* rects, double offset,
+// Fills out[0..n-1] for the rectangles, offset being added to every arrival time [s]; c the
+// speed of sound [m/s].
+void rect_arrival_terms(double c, int32_t n, const rect_element* rects, double offset,
                         const point3& p, far_field_term* out);
 
 // Sorts n values ascending in place (heap sort).
@@ -42,10 +33,6 @@ bool rect_response(const response_plan& plan, response_workspace& ws, const poin
 // nothing.
 bool rect_element_response(const response_plan& plan, response_workspace& ws, int32_t e,
                            const point3& p);
-
-// The most samples the response of one physical element of rectangles can have at any point,
-// before its waveform.
-int32_t rect_element_bound(const sys_con& sys, const phys_element& pe);
 
 // The same as a new signal, planned for this one point; empty when nothing contributes.
 signal_ptr rect_response(sys_con& sys, const aperture_rec& ap, const point3& p,

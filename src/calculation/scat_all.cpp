@@ -9,6 +9,7 @@
 #include "calculation/calculation_run.h"
 #include "calculation/rect_response.h"
 #include "calculation/response.h"
+#include "core/heap_sort.h"
 #include "core/sys_con.h"
 #include "core/thread_pool.h"
 #include "signals/fft.h"
@@ -31,7 +32,10 @@ struct pair_scratch {
   std::vector<double> filter;   // the pulse's spectrum filtered for one pair's distance
   std::vector<double> product;  // spectrum of the filtered convolution, then its samples
   std::vector<double> y;        // one pair's decimated signal
-  pair_scratch(const response_plan& tx, const response_plan& rx) : transmit(tx), receive(rx) {}
+  pair_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
+      : transmit(tx, stop), receive(rx, stop) {
+    spectra.stop = stop;
+  }
 };
 
 // What a transmit response contributes to every pair it takes part in. Without attenuation:
@@ -168,7 +172,7 @@ std::pair<int32_t, int32_t> pair_signal(const sys_con& sys, const block_rec& b, 
   // which a Ctrl-C stops them. The parts' sums are those of one call, term by term.
   const int32_t part = std::max<int32_t>(32, (int32_t{1} << 24) / std::max(hr.n, 1) / 32 * 32);
   for (int32_t m = 0; m < count; m += part) {
-    if (m > 0 && job_stopped()) break;  // the calculation is abandoned; y is not used
+    if (m > 0 && s.transmit.stop.stopped()) break;  // the calculation is abandoned; y is not used
     const int32_t c = std::min(part, count - m);
     if (D <= most_phases)
       convolve_phased_part(hr.data(), hr.n, x, nt, reach, D, k0, m, c, y + m);
@@ -214,21 +218,8 @@ void sort_by_distance(int32_t n, point3* positions, double* amplitudes) {
     std::swap(positions[a], positions[b]);
     std::swap(amplitudes[a], amplitudes[b]);
   };
-  // Heap sort: a max-heap of the keys, then the largest moved to the end one by one.
-  auto sift_down = [&](int32_t root, int32_t end) {
-    while (2 * root + 1 < end) {
-      int32_t child = 2 * root + 1;
-      if (child + 1 < end && key(child) < key(child + 1)) ++child;
-      if (!(key(root) < key(child))) return;
-      swap(root, child);
-      root = child;
-    }
-  };
-  for (int32_t start = n / 2 - 1; start >= 0; --start) sift_down(start, n);
-  for (int32_t end = n - 1; end > 0; --end) {
-    swap(0, end);
-    sift_down(0, end);
-  }
+  heap_sort(
+      n, [&key](int32_t a, int32_t b) { return key(a) < key(b); }, swap);
 }
 
 std::vector<std::vector<signal_ptr>> calc_scat_all(sys_con& sys, const aperture_rec& transmit,
@@ -237,7 +228,6 @@ std::vector<std::vector<signal_ptr>> calc_scat_all(sys_con& sys, const aperture_
                                                    std::span<const double> amplitudes, int32_t D) {
   const response_plan tx = plan_response(sys, transmit, true);
   const response_plan rx = plan_response(sys, receive, true);
-  sys.last_calc_type = 5;
   const bool same = &transmit == &receive;
   const int32_t T = transmit.no_phys_elements, R = receive.no_phys_elements;
   signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);

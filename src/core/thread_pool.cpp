@@ -7,24 +7,6 @@
 
 #include "host/console.h"
 
-namespace {
-thread_local bool helper_thread = false;
-thread_local worker_team* team_at_work = nullptr;  // the team whose job this thread runs
-
-std::mutex deferred_lock;
-std::string deferred_text;  // printed by helpers during the running job
-
-// Prints what helpers printed, in the order they printed it.
-void print_deferred() {
-  std::string text;
-  {
-    std::lock_guard<std::mutex> hold(deferred_lock);
-    text.swap(deferred_text);
-  }
-  if (!text.empty()) host_printf("%s", text.c_str());
-}
-}  // namespace
-
 int32_t available_cores() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
@@ -33,15 +15,6 @@ int32_t available_cores() {
   }
   const unsigned n = std::thread::hardware_concurrency();
   return n >= 1 ? static_cast<int32_t>(n) : 1;
-}
-
-bool on_helper_thread() { return helper_thread; }
-
-bool defer_helper_text(const std::string& text) {
-  if (!helper_thread) return false;
-  std::lock_guard<std::mutex> hold(deferred_lock);
-  deferred_text += text;
-  return true;
 }
 
 worker_team::worker_team(int32_t threads) {
@@ -74,7 +47,6 @@ void worker_team::fail(std::exception_ptr e) {
 // reports after each index, so that a Ctrl-C is seen between two points even when it runs
 // everything alone.
 void worker_team::work(int32_t worker) {
-  team_at_work = this;
   try {
     while (!stopped_.load(std::memory_order_relaxed)) {
       const int64_t first = next_.fetch_add(grain_);
@@ -89,17 +61,18 @@ void worker_team::work(int32_t worker) {
   } catch (...) {
     fail(std::current_exception());
   }
-  team_at_work = nullptr;
 }
 
-bool job_stopped() {
-  worker_team* team = team_at_work;
-  if (!team) return false;
-  if (!helper_thread &&
-      std::chrono::steady_clock::now() - team->reported_ >= std::chrono::milliseconds(100))
-    team->report();
-  return team->stopped_.load(std::memory_order_relaxed);
+// A job's question whether it has stopped; the calling thread reports first when a tenth of a
+// second has passed, outside a job never.
+bool worker_team::poll(bool calling_thread) {
+  if (calling_thread && waiting_ &&
+      std::chrono::steady_clock::now() - reported_ >= std::chrono::milliseconds(100))
+    report();
+  return stopped_.load(std::memory_order_relaxed);
 }
+
+bool stop_flag::stopped() const { return team_ && team_->poll(worker_ == 0); }
 
 // Nothing is reported once the job has stopped: a stopped job shows no progress and is not
 // stopped twice.
@@ -114,7 +87,7 @@ void worker_team::report() {
 }
 
 void worker_team::helper_loop(int32_t worker) {
-  helper_thread = true;
+  host_mark_helper_thread();
   uint64_t seen = 0;
   for (;;) {
     {
@@ -163,6 +136,6 @@ void worker_team::run(int64_t n, int64_t grain, const task_fn& task, const wait_
   task_ = nullptr;
   if (!error_) report();  // everything done
   waiting_ = nullptr;
-  print_deferred();
+  host_print_kept();  // what helpers printed, in the order they printed it
   if (error_) std::rethrow_exception(error_);
 }

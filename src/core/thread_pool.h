@@ -14,25 +14,31 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
 // The cores this process may run on (its CPU affinity), at least 1.
 int32_t available_cores();
 
-// True on a helper thread of a team: the host must not be called from here.
-bool on_helper_thread();
+class worker_team;
 
-// Keeps text printed on a helper thread for the calling thread to print later; false on the
-// calling thread, which prints directly.
-bool defer_helper_text(const std::string& text);
+// For a task whose one index runs long (a non-linear propagation over many steps, a response
+// of millions of samples): whether the running job has stopped, on an error or the user's
+// Ctrl-C, so that the task may return at once (what it leaves is discarded with the job). On
+// the calling thread it first asks for the Ctrl-C, at most every tenth of a second. Each thread
+// of a team has its own (worker_team::stop_flag_of), handed to the kernels with their scratch;
+// the default flag never stops.
+class stop_flag {
+ public:
+  stop_flag() = default;
+  bool stopped() const;
 
-// For a task whose one index runs long (a non-linear propagation over many steps): whether the
-// running job has stopped, on an error or the user's Ctrl-C, so that the task may return at once
-// (what it leaves is discarded with the job). On the calling thread it first asks for the
-// Ctrl-C, at most every tenth of a second. False outside a job.
-bool job_stopped();
+ private:
+  friend class worker_team;
+  stop_flag(worker_team* team, int32_t worker) : team_(team), worker_(worker) {}
+  worker_team* team_ = nullptr;
+  int32_t worker_ = 0;  // 0: the calling thread, which reports as it asks
+};
 
 class worker_team {
  public:
@@ -58,12 +64,16 @@ class worker_team {
   // console text printed before.
   void run(int64_t n, int64_t grain, const task_fn& task, const wait_fn& waiting = {});
 
+  // The stop flag of thread w of the team, for the scratch its tasks use.
+  stop_flag stop_flag_of(int32_t w) { return stop_flag(this, w); }
+
  private:
   void helper_loop(int32_t worker);
   void work(int32_t worker);
   void report();
   void fail(std::exception_ptr e);
-  friend bool job_stopped();
+  bool poll(bool calling_thread);
+  friend class stop_flag;
 
   std::vector<std::thread> helpers_;
   std::mutex lock_;

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "core/errors.h"
-#include "core/thread_pool.h"
 #include "host/console.h"
 #include "signals/signal_store.h"
 
@@ -62,7 +61,7 @@ void report_failure(bool triangles, double a, double b, double step, double ss, 
 }
 
 void pause_after_failure() {
-  if (!on_helper_thread()) {
+  if (!host_on_helper_thread()) {
     wait_for_user_input();  // returns at once at the end of the console's input
     return;
   }

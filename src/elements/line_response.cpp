@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/errors.h"
+#include "core/heap_sort.h"
 #include "core/thread_pool.h"
 #include "host/console.h"
 
@@ -34,25 +35,13 @@ int32_t grid_count(double x) {
 }
 
 // Heap sort of v[0 .. n-1] ascending; tag[i], when given, moves with v[i].
-void heap_sort(int32_t n, double* v, int32_t* tag) {
-  auto swap_at = [v, tag](int32_t a, int32_t b) {
-    std::swap(v[a], v[b]);
-    if (tag) std::swap(tag[a], tag[b]);
-  };
-  auto sift_down = [v, &swap_at](int32_t root, int32_t end) {
-    while (2 * root + 1 < end) {
-      int32_t child = 2 * root + 1;
-      if (child + 1 < end && v[child] < v[child + 1]) ++child;
-      if (!(v[root] < v[child])) return;
-      swap_at(root, child);
-      root = child;
-    }
-  };
-  for (int32_t start = n / 2 - 1; start >= 0; --start) sift_down(start, n);
-  for (int32_t end = n - 1; end > 0; --end) {
-    swap_at(0, end);
-    sift_down(0, end);
-  }
+void sort_tagged(int32_t n, double* v, int32_t* tag) {
+  heap_sort(
+      n, [v](int32_t a, int32_t b) { return v[a] < v[b]; },
+      [v, tag](int32_t a, int32_t b) {
+        std::swap(v[a], v[b]);
+        if (tag) std::swap(tag[a], tag[b]);
+      });
 }
 
 // The intersections of the circle of radius^2 circle_radius_sq with the bounding lines, as the
@@ -112,7 +101,7 @@ void find_angles(const line_element& le, line_geometry& geo, int& recompute) {
     for (int32_t k = 0; k < out; ++k)
       if (angles[k] < 0) angles[k] += two_pi;
     geo.no_angles = out;
-    if (recompute && out >= 1) heap_sort(out, angles, order);
+    if (recompute && out >= 1) sort_tagged(out, angles, order);
     return;
   }
 }
@@ -178,7 +167,7 @@ void line_setup(const element_grid& g, const line_element& le, const point3& p,
       times[n++] = std::sqrt(zp * zp + (fy - py) * (fy - py) + (fx - px) * (fx - px)) / c;
   }
   if (inside_element(le, px, py)) times[n++] = zp / c;
-  heap_sort(n, times, nullptr);
+  sort_tagged(n, times, nullptr);
   geo.no_times = n;
 
   // Both roots of a line share the coefficients of its quadratic.
@@ -367,7 +356,7 @@ void line_response(const element_grid& g, const point3& p, const line_element& l
       tau += dt;
       // An element that reaches far takes minutes of integrals: a Ctrl-C is seen every 4096
       // samples. The response is then not used.
-      if (k % 4096 == 0 && job_stopped()) break;
+      if (k % 4096 == 0 && s.stop.stopped()) break;
     }
   }
   v[k] = X;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apertures/aperture.h"
+#include "core/thread_pool.h"
 #include "elements/integration.h"
 #include "signals/grid_buffer.h"
 
@@ -45,9 +46,11 @@ struct line_geometry {
 };
 
 // Scratch of one thread reused from call to call: the line geometry's arrays (times, angles,
-// root order, roots). The critical times are collected directly into the times array.
+// root order, roots). The critical times are collected directly into the times array. And the
+// question whether the job it works for has stopped, asked within a long response.
 struct line_scratch {
   line_geometry geometry;
+  stop_flag stop;  // the default never stops
 };
 
 // The response [m/s] of line element le at field point p (global coordinates) with delay D [s]

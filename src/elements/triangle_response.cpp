@@ -307,7 +307,8 @@ struct phase {
 
 // Fills the sub-triangle's running integral (c / 2 pi) * integral of its angle from t_z, at the
 // sample boundaries t0 - dt/2 + k dt, into s, phase by phase between the characteristic times.
-void edge_case_response(const element_grid& g, const edge_geometry& eg, double t0, grid_buffer& s) {
+void edge_case_response(const element_grid& g, const edge_geometry& eg, double t0, grid_buffer& s,
+                        const stop_flag& stop) {
   phase ph[3];
   int phases = 0;
   double t_end = 0.0;
@@ -394,7 +395,7 @@ void edge_case_response(const element_grid& g, const edge_geometry& eg, double t
         tau += dt;
         // A triangle that reaches far (a kilometre: 6e7 samples, each an integral) takes
         // minutes; a Ctrl-C is seen every 4096 samples. The response is then not used.
-        if (k % 4096 == 0 && job_stopped()) return;
+        if (k % 4096 == 0 && stop.stopped()) return;
       }
     } while (u < p.end);
   }
@@ -405,7 +406,7 @@ void edge_case_response(const element_grid& g, const edge_geometry& eg, double t
 // response over each sampling interval, into s. A degenerate sub-triangle (O on the edge's line,
 // or a corner at O) gives one zero sample.
 void edge_response(const element_grid& g, const local_triangle& T, int ia, int ib, double t0,
-                   grid_buffer& s) {
+                   grid_buffer& s, const stop_flag& stop) {
   double xa = T.x[ia], ya = T.y[ia], xb = T.x[ib], yb = T.y[ib];
   const double h = T.h;
   const int32_t first = grid_index(std::floor(g.fs * t0 + 0.5));
@@ -466,7 +467,7 @@ void edge_response(const element_grid& g, const local_triangle& T, int ia, int i
   } else {
     eg.case_no = 0;  // the edge's line crosses the x axis at right angles, in a'
   }
-  edge_case_response(g, eg, t0, s);
+  edge_case_response(g, eg, t0, s, stop);
 
   // Differences of the running integral: the mean response over each interval. The last sample
   // has no successor; it lies past the sub-triangle's last arrival, where the response is 0,
@@ -521,15 +522,15 @@ void triangle_response(const element_grid& g, const point3& p, const tri_element
   // some ten million samples are skipped: the response is not used.
   grid_buffer &s01 = s.sub[0], &s12 = s.sub[1], &s02 = s.sub[2];
   const auto stopped = [&] {
-    if (!job_stopped()) return false;
+    if (!s.stop.stopped()) return false;
     out.assign_zero(start, 1);
     return true;
   };
-  edge_response(g, T, 0, 1, t0, s01);
+  edge_response(g, T, 0, 1, t0, s01, s.stop);
   if (stopped()) return;
-  edge_response(g, T, 1, 2, t0, s12);
+  edge_response(g, T, 1, 2, t0, s12, s.stop);
   if (stopped()) return;
-  edge_response(g, T, 0, 2, t0, s02);
+  edge_response(g, T, 0, 2, t0, s02, s.stop);
   if (stopped()) return;
 
   // O inside: the three sub-triangles tile the triangle. Outside with V nearer than UW:

@@ -10,12 +10,15 @@
 #include <array>
 
 #include "apertures/aperture.h"
+#include "core/thread_pool.h"
 #include "elements/integration.h"
 #include "signals/grid_buffer.h"
 
-// Scratch of one thread, reused from call to call (the three sub-triangle signals).
+// Scratch of one thread, reused from call to call (the three sub-triangle signals), and the
+// question whether the job it works for has stopped, asked within a long response.
 struct triangle_scratch {
   std::array<grid_buffer, 3> sub;  // O with the edges of corners (0, 1), (1, 2) and (0, 2)
+  stop_flag stop;                  // the default never stops
 };
 
 // The response [m/s] of triangle t at field point p (global coordinates) with extra delay D0 [s]

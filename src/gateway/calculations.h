@@ -3,7 +3,8 @@
 
 #include <vector>
 
-#include "gateway/gateway.h"
+#include "core/sys_con.h"
+#include "gateway/arguments.h"
 #include "signals/signal_store.h"
 
 void cmd_calc_h(sys_con& sys, const command_args& args);                      // 4001

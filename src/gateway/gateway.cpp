@@ -19,6 +19,8 @@ struct command_entry {
   int32_t code;
   const char* name;
   command_handler run;
+  int32_t calc_type = -1;  // a calculation: its type for orvel_info, recorded once it completed
+                           // (0 h, 1 hp, 2 hhp, 3 scat, 4 scat_multi, 5 scat_all); -1 none
 };
 
 const command_entry transducer_commands[] = {
@@ -56,16 +58,16 @@ const command_entry transducer_commands[] = {
 };
 
 const command_entry calculation_commands[] = {
-    {4001, "calc_h", cmd_calc_h},
-    {4002, "calc_hp", cmd_calc_hp},
-    {4003, "calc_hhp", cmd_calc_hhp},
-    {4005, "calc_scat", cmd_calc_scat},
-    {4006, "calc_scat_multi", cmd_calc_scat_multi},
-    {4007, "calc_scat_all", cmd_calc_scat_all},
-    {4012, "calc_hp_non_linear", cmd_calc_hp_non_linear},
-    {4013, "calc_hhp_non_linear", cmd_calc_hhp_non_linear},
-    {4014, "calc_scat_non_linear", cmd_calc_scat_non_linear},
-    {4015, "calc_scat_multi_non_linear", cmd_calc_scat_multi_non_linear},
+    {4001, "calc_h", cmd_calc_h, 0},
+    {4002, "calc_hp", cmd_calc_hp, 1},
+    {4003, "calc_hhp", cmd_calc_hhp, 2},
+    {4005, "calc_scat", cmd_calc_scat, 3},
+    {4006, "calc_scat_multi", cmd_calc_scat_multi, 4},
+    {4007, "calc_scat_all", cmd_calc_scat_all, 5},
+    {4012, "calc_hp_non_linear", cmd_calc_hp_non_linear, 1},
+    {4013, "calc_hhp_non_linear", cmd_calc_hhp_non_linear, 2},
+    {4014, "calc_scat_non_linear", cmd_calc_scat_non_linear, 3},
+    {4015, "calc_scat_multi_non_linear", cmd_calc_scat_multi_non_linear, 4},
 };
 
 constexpr int32_t init_code = 5001;
@@ -140,18 +142,10 @@ void dispatch(const command_args& args) {
     throw command_error(
         format_text("Error: The command %s (code %d) is not available yet in this version of Orvel",
                     entry->name, entry->code));
-  } else if (main_code == 4) {
-    // A calculation refused part-way leaves the type of the last one that completed.
-    sys_con& sys = current_sys();
-    const int32_t last_calc_type = sys.last_calc_type;
-    try {
-      entry->run(sys, args);
-    } catch (...) {
-      sys.last_calc_type = last_calc_type;
-      throw;
-    }
   } else {
     entry->run(current_sys(), args);
+    // Only a calculation that completed counts: one refused part-way has thrown past this.
+    if (entry->calc_type >= 0) current_sys().last_calc_type = entry->calc_type;
   }
 }
 

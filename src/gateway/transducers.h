@@ -2,7 +2,8 @@
 #pragma once
 
 #include "apertures/aperture.h"
-#include "gateway/gateway.h"
+#include "core/sys_con.h"
+#include "gateway/arguments.h"
 
 // The common opening of every handler: the debug trace, then the argument count.
 void open_command(const sys_con& sys, const command_args& args, int min_args, const char* trace,

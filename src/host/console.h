@@ -6,6 +6,14 @@
 #include <cstddef>
 
 void host_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Only the calling thread talks to the host. A helper thread of the worker team marks itself
+// once; what it prints is then kept, in the order printed, until the calling thread prints it
+// with host_print_kept (when a job of the team ends).
+void host_mark_helper_thread();
+bool host_on_helper_thread();
+void host_print_kept();
+
 void host_flush();                    // flush standard output
 void host_eval(const char* command);  // have the host run a command line; its result is ignored
 

@@ -2,18 +2,18 @@
 // MATLAB's) mex.h for the module and against the embedded host for the tests.
 #include "host.h"
 
-#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 #include "console.h"
+#include "core/check.h"
 #include "core/errors.h"
-#include "core/thread_pool.h"
 #ifdef ORVEL_EMBEDDED_HOST
 #include "embedded_host.h"
 #elif defined(HAVE_OCTAVE)  // set by Octave's mex.h
@@ -24,17 +24,40 @@ extern "C" bool utIsInterruptPending(void);
 extern "C" bool utSetInterruptPending(bool pending);
 #endif
 
+namespace {
+thread_local bool helper_thread = false;
+std::mutex kept_lock;
+std::string kept_text;  // printed by helper threads since the calling thread last printed it
+}  // namespace
+
+void host_mark_helper_thread() { helper_thread = true; }
+bool host_on_helper_thread() { return helper_thread; }
+
+void host_print_kept() {
+  ORVEL_ASSERT(!helper_thread);
+  std::string text;
+  {
+    std::lock_guard<std::mutex> hold(kept_lock);
+    text.swap(kept_text);
+  }
+  if (!text.empty()) mexPrintf("%s", text.c_str());
+}
+
 void host_printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   std::string text = format_text_v(fmt, ap);
   va_end(ap);
-  if (defer_helper_text(text)) return;  // a helper thread never calls the host
+  if (helper_thread) {  // a helper thread never calls the host
+    std::lock_guard<std::mutex> hold(kept_lock);
+    kept_text += text;
+    return;
+  }
   mexPrintf("%s", text.c_str());
 }
 
 void host_flush() {
-  assert(!on_helper_thread());
+  ORVEL_ASSERT(!helper_thread);
 #ifdef ORVEL_EMBEDDED_HOST
   embedded_flush();
 #else
@@ -51,7 +74,7 @@ std::exception_ptr pending_exit;
 #endif
 
 void host_eval(const char* command) {
-  assert(!on_helper_thread());
+  ORVEL_ASSERT(!helper_thread);
 #ifdef HAVE_OCTAVE
   try {
     mexEvalString(command);
@@ -73,7 +96,7 @@ void host_eval(const char* command) {
 }
 
 bool host_take_interrupt() {
-  assert(!on_helper_thread());
+  ORVEL_ASSERT(!helper_thread);
 #ifdef ORVEL_EMBEDDED_HOST
   return embedded_take_interrupt();
 #elif defined(HAVE_OCTAVE)

@@ -12,6 +12,8 @@
 #include <new>
 #include <utility>
 
+#include "core/check.h"
+
 namespace {
 enum class plan_kind { real_forward, real_backward };
 
@@ -86,7 +88,7 @@ scratch& thread_scratch(size_t complex_count) {
 }  // namespace
 
 void packed_forward(int32_t N, const double* in, int32_t n, double* out) {
-  assert(N >= 4 && (N & (N - 1)) == 0 && n >= 0 && n <= N);
+  ORVEL_ASSERT(N >= 4 && (N & (N - 1)) == 0 && n >= 0 && n <= N);
   const fftw_plan p = plan_for(plan_kind::real_forward, N);
   scratch& s = thread_scratch(static_cast<size_t>(N) / 2 + 1);
   if (n > 0) std::memcpy(s.in, in, sizeof(double) * static_cast<size_t>(n));  // in may be null
@@ -103,7 +105,7 @@ void packed_forward(int32_t N, const double* in, int32_t n, double* out) {
 }
 
 void packed_inverse(int32_t N, const double* in, double* out, double scale) {
-  assert(N >= 4 && (N & (N - 1)) == 0);
+  ORVEL_ASSERT(N >= 4 && (N & (N - 1)) == 0);
   const fftw_plan p = plan_for(plan_kind::real_backward, N);
   scratch& s = thread_scratch(static_cast<size_t>(N) / 2 + 1);
   const int32_t half = N / 2;

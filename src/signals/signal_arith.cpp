@@ -6,13 +6,13 @@
 #include "signals/signal_arith.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
 
+#include "core/check.h"
 #include "core/hot.h"
 #include "core/lanes.h"
 #include "core/sys_con.h"
@@ -20,7 +20,7 @@
 #include "signals/fft.h"
 
 namespace {
-[[maybe_unused]] bool is_power_of_two(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
+bool is_power_of_two(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
 // r(k) = sum over i of a(i) b(k - i), one running double in ascending i.
 double convolution_sample(const double* a, int32_t na, const double* b, int32_t nb, int32_t k) {
@@ -52,7 +52,7 @@ bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
   const int64_t start = std::min(start_a, start_b);
   const int64_t count = std::max(end_a, end_b) - start;
   check_result_size(count, 1, b->fs, true);
-  assert(count <= INT32_MAX && start >= INT32_MIN);
+  ORVEL_ASSERT(count <= INT32_MAX && start >= INT32_MIN);
   signal_ptr wide = alloc_signal(sys, static_cast<int32_t>(count), static_cast<int32_t>(start));
   std::copy_n(b->data.begin(), b->no_samples, wide->data.begin() + (start_b - start));
   free_signal(sys, b);
@@ -63,7 +63,7 @@ bool cover_span(sys_con& sys, int64_t start_a, int64_t end_a, signal_ptr& b) {
 
 void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n, signal_ptr& b,
                         double s, int32_t D) {
-  assert(D >= 1);
+  ORVEL_ASSERT(D >= 1);
   if (!b) {  // no receiver yet: one of a's span
     b = alloc_signal(sys, n, start);
     b->fs = sys.fs / D;
@@ -74,13 +74,14 @@ void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n,
   for (int32_t i = 0; i < n; i++) out[i] += a[i] * s;
 }
 
-void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out) {
+void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out,
+                    const stop_flag& stop) {
   const int32_t count = convolution_length(na, nb);
   // Two long operands (an element's waveform and its response) make seconds of sums: a Ctrl-C
   // is seen about every 2^22 products, asked between runs of outputs rather than per sample.
   const int64_t every = std::max<int64_t>(1, (int64_t{1} << 22) / std::max(std::min(na, nb), 1));
   for (int32_t k0 = 0, k1 = 0; k0 < count; k0 = k1) {
-    if (k0 > 0 && job_stopped()) return;  // abandoned; out is not used
+    if (k0 > 0 && stop.stopped()) return;  // abandoned; out is not used
     k1 = static_cast<int32_t>(std::min<int64_t>(int64_t{k0} + every, count));
     for (int32_t k = k0; k < k1; k++) out[k] = convolution_sample(a, na, b, nb, k);
   }
@@ -103,7 +104,7 @@ int32_t decimated_start(int64_t summed_start, int32_t D) {
 
 int32_t fft_size(int32_t a, int32_t b) {
   const int32_t m = std::max(a, b);
-  assert(m <= (1 << 30));  // the largest power of two a 32-bit count holds
+  ORVEL_ASSERT(m <= (1 << 30));  // the largest power of two a 32-bit count holds
   int32_t size = 4;
   if (m < 5) return size;
   while (size < m) size *= 2;
@@ -111,7 +112,7 @@ int32_t fft_size(int32_t a, int32_t b) {
 }
 
 signal_ptr signal_spectrum(sys_con& sys, const signal_rec& s, int32_t N) {
-  assert(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
+  ORVEL_ASSERT(is_power_of_two(N) && N >= 4 && s.no_samples <= N);
   signal_ptr S = alloc_signal(sys, N, s.start_sample);
   packed_forward(N, s.data.data(), s.no_samples, S->data.data());
   return S;
@@ -132,7 +133,7 @@ namespace {
 // The product of two packed spectra of equal length times 1/fs: the spectrum of the convolution
 // integral.
 signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec& B) {
-  assert(B.no_samples == A.no_samples);
+  ORVEL_ASSERT(B.no_samples == A.no_samples);
   signal_ptr P = alloc_signal(sys, A.no_samples, A.start_sample + B.start_sample);
   multiply_packed(A.no_samples, A.data.data(), B.data.data(), 1.0 / sys.fs, P->data.data());
   return P;
@@ -141,7 +142,7 @@ signal_ptr multiply_spectra(sys_con& sys, const signal_rec& A, const signal_rec&
 
 void inverse_spectrum(sys_con& /*sys*/, signal_rec& S, int32_t n) {
   const int32_t N = S.no_samples;
-  assert(is_power_of_two(N) && N >= 4 && n >= 0 && n <= N);
+  ORVEL_ASSERT(is_power_of_two(N) && N >= 4 && n >= 0 && n <= N);
   packed_inverse(N, S.data.data(), S.data.data(), 1.0 / N);
   S.no_samples = n;
 }
@@ -322,7 +323,7 @@ int32_t phase_rows(int32_t nb, int32_t reach, int32_t D) {
 
 int32_t phased_values(int32_t nb, int32_t reach, int32_t D) {
   const int64_t values = int64_t{D} * phase_rows(nb, reach, D);
-  assert(values <= INT32_MAX);
+  ORVEL_ASSERT(values <= INT32_MAX);
   return static_cast<int32_t>(values);
 }
 
@@ -340,8 +341,8 @@ void split_phases(const double* b, int32_t nb, int32_t reach, int32_t D, double*
 void convolve_phased_part(const double* a, int32_t na, const double* phased, int32_t nb,
                           int32_t reach, int32_t D, int32_t k0, int32_t first, int32_t count,
                           double* out) {
-  assert(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D && first >= 0);
-  assert(int64_t{first} + count <= (na + nb - 1) / D + 1);
+  ORVEL_ASSERT(na >= 0 && na <= std::max(reach, 1) && k0 >= 0 && k0 < D && first >= 0);
+  ORVEL_ASSERT(int64_t{first} + count <= (na + nb - 1) / D + 1);
   phased_sums(a, na, phased, phase_rows(nb, reach, D), phase_lead(reach, D), D,
               static_cast<int32_t>(k0 + int64_t{first} * D), count, out);
 }
@@ -362,7 +363,8 @@ namespace {
 // that a long operand is never copied whole, and a Ctrl-C is seen between windows. Every output
 // sums over b in the same order as in one window, so the windows change no bit.
 void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb, double dt,
-                        bool add, double scale, double* out, std::vector<double>& pad) {
+                        bool add, double scale, double* out, std::vector<double>& pad,
+                        const stop_flag& stop) {
   if (na < nb) {
     std::swap(a, b);
     std::swap(na, nb);
@@ -370,7 +372,7 @@ void direct_convolution(const double* a, int32_t na, const double* b, int32_t nb
   const int64_t lead = nb - 1, total = int64_t{na} + nb - 1;
   const int64_t window = std::max<int64_t>(int64_t{1} << 16, 8 * int64_t{nb});
   for (int64_t k0 = 0; k0 < total; k0 += window) {
-    if (k0 > 0 && job_stopped()) return;  // the calculation is abandoned; out is not used
+    if (k0 > 0 && stop.stopped()) return;  // the calculation is abandoned; out is not used
     const int64_t count = std::min(window, total - k0);
     const int64_t lo = k0 - lead, hi = k0 + count + 8;  // the samples of a that are read
     pad.assign(static_cast<size_t>(hi - lo), 0.0);
@@ -424,7 +426,7 @@ void convolve_arrays(const double* a, int32_t na, const double* b, int32_t nb, d
     return;
   }
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), b_spectra ? 2 : 3)) {
-    direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad);
+    direct_convolution(a, na, b, nb, dt, false, 0.0, out, s.pad, s.stop);
     return;
   }
   std::copy_n(convolve_by_transforms(a, na, b, nb, dt, b_spectra, s), na + nb - 1, out);
@@ -434,7 +436,7 @@ void convolve_add(const double* a, int32_t na, const double* b, int32_t nb, doub
                   spectral_scratch& s, double* out) {
   if (na < 1 || nb < 1) return;  // an empty operand adds nothing
   if (direct_is_cheaper(na, nb, fft_size(na + nb, 0), 3)) {
-    direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad);
+    direct_convolution(a, na, b, nb, dt, true, scale, out, s.pad, s.stop);
     return;
   }
   const double* y = convolve_by_transforms(a, na, b, nb, dt, nullptr, s);

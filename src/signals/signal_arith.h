@@ -18,6 +18,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/thread_pool.h"
 #include "signals/signal_store.h"
 
 struct sys_con;
@@ -31,8 +32,10 @@ void add_scaled_samples(sys_con& sys, const double* a, int32_t start, int32_t n,
                         double s, int32_t D);
 
 // Full linear convolution on arrays: out[k] = sum over i of a(i) b(k - i), summed in ascending
-// i, for k = 0 .. na + nb - 2; the plain sum of products.
-void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out);
+// i, for k = 0 .. na + nb - 2; the plain sum of products. Long operands ask stop between runs of
+// outputs and return, out unfinished, once the job has stopped.
+void convolve_plain(const double* a, int32_t na, const double* b, int32_t nb, double* out,
+                    const stop_flag& stop = stop_flag());
 
 // The full convolution times scale, only at the outputs m = 0 .. count - 1 at k = k0 + m D
 // (0 <= k0 < D): out[m] = scale * sum_i a(i) b(k - i), summed in ascending i, and 0 past the
@@ -104,10 +107,12 @@ inline double* scratch_of(std::vector<double>& v, int32_t n) {
   return v.data();
 }
 
-// Scratch of one thread for the transforms below.
+// Scratch of one thread for the transforms below, with the question the long direct sums ask
+// between windows (they return, the output unfinished, once the job has stopped).
 struct spectral_scratch {
   std::vector<double> a, b, p;  // spectra and their product
   std::vector<double> pad;      // an operand of the direct sums between zeros
+  stop_flag stop;               // the default never stops
 };
 
 // The linear convolution of the na values of a with the signal whose packed spectrum of L values

@@ -133,15 +133,21 @@ TEST_F(calculations_test, EveryCommandGivesItsColumnsAndReleasesEverySignal) {
   mxArray* (*pts)(size_t, std::vector<double>) = points;
   auto three = [pts] { return pts(3, {0, 0, 20e-3, 2e-3, 0, 30e-3, -1e-3, 1e-3, 10e-3}); };
   auto amp = [] { return embedded_matrix(3, 1, {1, 0.5, -1}); };
-  call_result h = orvel_call({4001, a, three()}, 2);
-  call_result hp = orvel_call({4002, a, three()}, 2);
-  call_result hhp = orvel_call({4003, a, b, three()}, 2);
-  call_result scat = orvel_call({4005, a, b, three(), amp()}, 2);
-  call_result multi = orvel_call({4006, a, b, three(), amp()}, 2);
+  std::vector<int32_t> types;  // the type of the last calculation after each, as orvel_info shows
+  auto typed = [&types](call_result r) {
+    types.push_back(current_sys().last_calc_type);
+    return r;
+  };
+  call_result h = typed(orvel_call({4001, a, three()}, 2));
+  call_result hp = typed(orvel_call({4002, a, three()}, 2));
+  call_result hhp = typed(orvel_call({4003, a, b, three()}, 2));
+  call_result scat = typed(orvel_call({4005, a, b, three(), amp()}, 2));
+  call_result multi = typed(orvel_call({4006, a, b, three(), amp()}, 2));
   for (const call_result* r : {&h, &hp, &hhp, &scat, &multi}) {
     ASSERT_TRUE(r->ok) << r->error;
     ASSERT_EQ(r->out.size(), 2u);
   }
+  EXPECT_EQ(types, (std::vector<int32_t>{0, 1, 2, 3, 4}));
   EXPECT_EQ(h.cols(), 3u);
   EXPECT_EQ(hp.cols(), 3u);
   EXPECT_EQ(hhp.cols(), 3u);

@@ -184,7 +184,6 @@ TEST_F(non_linear_test, DriversFollowTheLinearFieldAndDistortOnlyTheTransmittedW
   std::vector<signal_ptr> linear = calc_hp(sys, *tx, points);
   std::vector<signal_ptr> none =
       calc_hp_non_linear(sys, *tx, points, std::vector<double>{0.49 * sys.dz, -1.0});
-  EXPECT_EQ(sys.last_calc_type, 1);
   for (size_t i = 0; i < points.size(); ++i) {
     EXPECT_EQ(none[i]->start_sample, linear[i]->start_sample);
     EXPECT_EQ(none[i]->data, linear[i]->data);
@@ -197,7 +196,6 @@ TEST_F(non_linear_test, DriversFollowTheLinearFieldAndDistortOnlyTheTransmittedW
   std::vector<signal_ptr> emitted = calc_hp_non_linear(sys, *tx, one, d);
   std::vector<signal_ptr> hr = calc_h(sys, *rx, one);
   std::vector<signal_ptr> hhp = calc_hhp_non_linear(sys, *tx, *rx, one, d);
-  EXPECT_EQ(sys.last_calc_type, 2);
   EXPECT_GT(largest(*emitted[0], linear[0].get()), 0.1 * largest(*linear[0]));
   signal_ptr z = convolve_direct(sys, *emitted[0], *hr[0]);
   signal_ptr expected = convolve_direct(sys, *z, *rx->impulse);
@@ -273,6 +271,7 @@ TEST_F(non_linear_commands, OutOfRangeReportsOfACommandKeepTheirLinesTogether) {
       {4012, ap, embedded_matrix(24, 3, xyz), embedded_matrix(24, 1, std::vector(24, 1e-3))}, 2);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(current_sys().bytes_reserved, bytes);
+  EXPECT_EQ(current_sys().last_calc_type, 1);
   const std::string fixed = report(0, 0, 0, 0, 0, 0), lines = fixed.substr(0, fixed.find("shift"));
   size_t reports = 0;
   for (size_t at = 0; at < r.console.size(); ++reports) {

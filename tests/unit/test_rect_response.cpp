@@ -278,15 +278,15 @@ TEST_F(rect_response_test, TimeLinesAreReadAtEachElementsTimeOfFlight) {
   xdc_apodization(sys, *ap, {0, 250e-6}, {{1.0}, {0.5}});
   xdc_focus_delays(sys, *ap, {0, 250e-6}, {{1e-6}, {2e-6}});
   double delay, apodization;
-  focus_and_apodization(sys, *ap, at, &delay, &apodization);
+  focus_and_apodization(*ap, sys.c, at, &delay, &apodization);
   EXPECT_EQ(apodization, 1.0);  // an entry holds up to and including the next switch time
   EXPECT_EQ(delay, 1e-6);
-  focus_and_apodization(sys, *ap, beyond, &delay, &apodization);
+  focus_and_apodization(*ap, sys.c, beyond, &delay, &apodization);
   EXPECT_EQ(apodization, 0.5);
   EXPECT_EQ(delay, 2e-6);
   // The first entry holds before its own time too.
   xdc_apodization(sys, *ap, {1.0, 2.0}, {{0.25}, {0.75}});
-  focus_and_apodization(sys, *ap, at, &delay, &apodization);
+  focus_and_apodization(*ap, sys.c, at, &delay, &apodization);
   EXPECT_EQ(apodization, 0.25);
 }
 
@@ -296,7 +296,7 @@ TEST_F(rect_response_test, DynamicFocusFollowsTheTimeOfFlight) {
   xdc_dynamic_focusing(sys, *ap, 0.0, 0.0, 0.0);
   const point3 p = {0, 0, 30e-3};
   double delay[3], apodization[3];
-  focus_and_apodization(sys, *ap, p, delay, apodization);
+  focus_and_apodization(*ap, sys.c, p, delay, apodization);
   for (int e = 0; e < 3; ++e) {
     const double x = (e - 1) * 1e-3;
     const double R = std::hypot(x, 30e-3);  // the focus is on the z axis at the element's path
@@ -307,7 +307,7 @@ TEST_F(rect_response_test, DynamicFocusFollowsTheTimeOfFlight) {
   EXPECT_EQ(delay[1], 0.0);
   ap->quantize = 1;
   ap->quant_step = 20e-9;
-  focus_and_apodization(sys, *ap, p, delay, apodization);
+  focus_and_apodization(*ap, sys.c, p, delay, apodization);
   EXPECT_NEAR(delay[0],
               std::floor((std::hypot(1e-3, 30e-3) - std::hypot(1e-3, std::hypot(1e-3, 30e-3))) /
                              sys.c / 20e-9 +
