@@ -5,7 +5,6 @@
 
 #include <fftw3.h>
 
-#include <cassert>
 #include <cstring>
 #include <map>
 #include <mutex>
