@@ -1,3 +1,6 @@
+// The attenuation filter on packed spectra: the gain exp(-(att + freq_att (f - att_f0)) b r) and
+// the dispersion phase at each bin, for the distance r travelled at the middle of the response.
+// A gain beyond the double range leaves a zero component zero instead of making it NaN.
 #include "calculation/attenuation.h"
 
 #include <cmath>

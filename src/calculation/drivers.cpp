@@ -1,3 +1,8 @@
+// The linear calculation drivers: calc_h, calc_hp, calc_hhp, calc_scat and calc_scat_multi.
+// Each plans once, then runs points (or receive elements, or fixed chunks of scatterers) on the
+// worker team with per-thread scratch. Invariants: a point's signal is computed by one thread;
+// scatterers are summed in their given order within a chunk and chunks in chunk order, so the
+// result never depends on the thread count; nothing is allocated per element.
 #include "calculation/drivers.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// The responses of physical elements made of triangles or of line elements: each mathematical
+// element's exact response summed into the element's sum, which is weighted by apodization,
+// attenuation and obliquity, convolved with the element's waveform and added into the
+// aperture's sum, element after element in their order.
 #include "calculation/element_kinds.h"
 
 #include <algorithm>

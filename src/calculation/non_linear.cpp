@@ -1,3 +1,8 @@
+// Non-linear propagation and its four calculations. A propagation steps the transmitted pressure
+// over dz at a time, each sample moved by its own sound speed and interpolated back onto the
+// grid; a sample whose source lies outside the signal is reported in one print, so reports of
+// several threads never interleave. Work is split as in the linear drivers, so the results
+// never depend on the thread count.
 #include "calculation/non_linear.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The progress display of the calculations: a running percentage with the remaining time after
+// each point, once an estimate of the total time, and at the end the time used; printed and
+// flushed by the calling thread only. And the user's Ctrl-C, tested beside the display.
 #include "calculation/progress.h"
 
 #include <cmath>

@@ -1,3 +1,11 @@
+// The rectangle response: each rectangle's far-field trapezoid (or its corners' arrival times)
+// integrated over the sampling intervals by differences of its running integral, four lanes at
+// a time, per element summed, weighted by distance and summed into the aperture's response.
+// Invariants: the vector lanes give every sample exactly as the scalar formulas would (the same
+// operations in the same order, square roots and floors included); an element's buffer has
+// margins around its samples and 3 spare values, so a window that starts before the element or
+// runs past it, and the last group of four, need no test per sample; each element's span lies
+// inside the sum's span; elements are added in element order, whatever thread runs the point.
 #include "calculation/rect_response.h"
 
 #include <algorithm>

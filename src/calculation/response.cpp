@@ -1,3 +1,5 @@
+// The response of a whole aperture at a point: dispatch to the kind of its mathematical elements
+// (rectangles, triangles, line elements) over one plan and the calling thread's workspace.
 #include "calculation/response.h"
 
 #include "calculation/element_kinds.h"

@@ -1,3 +1,7 @@
+// Planning of an aperture's responses: the per-kind bounds of an element's samples and of the
+// whole sum, refused before any buffer grows beyond them, and the workspace sized from them once
+// per thread. The plan copies the configuration values it needs (c, fs, attenuation), so the
+// kernel reads no configuration and never changes the aperture.
 #include "calculation/response_plan.h"
 
 #include <algorithm>

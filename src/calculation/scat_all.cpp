@@ -1,3 +1,10 @@
+// All-element pulse-echo (calc_scat_all): every transmit/receive element pair's signal summed
+// over the scatterers. Scatterers go in blocks of 32: their element responses are computed on
+// the team and kept, each transmit response convolved with the pulse and split into the phases of
+// the decimated grid, then every pair is summed by one thread over the block's scatterers in
+// order. Invariants: a pair's sum sees the scatterers in one fixed order (sorted by distance, the
+// farthest moved second) whatever the thread count; for one aperture the pair (e, j) is computed
+// once and copied to (j, e), so the two are the same numbers.
 #include "calculation/scat_all.h"
 
 #include <algorithm>

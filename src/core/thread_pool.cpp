@@ -1,3 +1,7 @@
+// The worker team: helpers woken per job, indices handed out in grains from one atomic counter,
+// the calling thread working too and reporting progress. The first error stops the job and is
+// rethrown on the calling thread once every helper is idle; a helper's console text is kept by
+// the console and printed by the calling thread.
 #include "core/thread_pool.h"
 
 #include <sched.h>
