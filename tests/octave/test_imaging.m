@@ -51,7 +51,6 @@ tests = {scan_phased(n, [-0.4 0 0.35], 15e-3), scan_linear(n, p, 6, [-2e-3 1.5e-
          scan_planewave(n, p, [-0.15 0.1], c)};
 words = {'line', 'line', 'transmit'};
 set_sampling(100e6 / 3);  % printed by orvel_info as 33.3333 MHz; scan_run reads it exactly
-assert(get_option('fs') == 100e6 / 3);
 fs = 100e6 / 3;
 for s = 1:numel(tests)
   seq = tests{s};
