@@ -1,5 +1,6 @@
-% Transducer commands through the script layer and the real module: handles, the report and
-% the information matrix, element settings and errors.
+% Transducer commands through the script layer and the real module: the first handle, the
+% report's head, the information matrices, time lines and settings, element settings, and every
+% constructor.
 orvel_init(-1);
 
 Th = xdc_linear_array(2, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 30e-3]);
