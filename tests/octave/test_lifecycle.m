@@ -2,17 +2,12 @@
 init_check = 'Error: You must call orvel_init as the first procedure to initialize orvel';
 
 % The dispatch texts are checked in tests/unit (test_gateway.cpp); here only command codes of
-% Octave classes other than double.
+% Octave classes other than a full real double.
 orvel_init(-1);
-expect_error(@() Orvel_mex('5051'), ...
-    ['Error: The command code must be real double values (not text, logical, integer, ' ...
-     'single, complex or sparse data)']);
-expect_error(@() Orvel_mex(int32(5051)), ...
-    ['Error: The command code must be real double values (not text, logical, integer, ' ...
-     'single, complex or sparse data)']);
-expect_error(@() Orvel_mex(5051 + 1i), ...
-    ['Error: The command code must be real double values (not text, logical, integer, ' ...
-     'single, complex or sparse data)']);
+for code = {'5051', int32(5051), 5051 + 1i, true, sparse(5051), single(5051)}
+  expect_error(@() Orvel_mex(code{1}), ['Error: The command code must be real double values ' ...
+               '(not text, logical, integer, single, complex or sparse data)']);
+end
 orvel_end();
 
 % A positive mode evaluates the logo in Octave before the banner of 15 lines of 69 characters.
@@ -34,16 +29,12 @@ assert(strcmp(reentry, ['Orvel_mex: Error: Orvel_mex was called while one of its
                         'orvel_logo); the call is refused']), reentry);
 orvel_info();  % still initialised: the refused end changed nothing
 
-% Unloading an initialised module prints three lines and releases everything.
+% clear Orvel_mex runs the module's unload hook: an initialised module prints its three lines
+% (their text, and the silence after orvel_end, are checked in tests/unit, test_gateway.cpp) and
+% is down afterwards.
 out = evalc('clear Orvel_mex');
-expect_text(out, ['Orvel is terminating due to a break in the program.' "\n" ...
-                  'The memory is being released now.' "\n" ...
-                  'You must call orvel_init before you can use Orvel again.' "\n"]);
+assert(numel(strsplit(strtrim(out), "\n")) == 3 && strncmp(out, 'Orvel is terminating', 20), out);
 expect_error(@() orvel_info(), init_check);
-orvel_init(-1);
-orvel_end();
-out = evalc('clear Orvel_mex');
-expect_text(out, '');
 
 % exit(n) in host code that a command runs ends Octave with status n once the command has
 % released what it holds: from the logo at initialisation, and from a redraw of the progress

@@ -12,8 +12,6 @@ pos = [0 0 15e-3; 1e-3 0 20e-3; -1e-3 0 25e-3];
 % A missing argument: the usage, not Octave's "'x' undefined". Every command that needs an
 % argument says so when called with none (orvel_init's argument is optional).
 expect_error(@() xdc_focus(Th, 0), 'xdc_focus: needs 3 arguments: xdc_focus(Th, times, points)');
-expect_error(@() calc_scat(Th, Th, pos), ...
-    'calc_scat: needs 4 arguments: calc_scat(Th1, Th2, points, amplitudes)');
 expect_error(@() xdc_get(), 'xdc_get: needs at least 1 argument: xdc_get(Th, info_type)');
 for name = setdiff(commands, {'orvel_init'})
   name = name{1};

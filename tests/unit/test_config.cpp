@@ -170,7 +170,8 @@ TEST_F(config_test, NamesMatchWholeKeysOnly) {
   EXPECT_EQ(current_sys().c, 1540.0);
 }
 
-TEST_F(config_test, EveryKeySetsItsField) {
+// How a value becomes a flag (each option's value read back: GetOptionReturnsTheDoubleInForce).
+TEST_F(config_test, FlagsAreRoundedButUseAttIsOnForAnyValueButZero) {
   init_quiet();
   const sys_con& s = current_sys();
   ASSERT_TRUE(orvel_call({5050, "use_att", 0.3}).ok);  // not rounded
@@ -179,26 +180,10 @@ TEST_F(config_test, EveryKeySetsItsField) {
   EXPECT_EQ(s.use_att, 0);
   ASSERT_TRUE(orvel_call({5050, "debug", 0.3}).ok);  // rounded
   EXPECT_EQ(s.debug, 0);
-  ASSERT_TRUE(orvel_call({5050, "att", 0.5}).ok);
-  ASSERT_TRUE(orvel_call({5050, "freq_att", 0.7e-6}).ok);
-  ASSERT_TRUE(orvel_call({5050, "att_f0", 5e6}).ok);
-  ASSERT_TRUE(orvel_call({5050, "tau_m", -3.5}).ok);
-  ASSERT_TRUE(orvel_call({5050, "z", 1.6e6}).ok);
-  ASSERT_TRUE(orvel_call({5050, "dz", 1e-4}).ok);
-  ASSERT_TRUE(orvel_call({5050, "BdivA", 9.0}).ok);
   ASSERT_TRUE(orvel_call({5050, "accurate_time_calc", 1.5}).ok);
-  ASSERT_TRUE(orvel_call({5050, "fast_integration", 0.7}).ok);
-  ASSERT_TRUE(orvel_call({5050, "c", 1480.0}).ok);
-  EXPECT_EQ(s.att, 0.5);
-  EXPECT_EQ(s.freq_att, 0.7e-6);
-  EXPECT_EQ(s.att_f0, 5e6);
-  EXPECT_EQ(s.tau_m, -3.5);
-  EXPECT_EQ(s.z, 1.6e6);
-  EXPECT_EQ(s.dz, 1e-4);
-  EXPECT_EQ(s.BdivA, 9.0);
   EXPECT_EQ(s.accurate_time_calc, 2);
+  ASSERT_TRUE(orvel_call({5050, "fast_integration", 0.7}).ok);
   EXPECT_EQ(s.fast_integration, 1);
-  EXPECT_EQ(s.c, 1480.0);
 }
 
 TEST_F(config_test, BadArgumentsAreRefusedAndChangeNothing) {
@@ -212,11 +197,9 @@ TEST_F(config_test, BadArgumentsAreRefusedAndChangeNothing) {
             "Error: The option value is empty; a value is needed");
   EXPECT_EQ(orvel_call({5050, "show_times", std::nan("")}).error,
             "Error: The option value must be finite, but is nan");
-  // A matrix is not cut to its first value, and a NUL does not cut the name.
+  // A matrix is not cut to its first value (a NUL in the name: test_refusals.m).
   EXPECT_EQ(orvel_call({5050, "c", embedded_matrix(1, 2, {1, 2})}).error,
             "Error: The option value must be one number (1 x 1), but is a 1 x 2 matrix");
-  EXPECT_EQ(orvel_call({5050, embedded_text(std::string("c\0x", 3)), 1.0}).error,
-            "Error: The option name must not contain NUL characters, but character 2 is one");
   for (const char* name : {"c", "fs"})
     EXPECT_EQ(orvel_call({5050, name, 0.0}).error.rfind("Error: The ", 0), 0u) << name;
   EXPECT_EQ(orvel_call({5020, -1e6}).error,

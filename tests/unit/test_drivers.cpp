@@ -12,6 +12,7 @@
 #include "core/sys_con.h"
 #include "harness.h"
 #include "reference.h"
+#include "signal_checks.h"
 #include "signals/signal_arith.h"
 
 namespace {
@@ -35,24 +36,6 @@ class drivers_test : public orvel_test {
   }
   void release(std::vector<signal_ptr>& v) {
     for (signal_ptr& s : v) free_signal(sys, s);
-  }
-  static double peak(const signal_rec& s) {
-    double m = 0.0;
-    for (int32_t k = 0; k < s.no_samples; ++k) m = std::max(m, std::fabs(s.data[k]));
-    return m;
-  }
-  // a and b on the grid: equal sample by sample within tol times the larger peak.
-  static void expect_same(const signal_rec& a, const signal_rec& b, double tol) {
-    const double scale = std::max(peak(a), peak(b));
-    const int32_t from = std::min(a.start_sample, b.start_sample);
-    const int32_t to = std::max(a.start_sample + a.no_samples, b.start_sample + b.no_samples);
-    for (int32_t g = from; g < to; ++g) {
-      auto at = [g](const signal_rec& s) {
-        const int32_t k = g - s.start_sample;
-        return k >= 0 && k < s.no_samples ? s.data[k] : 0.0;
-      };
-      ASSERT_NEAR(at(a), at(b), tol * scale) << "sample " << g;
-    }
   }
   // The per-element signals, added on the grid, equal the summed signal; both are released.
   void expect_parts_sum_to(std::vector<signal_ptr>& parts, signal_ptr& sum) {

@@ -1,61 +1,15 @@
 // Apertures of triangles and of line elements in the calculations: a rectangle converted both
-// ways against its exact response, computed here from the arcs of the circles of equal arrival
-// time, and every calculation command on converted apertures against the rectangles'.
+// ways against its exact response (exact_rectangle.h), and every calculation command on converted
+// apertures against the rectangles'.
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <vector>
 
+#include "exact_rectangle.h"
 #include "harness.h"
 
 namespace {
-constexpr double pi = std::numbers::pi;
 constexpr double c = 1540.0, fs = 100e6;
-
-// The angle of the circle of radius R around (px, py) that lies inside |x| <= w/2, |y| <= h/2:
-// the circle cut where it crosses the four edge lines, each arc inside or not by its midpoint.
-double inside_angle(double w, double h, double px, double py, double R) {
-  std::vector<double> cuts = {0.0, 2 * pi};
-  auto add = [&](double a) { cuts.push_back(a < 0 ? a + 2 * pi : a); };
-  for (double x : {-w / 2, w / 2})
-    if (std::fabs(x - px) <= R) {
-      const double a = std::acos((x - px) / R);
-      add(a);
-      add(-a);
-    }
-  for (double y : {-h / 2, h / 2})
-    if (std::fabs(y - py) <= R) {
-      const double a = std::asin((y - py) / R);
-      add(a);
-      add(pi - a);
-    }
-  std::sort(cuts.begin(), cuts.end());
-  double angle = 0.0;
-  for (size_t k = 0; k + 1 < cuts.size(); ++k) {
-    const double mid = (cuts[k] + cuts[k + 1]) / 2;
-    const double x = px + R * std::cos(mid), y = py + R * std::sin(mid);
-    if (std::fabs(x) <= w / 2 && std::fabs(y) <= h / 2) angle += cuts[k + 1] - cuts[k];
-  }
-  return angle;
-}
-
-// The exact response's mean over the sample interval centred on t: the part of the interval in
-// which the response is not 0 (from the arrival over the plane to that of the farthest corner)
-// integrated by the midpoint rule on a fine grid of its own.
-double exact_mean(double w, double h, const double* p, double t) {
-  const double first = p[2] / c;
-  const double last = std::hypot(std::fabs(p[0]) + w / 2, std::fabs(p[1]) + h / 2, p[2]) / c;
-  const double a = std::max(t - 0.5 / fs, first), b = std::min(t + 0.5 / fs, last);
-  if (b <= a) return 0.0;
-  const int sub = 400;
-  double sum = 0.0;
-  for (int q = 0; q < sub; ++q) {
-    const double u = a + (q + 0.5) * (b - a) / sub;
-    const double R2 = c * u * c * u - p[2] * p[2];
-    if (R2 > 0) sum += c / (2 * pi) * inside_angle(w, h, p[0], p[1], std::sqrt(R2));
-  }
-  return sum * (b - a) / sub * fs;
-}
 
 class element_kinds_test : public orvel_test {
  protected:
@@ -87,7 +41,7 @@ TEST_F(element_kinds_test, ConvertedRectangleMatchesTheExactResponse) {
       // A few samples on either side too: nothing of the exact response may be missing.
       const int64_t rows = static_cast<int64_t>(r.rows());
       for (int64_t k = -3; k < rows + 3; ++k) {
-        const double mean = exact_mean(w, h, p, r.at(1, 0) + k / fs);
+        const double mean = exact_mean(c, fs, w, h, p, r.at(1, 0) + k / fs);
         const double v = k >= 0 && k < rows ? r.at(0, static_cast<size_t>(k)) : 0.0;
         err += std::fabs(v - mean);
         norm += std::fabs(mean);
@@ -99,8 +53,8 @@ TEST_F(element_kinds_test, ConvertedRectangleMatchesTheExactResponse) {
 }
 
 // Every calculation on a two-element array of 1 x 4 mm elements, converted to triangles, to
-// line elements and both ways: the two exact responses agree within the integration's 0.1 %, and the
-// far-field response of the elements divided into 50 um rectangles within 1 %. The focusing
+// line elements and both ways: the two exact responses agree within the integration's 0.1 %, and
+// the far-field response of the elements divided into 50 um rectangles within 1 %. The focusing
 // delays are 0: line elements place their responses at the delay rounded to a whole sample,
 // the other kinds at the delay itself.
 TEST_F(element_kinds_test, EveryCalculationTakesTrianglesAndLines) {

@@ -17,24 +17,11 @@
 #include "gateway/gateway.h"
 #include "harness.h"
 #include "reference.h"
+#include "signal_checks.h"
 #include "signals/signal_arith.h"
 
 namespace {
 using grid_t = std::vector<std::vector<signal_ptr>>;
-
-double peak(const signal_rec& s) {
-  double m = 0.0;
-  for (int32_t k = 0; k < s.no_samples; ++k) m = std::max(m, std::fabs(s.data[k]));
-  return m;
-}
-std::vector<double> values(const signal_rec& s) {
-  return std::vector<double>(s.data.begin(), s.data.begin() + s.no_samples);
-}
-// Sample g of the signal's grid, 0 outside it.
-double at(const signal_rec& s, int64_t g) {
-  const int64_t k = g - s.start_sample;
-  return k >= 0 && k < s.no_samples ? s.data[k] : 0.0;
-}
 
 class scat_all_test : public orvel_test {
  protected:
@@ -62,14 +49,6 @@ class scat_all_test : public orvel_test {
   void release(grid_t& g) {
     for (auto& row : g)
       for (signal_ptr& s : row) free_signal(sys, s);
-  }
-  // a and b equal on the grid within tol times the larger peak.
-  static void expect_same(const signal_rec& a, const signal_rec& b, double tol) {
-    const double scale = std::max(peak(a), peak(b));
-    ASSERT_GT(scale, 0.0);
-    const int64_t from = std::min(a.start_sample, b.start_sample);
-    const int64_t to = std::max(a.start_sample + a.no_samples, b.start_sample + b.no_samples);
-    for (int64_t g = from; g < to; ++g) ASSERT_NEAR(at(a, g), at(b, g), tol * scale) << g;
   }
   signal_ptr element_signal(const aperture_rec& ap, int32_t e, const point3& p) {
     const response_plan plan = plan_response(sys, ap, true);

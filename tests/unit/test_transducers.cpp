@@ -524,13 +524,10 @@ TEST_F(transducers_test, InformationMatrixOfAnArray) {
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.rows(), 26u);
   ASSERT_EQ(r.cols(), 3u);
-  const double p = 0.35e-3;
+  // One column per rectangle, in order (the rows' values: test_report's queries and test_arrays).
   for (size_t k = 0; k < 3; ++k) {
     EXPECT_EQ(r.at(0, 0, k), static_cast<double>(k));  // physical element number from 0
     EXPECT_EQ(r.at(0, 1, k), 0.0);
-    EXPECT_NEAR(r.at(0, 2, k), 0.3e-3, 1e-18);
-    EXPECT_NEAR(r.at(0, 7, k), (static_cast<double>(k) - 1) * p, 1e-18);
-    EXPECT_NEAR(r.at(0, 23, k), (static_cast<double>(k) - 1) * p, 1e-18);
   }
   call_result none = orvel_call({1101, h, 6}, 1);
   EXPECT_TRUE(none.ok);
