@@ -2,7 +2,7 @@ function value = get_option(name)
 %GET_OPTION  The value of one option of the Orvel configuration, as a double.
 %   value = get_option(name) returns the value in force of the option name, any name that
 %   set_option takes (case does not matter): 'c', 'fs', 'use_att', 'att', 'freq_att',
-%   'att_f0', 'tau_m', 'z', 'BdivA', 'dz', 'debug', 'accurate_time_calc',
+%   'att_f0', 'tau_m', 'z', 'BdivA', 'dz', 'rho', 'debug', 'accurate_time_calc',
 %   'fast_integration', 'show_times', 'use_rectangles', 'use_triangles', 'use_lines',
 %   'threads'.
 %

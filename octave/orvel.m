@@ -48,6 +48,9 @@ function orvel()
 %     calc_hhp_non_linear          pulse-echo field with non-linear propagation
 %     calc_scat_non_linear         summed signal of scatterers with non-linear propagation
 %     calc_scat_multi_non_linear   per-element signals with non-linear propagation
+%     calc_hp_map                  map of the emitted field: peak pressures [Pa], intensity,
+%                                  harmonic field, per point, without the signals
+%     calc_hhp_map                 map of the pulse-echo field, the same quantities
 %
 %   General commands
 %     orvel_init                   start the simulator (before every other command)

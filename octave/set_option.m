@@ -15,6 +15,8 @@ function set_option(name, value)
 %     'z'                  characteristic acoustic impedance [kg/(m^2 s)]   1.54e6; > 0 to 1e9
 %     'BdivA'              non-linearity parameter B/A                      5.2; -1e4 to 1e4
 %     'dz'                 propagation step of non-linear calculations [m]  0.5e-3; > 0 to 1
+%     'rho'                density of the medium, for the pressure of field
+%                          maps (calc_hp_map) [kg/m^3]                      1000; > 0 to 1e5
 %     'debug'              debug messages                                   0
 %     'accurate_time_calc' corner-accurate arrival times for rectangles     0
 %     'fast_integration'   fast integration for lines and triangles         0
@@ -51,7 +53,7 @@ function set_option(name, value)
 %   See also GET_OPTION, ORVEL_INFO, SET_SAMPLING, ORVEL_DEBUG, ORVEL.
 orvel_usage(nargin, 2, 'set_option(name, value)');
 % The module names no valid option when it finds none; a name that is not text is left to it.
-names = {'c', 'fs', 'use_att', 'att', 'freq_att', 'att_f0', 'tau_m', 'z', 'BdivA', 'dz', ...
+names = {'c', 'fs', 'use_att', 'att', 'freq_att', 'att_f0', 'tau_m', 'z', 'BdivA', 'dz', 'rho', ...
          'debug', 'accurate_time_calc', 'fast_integration', 'show_times', 'use_rectangles', ...
          'use_triangles', 'use_lines', 'threads'};
 if ischar(name) && ~any(strcmpi(name, names))

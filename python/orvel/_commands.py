@@ -534,6 +534,55 @@ def calc_scat_multi_non_linear(Th1, Th2, points, amplitudes, distances):
                  _values(c, "distances", distances, n))
 
 
+def _quantities(cmd, quantities):
+    """The quantity list of a field map as the module takes it: the comma-separated names, the
+    cw frequency (None when not given) and the column names in order. quantities is a name,
+    or a list (tuple) of names and at most one ("cw", f); a ("cw", f) in a list naming neither
+    cw quantity stands for both, in its place. The module checks the names themselves."""
+    def is_cw(q):
+        return isinstance(q, tuple) and len(q) == 2 and isinstance(q[0], str) \
+            and q[0].lower() == "cw"
+    if isinstance(quantities, str) or is_cw(quantities):
+        quantities = [quantities]
+    if not isinstance(quantities, (list, tuple)):
+        raise TypeError("%s: quantities must be a name or a list of names (and (\"cw\", f)), "
+                        "but is %s" % (cmd, type(quantities).__name__))
+    columns, f, cw_at = [], None, 0
+    for k, q in enumerate(quantities):
+        if isinstance(q, str):
+            columns.append(q.strip().lower())
+        elif is_cw(q):
+            if f is not None:
+                raise ValueError("%s: the quantities give (\"cw\", f) more than once" % cmd)
+            f, cw_at = _num(cmd, "the cw frequency", q[1]), len(columns)
+            if not isinstance(f, float):
+                raise ValueError("%s: the cw frequency must be one number [Hz]" % cmd)
+        else:
+            raise TypeError("%s: item %d of the quantities must be a name or (\"cw\", f), but "
+                            "is %r" % (cmd, k + 1, q))
+    if f is not None and not {"cw_amplitude", "cw_phase"} & set(columns):
+        columns[cw_at:cw_at] = ["cw_amplitude", "cw_phase"]
+    return ",".join(columns), f, columns
+
+
+def _map(cmd, code, *args, quantities):
+    names, f, columns = _quantities(cmd, quantities)
+    (m,) = _call(cmd, code, *args, names, *(() if f is None else (f,)), nout=1)
+    return {name: np.ascontiguousarray(m[:, k]) for k, name in enumerate(columns)}
+
+
+def calc_hp_map(Th, points, quantities):
+    c = "calc_hp_map"
+    return _map(c, 7002, _handle(c, "Th", Th), _points(c, "points", points)[0],
+                quantities=quantities)
+
+
+def calc_hhp_map(Th1, Th2, points, quantities):
+    c = "calc_hhp_map"
+    return _map(c, 7003, _handle(c, "Th1", Th1), _handle(c, "Th2", Th2),
+                _points(c, "points", points)[0], quantities=quantities)
+
+
 # General commands
 
 def orvel_init(mode=0):
@@ -561,7 +610,7 @@ def set_sampling(fs):
 
 
 # The options of set_option, as its help lists them; the module compares lower-cased names.
-_OPTIONS = ("c", "fs", "use_att", "att", "freq_att", "att_f0", "tau_m", "z", "BdivA", "dz",
+_OPTIONS = ("c", "fs", "use_att", "att", "freq_att", "att_f0", "tau_m", "z", "BdivA", "dz", "rho",
             "debug", "accurate_time_calc", "fast_integration", "show_times", "use_rectangles",
             "use_triangles", "use_lines", "threads")
 
@@ -619,7 +668,7 @@ __all__ = [
     "xdc_show", "xdc_get",
     "calc_h", "calc_hp", "calc_hhp", "calc_scat", "calc_scat_multi", "calc_scat_all",
     "calc_hp_non_linear", "calc_hhp_non_linear", "calc_scat_non_linear",
-    "calc_scat_multi_non_linear",
+    "calc_scat_multi_non_linear", "calc_hp_map", "calc_hhp_map",
     "orvel_init", "orvel_end", "orvel_debug", "set_sampling", "set_option", "orvel_info",
     "get_option", "orvel_logo",
 ]

@@ -97,8 +97,20 @@ struct thread_scratch {
   }
 };
 
-// The response of a point convolved with the pulse, as a new signal; zeros spanning the pulse
-// where nothing contributes.
+// The response of a point convolved with the pulse, into y; zeros spanning the pulse where
+// nothing contributes.
+void pulse_field(const sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of,
+                 thread_scratch& s, grid_buffer& y) {
+  const signal_rec& pulse = pulse_of.p;
+  if (!h) {
+    y.assign_zero(pulse.start_sample, pulse.no_samples);
+    return;
+  }
+  y.assign_zero(h->start + pulse.start_sample, h->n + pulse.no_samples - 1);
+  apply_pulse(sys, h->data(), h->n, h->start, pulse_of, s.spectra, s.filter, y.data());
+}
+
+// The same as a new signal.
 signal_ptr pulse_field(sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, thread_scratch& s) {
   const signal_rec& pulse = pulse_of.p;
   if (!h) return alloc_signal(sys, pulse.no_samples, pulse.start_sample);
@@ -215,6 +227,60 @@ std::vector<signal_ptr> calc_hhp(sys_con& sys, const aperture_rec& transmit,
   run.finish();
   free_signal(sys, pulse);
   return out;
+}
+
+namespace {
+// A map's thread: the calculation's scratch and the reduction's.
+struct map_scratch {
+  thread_scratch calc;
+  map_reducer::scratch reduce;
+  map_scratch(const response_plan& tx, const response_plan& rx, stop_flag stop)
+      : calc(tx, rx, stop) {}
+};
+
+// The map of the field whose signal at a point field_at(point, scratch) leaves in scratch.y.
+template <class FieldAt>
+void field_map(sys_con& sys, const response_plan& tx, const response_plan& rx,
+               const signal_rec& pulse, std::span<const point3> points, const map_request& q,
+               std::span<double> out, FieldAt field_at) {
+  const size_t n = points.size();
+  ORVEL_ASSERT(out.size() == n * q.columns.size());
+  const map_reducer reducer(q, sys.fs, sys.c, pulse.data.data(), pulse.no_samples,
+                            pulse.start_sample);
+  calculation_run run(sys, static_cast<int64_t>(n));
+  std::vector<map_scratch> scratch = scratch_per_thread<map_scratch>(run, tx, rx);
+  run.run(static_cast<int64_t>(n), point_grain, [&](int64_t i, int32_t w) {
+    map_scratch& s = scratch[w];
+    field_at(points[i], s.calc);
+    reducer.reduce(s.calc.y.data(), s.calc.y.n, s.calc.y.start, s.reduce, out.data() + i, n);
+  });
+  run.finish();
+}
+}  // namespace
+
+void calc_hp_map(sys_con& sys, const aperture_rec& ap, std::span<const point3> points,
+                 const map_request& q, std::span<double> out) {
+  const response_plan plan = plan_response(sys, ap, true);
+  signal_ptr pulse = convolve_fft(sys, ap.impulse.get(), ap.excitation.get());
+  pulse_rec pulse_of(sys, *pulse);
+  field_map(sys, plan, plan, *pulse, points, q, out, [&](const point3& p, thread_scratch& s) {
+    const bool any = aperture_response(plan, s.transmit, p);
+    pulse_field(sys, any ? &s.transmit.out : nullptr, pulse_of, s, s.y);
+  });
+  free_signal(sys, pulse);
+}
+
+void calc_hhp_map(sys_con& sys, const aperture_rec& transmit, const aperture_rec& receive,
+                  std::span<const point3> points, const map_request& q, std::span<double> out) {
+  const response_plan tx = plan_response(sys, transmit, true);
+  const response_plan rx = plan_response(sys, receive, true);
+  signal_ptr pulse = pulse_echo_pulse(sys, transmit, receive);
+  pulse_rec pulse_of(sys, *pulse);
+  field_map(sys, tx, rx, *pulse, points, q, out, [&](const point3& p, thread_scratch& s) {
+    pulse_echo_response(sys, tx, rx, p, s);
+    pulse_field(sys, &s.hh, pulse_of, s, s.y);
+  });
+  free_signal(sys, pulse);
 }
 
 signal_ptr calc_scat(sys_con& sys, const aperture_rec& transmit, const aperture_rec& receive,

@@ -37,6 +37,7 @@ struct sys_con {
   double tau_m = 20.0;                  // dispersion constant of the attenuation
   double z = 1.54e6;                    // characteristic acoustic impedance [kg/(m^2 s)]
   double BdivA = 5.2;                   // non-linearity parameter B/A
+  double rho = 1000.0;                  // density of the medium [kg/m^3], for field maps
   double dz = 0.0005;                   // step of non-linear propagation [m]
   int32_t bytes_reserved = 0;           // bytes charged to live signals
   int32_t max_bytes_reserved = 0;       // peak of bytes_reserved

@@ -173,6 +173,44 @@ void set_result(const command_args& args, int slot, mxArray* m) {
   if (slot < (args.nlhs > 1 ? args.nlhs : 1)) args.plhs[slot] = m;
 }
 
+// The columns of a map: the names of argument k and, when the host gave one more argument,
+// the cw frequency [Hz]; the density is the option rho.
+map_request read_map_request(const sys_con& sys, const command_args& args, int k) {
+  char names[1024];
+  read_text(args.arg(k), names, sizeof names, "The quantity list");
+  const bool has_f = args.nrhs > k;
+  const double f = has_f ? read_number(args.arg(k + 1), "The cw frequency") : 0.0;
+  return parse_map_request(names, has_f, f, sys.rho);
+}
+
+// A map value that is infinite or NaN (other than t_peak's NaN of a point without a field)
+// comes from a signal that left the double range: refused as refuse_overflow does. The signals
+// reach at most the farthest point, there and back for a pulse-echo map.
+void refuse_map_overflow(const sys_con& sys, const map_request& q, std::span<const double> v,
+                         std::span<const point3> points, const calc_inputs& in) {
+  const size_t n = points.size();
+  for (size_t k = 0; k < q.columns.size(); ++k) {
+    if (q.columns[k] == field_quantity::t_peak) continue;
+    for (size_t i = 0; i < n; ++i) {
+      if (std::isfinite(v[i + n * k])) continue;
+      double r = 0.0;
+      for (const point3& p : points) r = std::fmax(r, std::hypot(p[0], p[1], p[2]));
+      const double end_sample = (in.rx ? 2 : 1) * r / sys.c * sys.fs;
+      throw command_error(format_text(
+          "Error: The map overflowed the double range (%s at point %zu is %g); the likely cause "
+          "is %s. Nothing was returned",
+          quantity_name(q.columns[k]), i + 1, v[i + n * k],
+          overflow_cause(sys, in, end_sample).c_str()));
+    }
+  }
+}
+
+void return_map(const command_args& args, const std::vector<double>& v, size_t n, size_t k) {
+  mxArray* m = host_new_matrix(n, k);
+  std::copy(v.begin(), v.end(), host_matrix_values(m));
+  set_result(args, 0, m);
+}
+
 }  // namespace
 
 void return_aligned(sys_con& sys, const command_args& args, std::vector<signal_ptr>& signals) {
@@ -365,4 +403,32 @@ void cmd_calc_scat_multi_non_linear(sys_con& sys, const command_args& args) {
       calc_scat_multi_non_linear(sys, tx, rx, points, amplitudes, distances);
   refuse_overflow(sys, signals, {&tx, &rx, amplitudes});
   return_aligned(sys, args, signals);
+}
+
+void cmd_calc_hp_map(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 4, "Calculating a map of the emitted field. Calling calc_hp_map",
+               "Error: calc_hp_map needs an aperture, the points and the quantities");
+  const aperture_rec& ap = lookup_aperture(sys, args.arg(2));
+  const std::vector<point3> points = read_points(args.arg(3), "The point table");
+  const map_request q = read_map_request(sys, args, 4);
+  check_grid(sys);
+  std::vector<double> map(points.size() * q.columns.size());
+  calc_hp_map(sys, ap, points, q, map);
+  refuse_map_overflow(sys, q, map, points, {&ap, nullptr, {}});
+  return_map(args, map, points.size(), q.columns.size());
+}
+
+void cmd_calc_hhp_map(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 5, "Calculating a map of the pulse-echo field. Calling calc_hhp_map",
+               "Error: calc_hhp_map needs a transmit and a receive aperture, the points and the "
+               "quantities");
+  const aperture_rec& tx = lookup_aperture(sys, args.arg(2));
+  const aperture_rec& rx = lookup_aperture(sys, args.arg(3));
+  const std::vector<point3> points = read_points(args.arg(4), "The point table");
+  const map_request q = read_map_request(sys, args, 5);
+  check_grid(sys);
+  std::vector<double> map(points.size() * q.columns.size());
+  calc_hhp_map(sys, tx, rx, points, q, map);
+  refuse_map_overflow(sys, q, map, points, {&tx, &rx, {}});
+  return_map(args, map, points.size(), q.columns.size());
 }

@@ -17,6 +17,8 @@ void cmd_calc_hp_non_linear(sys_con& sys, const command_args& args);          //
 void cmd_calc_hhp_non_linear(sys_con& sys, const command_args& args);         // 4013
 void cmd_calc_scat_non_linear(sys_con& sys, const command_args& args);        // 4014
 void cmd_calc_scat_multi_non_linear(sys_con& sys, const command_args& args);  // 4015
+void cmd_calc_hp_map(sys_con& sys, const command_args& args);                 // 7002
+void cmd_calc_hhp_map(sys_con& sys, const command_args& args);                // 7003
 
 // Results of a calculation, the signals released afterwards. Several signals go into one
 // matrix, column k holding signal k at its offset from the earliest start S, with one trailing

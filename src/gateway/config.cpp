@@ -142,6 +142,13 @@ const option_key option_keys[] = {
      {-1e4, 1e4, false, ""},
      [](sys_con& s, double v, int32_t) { s.BdivA = v; },
      [](const sys_con& s) -> double { return s.BdivA; }},
+    // From hydrogen (0.09 kg/m^3) to the densest metals (22,600).
+    {"rho",
+     option_kind::value,
+     "The density rho",
+     {0.0, 1e5, true, " kg/m^3"},
+     [](sys_con& s, double v, int32_t) { s.rho = v; },
+     [](const sys_con& s) -> double { return s.rho; }},
     {"debug", option_kind::flag, "The option debug", any_value,
      [](sys_con& s, double, int32_t n) { s.debug = static_cast<int16_t>(n); },
      [](const sys_con& s) -> double { return s.debug; }},
@@ -268,6 +275,7 @@ void show_configuration(sys_con& sys, const command_args&) {
   host_printf("    Step in propagation for non-linear imaging:  %10.6e m \n", sys.dz);
   host_printf("    Characteristic acoustic impedance:           %10.6e kg/[m^2 s] \n", sys.z);
   host_printf("    Non-linearity parameter B/A:                 %10.4f  \n", sys.BdivA);
+  host_printf("    Density of the medium (field maps):          %10.4f kg/m^3 \n", sys.rho);
   host_printf("\n");
   host_printf("    Number of bytes reserved:                       %d\n", sys.bytes_reserved);
   host_printf("    Maximum number of bytes that has been reserved: %d\n", sys.max_bytes_reserved);

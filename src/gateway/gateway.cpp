@@ -85,6 +85,8 @@ const command_entry general_commands[] = {
 // uses, so that their codes never meet a documented one.
 const command_entry own_commands[] = {
     {7001, "get_option", get_option},
+    {7002, "calc_hp_map", cmd_calc_hp_map, 1},
+    {7003, "calc_hhp_map", cmd_calc_hhp_map, 2},
 };
 
 struct command_module {

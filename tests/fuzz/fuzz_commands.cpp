@@ -655,6 +655,20 @@ struct generator {
       amplitudes.push_back(r.uniform(-1, 1));
       distances.push_back(r.uniform(0, 3) * mm);
     }
+    if (r.chance(0.15)) {  // a field map; t_peak is left out, its NaN where p = 0 is documented
+      static const std::vector<std::string> names = {"p_plus", "p_minus",   "p_peak",
+                                                     "pii",    "p_rms",     "cw_amplitude",
+                                                     "cw_phase", "raw_peak", "raw_energy"};
+      std::string list = r.pick(names);
+      while (r.chance(0.4)) list += "," + r.pick(names);
+      const bool echo = r.chance(0.5);
+      std::vector<arg> a = {num(echo ? 7003 : 7002), num(r.pick(live), use::handle)};
+      if (echo) a.push_back(num(r.pick(live), use::handle));
+      a.push_back(table(points));
+      a.push_back(text(list));
+      if (r.chance(0.9)) a.push_back(num(r.uniform(0.5e6, 10e6)));
+      return make_call(std::move(a), 1);
+    }
     std::vector<arg> a = {num(code), num(r.pick(live), use::handle)};
     const bool two = code != 4001 && code != 4002 && code != 4012;
     if (two) a.push_back(num(r.pick(live), use::handle));
@@ -939,6 +953,7 @@ struct finding_log {
 };
 
 bool is_calculation(double code) { return code >= 4001 && code <= 4015; }
+bool is_map(double code) { return code == 7002 || code == 7003; }
 
 // The first non-finite, and whether any huge or tiny, value the command reads.
 struct input_values {
@@ -981,6 +996,7 @@ std::string shape_mismatch(const call& c) {
   if (code >= 1012 && code <= 1014) rules.push_back({4, 5, whole(at(4)), values(at(5))});
   if (code == 1020) rules.push_back({2, 3, double(at(2).rows), values(at(3))});
   size_t points = code == 1060 ? 4 : 0;
+  if (is_map(code)) points = code == 7002 ? 3 : 4;
   if (is_calculation(code)) {
     points = code == 4001 || code == 4002 || code == 4012 ? 3 : 4;
     for (size_t k = points + 1; k <= c.arity && !(code == 4007 && k == 6); ++k)
@@ -1087,7 +1103,8 @@ void run_segment(const options& opt, long long first) {
                   line_at(before.text, line) + "\", after \"" + line_at(after.text, line) + "\"");
       }
     }
-    if (is_calculation(code) && before.initialised && after.bytes != before.bytes) {
+    if ((is_calculation(code) || is_map(code)) && before.initialised &&
+        after.bytes != before.bytes) {
       std::snprintf(detail, sizeof detail, "the store held %lld bytes before and %lld after",
                     static_cast<long long>(before.bytes), static_cast<long long>(after.bytes));
       found("leak", "calculation", detail);
@@ -1116,7 +1133,7 @@ void run_segment(const options& opt, long long first) {
     }
     // A calculation refuses a result that overflowed, whatever its inputs; other results may
     // hold no NaN or Inf while every value given was finite and moderate.
-    if (o.ok && results_nonfinite && is_calculation(code)) {
+    if (o.ok && results_nonfinite && (is_calculation(code) || is_map(code))) {
       found("nan-result", "calculation", "a calculation returned NaN or Inf");
     } else if (o.ok && !in.nonfinite_arg && results_nonfinite && !tainted && !in.extreme) {
       found("nan-result", "", "a result holds NaN or Inf although every input was finite");

@@ -385,7 +385,12 @@ class Generator:
         amps = self.r.standard_normal(m)
         dist = self.r.uniform(0, 20e-3, m)
         what = self.pick(["h", "hp", "hhp", "scat", "scat_multi", "scat_all", "hp_nl", "hhp_nl",
-                          "scat_nl", "scat_multi_nl"])
+                          "scat_nl", "scat_multi_nl", "hp_map", "hhp_map"])
+        # t_peak is left out of the maps: its NaN where p = 0 is documented.
+        quantities = [self.pick(["p_plus", "p_minus", "p_peak", "pii", "p_rms", "raw_peak",
+                                 "raw_energy", "cw_amplitude"]) for _ in range(i(1, 3))]
+        if self.p(0.8):
+            quantities.append(("cw", self.u(0.5e6, 10e6)))
         table = {
             "h": ("calc_h", [th, pts]), "hp": ("calc_hp", [th, pts]),
             "hhp": ("calc_hhp", [th, th2, pts]),
@@ -396,6 +401,8 @@ class Generator:
             "hhp_nl": ("calc_hhp_non_linear", [th, th2, pts, dist]),
             "scat_nl": ("calc_scat_non_linear", [th, th2, pts, amps, dist]),
             "scat_multi_nl": ("calc_scat_multi_non_linear", [th, th2, pts, amps, dist]),
+            "hp_map": ("calc_hp_map", [th, pts, quantities]),
+            "hhp_map": ("calc_hhp_map", [th, th2, pts, quantities]),
         }
         name, args = table[what]
         return Call("orvel." + name, getattr(o, name), args)

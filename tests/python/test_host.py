@@ -41,7 +41,7 @@ def test_bad_input_is_refused_with_a_clear_error(system):
         orvel.set_option("no_such_option", 1.0)
     assert str(refused.value) == (
         "set_option: name must be one of c, fs, use_att, att, freq_att, att_f0, tau_m, z, "
-        "BdivA, dz, debug, accurate_time_calc, fast_integration, show_times, use_rectangles, "
+        "BdivA, dz, rho, debug, accurate_time_calc, fast_integration, show_times, use_rectangles, "
         "use_triangles, use_lines, threads (in any case), but is 'no_such_option'")
     # The extension itself: an int beyond every float, more results than a command gives.
     with pytest.raises(ValueError, match="argument 1: the int is too large for a float"):

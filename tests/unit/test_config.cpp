@@ -39,6 +39,7 @@ TEST_F(config_test, ReportAfterInitShowsEveryDefault) {
       "    Step in propagation for non-linear imaging:  5.000000e-04 m \n"
       "    Characteristic acoustic impedance:           1.540000e+06 kg/[m^2 s] \n"
       "    Non-linearity parameter B/A:                     5.2000  \n"
+      "    Density of the medium (field maps):           1000.0000 kg/m^3 \n"
       "\n"
       "    Number of bytes reserved:                       0\n"
       "    Maximum number of bytes that has been reserved: 0\n"
@@ -322,9 +323,9 @@ TEST_F(config_test, GetOptionRefusesWhatItCannotRead) {
             "Error: get_option needs the name of an option, as set_option takes it");
   EXPECT_EQ(orvel_call({7001, "speed"}, 1).error,
             "Error: There is no option named speed; the options are use_att, att, freq_att, "
-            "att_f0, tau_m, z, dz, bdiva, debug, accurate_time_calc, fast_integration, "
+            "att_f0, tau_m, z, dz, bdiva, rho, debug, accurate_time_calc, fast_integration, "
             "show_times, use_rectangles, use_triangles, use_lines, c, fs, threads");
   EXPECT_EQ(orvel_call({7001, 3.0}, 1).error, "Error: The option name must be given as text");
-  EXPECT_EQ(orvel_call({7002}, 1).error,
+  EXPECT_EQ(orvel_call({7099}, 1).error,
             "Internal Error 4: Illegal function_code found in Orvel_mex, module Orvel commands.");
 }
