@@ -6,8 +6,8 @@ function [map, fields] = calc_hhp_map(Th1, Th2, points, quantities)
 %   points      n x 3 matrix, one field point [x y z] per row [m]
 %   quantities  a name, or a cell of names and {'cw', f}, as for calc_hp_map
 %
-%   map         n x k matrix, one row per point, one column per quantity in the order asked
-%               [the unit of each quantity, below]
+%   map         n x k matrix [the unit of each quantity, below]: one row per point, one
+%               column per quantity in the order asked
 %   fields      the same as a struct, one field of n values per quantity [as in map]
 %
 %   At each point the signal s that calc_hhp would return there (the echo of a scatterer of
