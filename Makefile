@@ -101,7 +101,7 @@ demo: build demo-deps
 # image simulation on one and two local Dask workers.
 bench: build
 	$(BUILD)/bench/orvel_drivers_bench
-	cd $(BUILD) && for script in field_linear_array scat_linear_array; do \
+	cd $(BUILD) && for script in field_linear_array field_map_million scat_linear_array; do \
 	  octave-cli --no-gui --norc --no-history --quiet \
 	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/bench" \
 	    "$(CURDIR)/bench/$$script.m" < /dev/null || exit 1; \

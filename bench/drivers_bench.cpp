@@ -82,6 +82,13 @@ void field_scenario(sys_con& sys, const std::vector<int32_t>& thread_counts) {
              release(sys, r);
            }),
            points.size(), "points");
+    const map_request peak = parse_map_request("p_peak", false, 0, 1000);
+    std::vector<double> map(points.size());
+    report("S1 calc_hp_map p_peak", threads, median_seconds([&] {
+             calc_hp_map(sys, *ap, points, peak, map);
+             fold(map.data(), map.size() * sizeof(double));
+           }),
+           points.size(), "points");
   }
   free_aperture(sys, ap);
 }
