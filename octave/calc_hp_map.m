@@ -19,7 +19,7 @@ function [map, fields] = calc_hp_map(Th, points, quantities)
 %   outside its samples:
 %       p(j) = rho*fs*((s(j-2) - s(j+2)) + 8*(s(j+1) - s(j-1)))/12
 %   for j from 2 before the first sample of s to 2 after its last; its error for a tone of
-%   frequency f is about (2*pi*f/fs)^4/30 (4e-5 at f = fs/20). The quantities:
+%   frequency f is about (2*pi*f/fs)^4/30 (3e-4 at f = fs/20). The quantities:
 %     'p_plus'        max(p), 0 if p is nowhere positive [Pa]
 %     'p_minus'       -min(p), 0 if p is nowhere negative: the peak rarefaction [Pa]
 %     'p_peak'        max(abs(p)) [Pa]
@@ -36,7 +36,9 @@ function [map, fields] = calc_hp_map(Th, points, quantities)
 %     'raw_peak'      max(abs(s)) of the unscaled signal [the unit of calc_hp's result]
 %     'raw_energy'    sum(s.^2)/fs [that unit squared, times s]
 %   The cw quantities need their frequency f [Hz], 0 < f < fs/2, given in the list as
-%   {'cw', f}; a {'cw', f} in a list naming neither cw quantity asks for both, in its place.
+%   {'cw', f} (in Python the tuple ("cw", f)); a {'cw', f} in a list naming neither cw
+%   quantity asks for both, in its place. Python returns a dict of 1-D arrays instead of map
+%   and fields, name -> values, in the order asked.
 %   Unknown names, a cw quantity without f, and a frequency at which the pulse has no
 %   component are refused, listing what is accepted.
 %

@@ -93,7 +93,9 @@ function orvel()
 %     calc_hp   h conv impulse conv excitation, in m times the unit of the pulse P = impulse
 %               conv excitation. If P is the surface velocity v [m/s], p = rho0*diff(hp)*fs
 %               [Pa]; if P is rho0 dv/dt [Pa/m], hp is the pressure in Pa, as the non-linear
-%               commands assume.
+%               commands assume. calc_hp_map gives the pressure's peaks, intensity and
+%               harmonic field per point in Pa directly (P the surface velocity, rho0 the
+%               option rho), without the signals.
 %     calc_hhp  h_tx conv h_rx conv impulse_tx conv excitation conv impulse_rx, in m^2 times
 %               the unit of that two-way pulse: the echo of one scatterer of amplitude 1. The
 %               constants and derivatives of scattering and reception go into the pulses.

@@ -5,7 +5,8 @@
 // outside its samples:
 //   p_j = rho fs ((s_{j-2} - s_{j+2}) + 8 (s_{j+1} - s_{j-1})) / 12,  j = -2 .. n + 1,
 // so that p has n + 4 samples from grid sample start - 2 (and is zero beyond them). For a tone
-// of angular frequency w its relative error is about (w / fs)^4 / 30: 4e-5 at fs / 20.
+// of angular frequency w its relative error is about (w / fs)^4 / 30: 3e-4 at a frequency of
+// fs / 20, 4e-5 at fs / 33 (3 MHz at 100 MHz).
 #pragma once
 
 #include <complex>
