@@ -32,9 +32,6 @@ else
   map = Orvel_mex(7003, orvel_num(Th1), orvel_num(Th2), points, names, f);
 end
 if nargout > 1
-  fields = struct();
-  for k = 1:numel(columns)
-    fields.(lower(columns{k})) = map(:, k);
-  end
+  fields = orvel_map_fields(map, columns);
 end
 end
