@@ -49,6 +49,16 @@ catch err
       '1e1\d\d\d \(freq_att 0\.01 dB/\(m Hz\), att_f0 5e\+07 Hz\)\. Nothing was returned$'], ...
       'once')), err.message);
 end
+% A field map of that field is refused the same way, already at 10 mm, where the signal is
+% finite but its pressure squared is not: no NaN or Inf passes for a pressure.
+try
+  calc_hp_map(Th, [0 0 0.01; 0 0 0.05], {'pii', 'p_peak'});
+  error('test_refusals:none', 'an overflowed map was returned');
+catch err
+  assert(~isempty(regexp(err.message, ['^Orvel_mex: Error: The map overflowed the double ' ...
+      'range \(pii at point 1 is inf\); the likely cause is the frequency dependent ' ...
+      'attenuation: over the 0\.05 m travelled'], 'once')), err.message);
+end
 % att_f0 above fs / 2 is a frequency the grid does not hold.
 set_option('att_f0', 60e6);
 expect_error(@() calc_hp(Th, pt), ['Error: The attenuation centre frequency att_f0 (6e+07 Hz) must ' ...
