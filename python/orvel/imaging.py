@@ -1,4 +1,5 @@
-"""Imaging with Orvel: phantoms, scan sequences, beamforming and B-mode pictures.
+"""Imaging with Orvel: phantoms, scan sequences, beamforming, B-mode pictures and the
+acoustic output of a pulse.
 
 The same functions, with the same arguments, units and results, as the Octave scripts of
 octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angles in
@@ -7,6 +8,7 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
     scan_linear, scan_phased, scan_planewave, scan_apply, scan_run        scan sequences
     das_beamform, envelope, log_compress, scan_convert, show_image        images
+    acoustic_output                                                       acoustic output (MI)
 
 A scan sequence is a list of dicts, one per line or per transmit, with the keys:
 
@@ -741,3 +743,133 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     except (np.linalg.LinAlgError, OverflowError) as e:
         # Axes whose extents no transform can take (x or z of 1e15 m and of 1 mm together).
         raise ValueError("%s: x and z of these extents cannot be drawn (%s)" % (fn, e)) from None
+
+
+# Acoustic output
+
+# Derating: 0.3 dB/(cm MHz) = 3e-5 dB/(m Hz), a loss of exactly freq_att * f dB/m with att 0
+# and att_f0 0 (help set_option).
+_DERATING = (("use_att", 1.0), ("att", 0.0), ("freq_att", 3e-5), ("att_f0", 0.0))
+
+
+def _pressure(Th, point, rho, fs):
+    """The pressure [Pa] at one point: rho * fs * conv(s, [-1 8 0 -8 1]/12), s the signal of
+    calc_hp there (the derivative of calc_hp_map)."""
+    s, _ = _cmd.calc_hp(Th, point.reshape(1, 3))
+    return rho * fs * np.convolve(s.reshape(-1), np.array([-1.0, 8.0, 0.0, -8.0, 1.0]) / 12)
+
+
+def _pulse_duration(p, fs):
+    """1.25 times the time the running energy takes from 10 % to 90 % of the total. The energy
+    after j samples is q[j]; between sample ends it grows linearly."""
+    q = np.concatenate([[0.0], np.cumsum(p ** 2)])
+
+    def at(share):
+        level = share * q[-1]
+        i = int(np.argmax(q >= level))  # q[0] = 0 < level, so i >= 1
+        return (i - 1) + (level - q[i - 1]) / (q[i] - q[i - 1])
+    return 1.25 * (at(0.9) - at(0.1)) / fs
+
+
+def _working_frequency(p, fs):
+    """The mean of the -3 dB frequencies on either side of the spectrum's peak."""
+    n = 1 << (max(16384, 8 * p.size) - 1).bit_length()
+    a = np.abs(np.fft.rfft(p, n))  # 0 to fs/2
+    df = fs / n
+    k = int(np.argmax(a))
+    level = a[k] * 10 ** (-3 / 20)
+    below = np.flatnonzero(a[:k + 1] < level)
+    if below.size == 0:
+        f_lo = 0.0
+    else:  # between bins lo (below) and lo + 1 (at or above)
+        lo = below[-1]
+        f_lo = (lo + (level - a[lo]) / (a[lo + 1] - a[lo])) * df
+    above = np.flatnonzero(a[k:] < level)
+    if above.size == 0:
+        f_hi = fs / 2
+    else:  # between bins hi - 1 (at or above) and hi (below)
+        hi = k + above[0]
+        f_hi = (hi - 1 + (a[hi - 1] - level) / (a[hi - 1] - a[hi])) * df
+    return (f_lo + f_hi) / 2
+
+
+def acoustic_output(Th, points, prf):
+    """Mechanical index and derated intensities of the pulse an aperture emits.
+
+    Th      the aperture (Aperture or handle); its pulse (impulse response convolved with
+            excitation) must be the surface velocity [m/s] for the results to be in pascals
+            and W/m^2
+    points  field points, shape (n, 3) [m], n >= 1: where to look for the peaks (e.g. the
+            beam axis, or a plane through the focus)
+    prf     pulse repetition frequency [Hz], one positive finite number
+
+    Returns a dict:
+
+    p_r3       the largest derated peak rarefactional pressure over the points [Pa]: the
+               max of calc_hp_map's p_minus with the derating on
+    mi_point   the point where p_r3 is, shape (3,) [m] (the first of equal ones)
+    f_awf      acoustic working frequency at mi_point [Hz]: (f_lo + f_hi) / 2, f_lo and f_hi
+               the frequencies below and above the peak of abs(fft(p, N)), nearest to it,
+               where it falls to 10**(-3/20) of the peak (3 dB below it), found by linear
+               interpolation between bins; p is the un-derated pressure there and N the
+               power of 2 at or above max(16384, 8 * len(p)) (zero-padded); where no
+               crossing lies below (above) the peak, f_lo = 0 (f_hi = fs/2)
+    mi         mechanical index (p_r3 / 1e6) / sqrt(f_awf / 1e6) [no unit]: the pressure in
+               MPa over the root of the frequency in MHz. p_r3 is at least the derated
+               p_minus at pii_point, the point some standards take for the index, so mi is
+               at least their value wherever f_awf is the same at both points (as for a
+               pulse that keeps its spectrum)
+    pii_3      the largest derated pulse intensity integral over the points [J/m^2]: the max
+               of calc_hp_map's pii, sum(p**2) / fs / (rho * c), with the derating on
+    pii_point  the point where pii_3 is, shape (3,) [m] (the first of equal ones)
+    pd         pulse duration at pii_point [s]: 1.25 * (t90 - t10), t10 and t90 the times at
+               which the running integral of the derated p**2 reaches 10 % and 90 % of its
+               total (the integral taken as cumsum(p**2) / fs at the ends of the samples,
+               linear between them)
+    isppa_3    derated spatial-peak pulse-average intensity pii_3 / pd [W/m^2]
+    ispta_3    derated spatial-peak temporal-average intensity pii_3 * prf [W/m^2]
+
+    The pressure at a point is p = rho * fs * conv(s, [-1, 8, 0, -8, 1] / 12) [Pa], s the
+    signal calc_hp gives there, rho = get_option("rho") [kg/m^3] and fs = get_option("fs")
+    [Hz] (the derivative of calc_hp_map). Derating is a loss of 0.3 dB/(cm MHz) = 3e-5
+    dB/(m Hz) along the path, set through the attenuation options: use_att 1, att 0,
+    freq_att 3e-5 [dB/(m Hz)], att_f0 0 [Hz] (a loss of exactly freq_att * f dB/m, help
+    set_option). The un-derated pressure is that of the lossless medium (use_att 0). The
+    four options are read before and set back afterwards, also when the calculation fails,
+    so the caller's attenuation plays no part in the results and is kept.
+
+    A field that is 0 at every point is refused (it has no working frequency).
+
+    Usual limits, for reference: MI 1.9; I_spta.3 720 mW/cm^2 (7200 W/m^2); I_sppa.3
+    190 W/cm^2 (1.9e6 W/m^2).
+    """
+    fn = "acoustic_output"
+    points, n = _cmd._points(fn, "points", points)
+    if n == 0:
+        raise ValueError("%s: points must hold at least one point" % fn)
+    bad = np.flatnonzero(~np.isfinite(points).all(axis=1))
+    if bad.size:
+        raise ValueError("%s: points must be finite, but row %d is not" % (fn, bad[0] + 1))
+    prf = _scalar(fn, "prf", prf, positive=True)
+
+    saved = [(name, _cmd.get_option(name)) for name, _ in _DERATING]
+    try:
+        for name, value in _DERATING:
+            _cmd.set_option(name, value)
+        rho, fs = _cmd.get_option("rho"), _cmd.get_option("fs")
+        m = _cmd.calc_hp_map(Th, points, ["p_minus", "pii"])
+        i_mi, i_pii = int(np.argmax(m["p_minus"])), int(np.argmax(m["pii"]))
+        p_r3, pii_3 = float(m["p_minus"][i_mi]), float(m["pii"][i_pii])
+        if not p_r3 > 0:
+            raise ValueError("%s: the pressure is 0 at every point (is the pulse set, and do "
+                             "the points lie in the field?)" % fn)
+        pd = _pulse_duration(_pressure(Th, points[i_pii], rho, fs), fs)
+        _cmd.set_option("use_att", 0.0)
+        f_awf = _working_frequency(_pressure(Th, points[i_mi], rho, fs), fs)
+    finally:
+        for name, value in saved:
+            _cmd.set_option(name, value)
+    return {"p_r3": p_r3, "mi_point": points[i_mi].copy(), "f_awf": f_awf,
+            "mi": (p_r3 / 1e6) / math.sqrt(f_awf / 1e6), "pii_3": pii_3,
+            "pii_point": points[i_pii].copy(), "pd": pd, "isppa_3": pii_3 / pd,
+            "ispta_3": pii_3 * prf}

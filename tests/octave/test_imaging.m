@@ -1,6 +1,7 @@
 % The imaging scripts on real apertures and files: what a scan step sets in the apertures,
 % scan_run's common time axis against calc_scat of each line alone, phantoms from a matrix
-% and from picture files, and the PNG pictures of show_image.
+% and from picture files, the PNG pictures of show_image, and acoustic_output's struct, its
+% refusals and the attenuation options it sets back.
 orvel_init(-1);
 fs = 100e6;
 c = 1540;
@@ -148,6 +149,39 @@ if ~isempty(file_in_path(getenv('PATH'), 'gnuplot'))
 end
 confirm_recursive_rmdir(false, 'local');
 rmdir(folder, 's');
+
+% ---- acoustic_output (its numbers are checked in tests/python, test_imaging.py, and equal
+% to Python's in test_imaging_octave.py): the struct's fields, the caller's attenuation
+% options back after a call and after a call that fails once the derating is set (a freed
+% aperture), and the refusals of bad points and prf.
+names = {'use_att', 'att', 'freq_att', 'att_f0'};
+mine = {1, 2.5, 1e-6, 1e6};
+cellfun(@set_option, names, mine);
+out = acoustic_output(tx, [0 0 20e-3; 1e-3 0 30e-3], 5e3);
+assert(isequal(fieldnames(out)', {'p_r3', 'mi_point', 'f_awf', 'mi', 'pii_3', 'pii_point', ...
+                                  'pd', 'isppa_3', 'ispta_3'}) ...
+       && isequal(size(out.mi_point), [1 3]) && isequal(size(out.pii_point), [1 3]) ...
+       && out.mi > 0, 'acoustic_output: struct');
+assert(isequal(cellfun(@get_option, names, 'UniformOutput', false), mine), 'options after a call');
+freed = xdc_linear_array(2, 0.3e-3, 5e-3, 0.05e-3, 1, 1, [0 0 30e-3]);
+xdc_free(freed);
+expect_error(@() acoustic_output(freed, [0 0 20e-3], 5e3), ...
+             'Orvel error: This aperture has been freed and is not defined');
+assert(isequal(cellfun(@get_option, names, 'UniformOutput', false), mine), ...
+       'options after a failed call');
+shape = 'points must be an n x 3 real matrix (one row [x y z] per point), but is';
+refusals = {{[0 0 20e-3; 0 0 30e-3]', 5e3}, [shape ' 3 x 2; transpose it (points.'')'], ...
+            {ones(2, 4), 5e3}, [shape ' 2 x 4'], ...
+            {zeros(0, 3), 5e3}, 'points must hold at least one point', ...
+            {[0 0 20e-3; 0 NaN 1], 5e3}, 'points must be finite, but row 2 is not', ...
+            {[0 0 20e-3], 0}, 'prf must be a positive finite number [Hz]', ...
+            {[0 0 20e-3], [1 2] * 1e3}, 'prf must be a positive finite number [Hz]', ...
+            {[0 0 20e-3], '5e3'}, 'prf must be a positive finite number [Hz]'};
+for k = 1:2:numel(refusals)
+  expect_error(@() acoustic_output(tx, refusals{k}{:}), ['acoustic_output: ' refusals{k + 1}]);
+end
+expect_error(@() acoustic_output(tx, [0 0 20e-3]), ...
+             'acoustic_output: needs 3 arguments: acoustic_output(Th, points, prf)');
 
 xdc_free(tx);
 xdc_free(rx);

@@ -1,7 +1,8 @@
 # orvel.imaging against independent results: a point scatterer imaged where it is, with the
 # lateral width diffraction gives; the analytic envelope of a Gaussian pulse; known decibels;
 # a field linear in radius and angle; the scan sequences against their formulas; the counts
-# and statistics of random phantoms.
+# and statistics of random phantoms; the acoustic output of tone bursts against the loss of
+# derating, their spectra and their durations.
 import numpy as np
 import pytest
 
@@ -297,3 +298,86 @@ def test_phantoms_have_their_count_cysts_and_statistics(tmp_path):
     image.imsave(str(tmp_path / "map.png"), ramp, cmap="gray", vmin=0, vmax=ramp.max())
     _, from_file = im.phantom_from_map(str(tmp_path / "map.png"), *args)
     assert np.allclose(from_file / gauss, expected / ramp.max(), atol=0.01)
+
+
+def test_acoustic_output_derates_the_field_and_measures_the_pulse(system):
+    # A 1 mm square (far field beyond 2 mm at 3 MHz), its impulse response one sample of fs:
+    # the convolutions are time integrals, so the pulse is the excitation, a velocity [m/s].
+    fs, f0 = 120e6, 3e6
+    orvel.set_sampling(fs)
+    th = orvel.xdc_linear_array(1, 1e-3, 1e-3, 0.0, 1, 1, [0, 0, 0.04])
+    orvel.xdc_impulse(th, [fs])
+    t = np.arange(8 * 40 + 1) / fs                      # 8 cycles, 40 samples each
+    burst = np.sin(2 * np.pi * f0 * t) * np.hanning(t.size)
+    orvel.xdc_excitation(th, burst)
+    points = np.array([[0, 0, 0.06], [0, 0, 0.04], [3e-3, 0, 0.05]])
+    plain = orvel.calc_hp_map(th, points, ["p_minus", "pii"])   # no attenuation
+    out = im.acoustic_output(th, points, 1e3)
+
+    # 0.3 dB/(cm MHz) at f0 over the depth. The loss differs over the burst's band (1.5
+    # dB/MHz at 5 cm, the -3 dB band about 0.5 MHz wide), which moves the peak and the energy
+    # by well under 2 %.
+    loss = 10 ** (-0.3 * (f0 / 1e6) * (points[:, 2] * 100) / 20)
+    p, pii = plain["p_minus"] * loss, plain["pii"] * loss ** 2
+    assert out["p_r3"] == pytest.approx(p.max(), rel=0.02)
+    assert out["pii_3"] == pytest.approx(pii.max(), rel=0.02)
+    assert np.array_equal(out["mi_point"], points[np.argmax(p)])
+    assert np.array_equal(out["pii_point"], points[np.argmax(pii)])
+    # The pressure is the velocity's derivative: its spectrum is f times the burst's (the
+    # point's impulse response lasts 4 ns, flat over the band). The -3 dB band of that
+    # spectrum on a 100 Hz grid, without attenuation, gives the working frequency.
+    f = np.arange(1.5e6, 4.5e6, 100.0)
+    spectrum = f * np.abs(np.exp(-2j * np.pi * np.outer(f, t)) @ burst)
+    band = f[spectrum >= spectrum.max() * 10 ** (-3 / 20)]
+    f_awf = (band[0] + band[-1]) / 2
+    assert out["f_awf"] == pytest.approx(f0, rel=0.02)
+    assert out["f_awf"] == pytest.approx(f_awf, rel=1e-3)
+    assert out["mi"] == pytest.approx((p.max() / 1e6) / np.sqrt(f_awf / 1e6), rel=0.02)
+
+    # A rectangular burst of 10 cycles: p^2 averages evenly over its duration T, and its 10 %
+    # and 90 % of energy fall on whole cycles, where cos^2 has no running excess: pd = T, up
+    # to edges blurred over a few samples of 400 (derating at 1 cm).
+    orvel.xdc_excitation(th, np.sin(2 * np.pi * f0 * np.arange(10 * 40 + 1) / fs))
+    out = im.acoustic_output(th, [0, 0, 0.01], 2e3)
+    assert out["pd"] == pytest.approx(10 / f0, rel=0.01)
+    assert out["ispta_3"] == pytest.approx(2e3 * out["pii_3"], rel=1e-12)
+    assert out["isppa_3"] == pytest.approx(out["pii_3"] / out["pd"], rel=1e-12)
+
+
+def test_acoustic_output_keeps_the_attenuation_options_and_refuses_bad_input(system):
+    th = orvel.xdc_linear_array(4, 0.3e-3, 3e-3, 0.05e-3, 1, 1, [0, 0, 0.02])
+    points = [[0, 0, 0.02], [1e-3, 0, 0.03]]
+    plain = im.acoustic_output(th, points, 5e3)
+    names = ("use_att", "att", "freq_att", "att_f0")
+    mine = (1.0, 2.5, 1e-6, 1e6)
+    for name, value in zip(names, mine):
+        orvel.set_option(name, value)
+    # The caller's attenuation neither changes the results nor is lost, also when the
+    # calculation fails after the derating was set (a freed aperture).
+    out = im.acoustic_output(th, points, 5e3)
+    assert out.keys() == plain.keys()
+    assert all(np.array_equal(out[k], plain[k]) for k in plain)
+    assert tuple(orvel.get_option(name) for name in names) == mine
+    other = orvel.xdc_linear_array(4, 0.3e-3, 3e-3, 0.05e-3, 1, 1, [0, 0, 0.02])
+    orvel.xdc_free(other)
+    with pytest.raises(orvel.OrvelError):
+        im.acoustic_output(other, points, 5e3)
+    assert tuple(orvel.get_option(name) for name in names) == mine
+    refusals = [
+        (0.0, points, ValueError, "acoustic_output: prf must be > 0, but is 0"),
+        ([1e3, 2e3], points, ValueError, "acoustic_output: prf must be one finite number"),
+        ("1e3", points, TypeError, "acoustic_output: prf must be real numbers"),
+        (1e3, np.zeros((3, 5)), ValueError, "acoustic_output: points must be an n x 3 real "
+         "array (one row [x y z] per point), but is a 3 x 5 array; transpose it (points.T)"),
+        (1e3, np.zeros((0, 3)), ValueError, "acoustic_output: points must hold at least one"),
+        (1e3, [[0, 0, 0.02], [0, np.inf, 0.02]], ValueError, "acoustic_output: points must be "
+         "finite, but row 2 is not"),
+    ]
+    for prf, where, error, text in refusals:
+        with pytest.raises(error) as refused:
+            im.acoustic_output(th, where, prf)
+        assert str(refused.value).startswith(text), str(refused.value)
+    # A field that is zero everywhere has no working frequency.
+    orvel.xdc_excitation(th, np.zeros(10))
+    with pytest.raises(ValueError, match="acoustic_output: the pressure is 0 at every point"):
+        im.acoustic_output(th, points, 5e3)

@@ -1,13 +1,15 @@
 # The imaging functions of orvel.imaging and of the Octave scripts (octave/imaging) on the same
 # inputs give the same numbers: envelopes, compression, delay-and-sum images, scan conversion,
-# the fields of scan sequences and resolution cells. Inputs go to Octave as binary files and
-# its results come back the same way; one Octave run serves all the tests.
+# the fields of scan sequences, resolution cells and the acoustic output of a small array.
+# Inputs go to Octave as binary files and its results come back the same way; one Octave run
+# serves all the tests.
 import os
 import subprocess
 
 import numpy as np
 import pytest
 
+import orvel
 import orvel.imaging as im
 
 RNG = np.random.default_rng(20240611)
@@ -45,8 +47,15 @@ INPUTS = {
     "linear_x": np.array([-5e-3, -1.5e-3, -0.15e-3, 0.0, 0.15e-3, 0.45e-3, 1.35e-3, 4e-3]),
     "phased_angles": np.linspace(-0.5, 0.5, 7),
     "plane_angles": np.array([-0.2, 0.0, 0.13]),
+    # Two cycles of 4 MHz at 100 MHz, Hann-weighted for the impulse response; a field grid
+    # around the focus at 20 mm of an 8-element array.
+    "ao_impulse": np.sin(2 * np.pi * np.arange(50) / 25) * np.hanning(50) * 1e8,
+    "ao_excitation": 0.05 * np.sin(2 * np.pi * np.arange(50) / 25),
+    "ao_points": np.column_stack([np.repeat(np.linspace(-3e-3, 3e-3, 7), 9), np.zeros(63),
+                                  np.tile(np.linspace(10e-3, 30e-3, 9), 7)]),
 }
 DAS = dict(t0=3.1e-6, c=C, f_number=1.4, lag=0.2e-6)
+AO = dict(fs=100e6, rho=1050.0, prf=4e3)
 
 OCTAVE = r"""
 1;
@@ -94,8 +103,19 @@ save_sequence(f, 'linear4', scan_linear(12, 0.3e-3, 4, load_array('linear_x')', 
 save_sequence(f, 'phased', scan_phased(10, load_array('phased_angles'), 30e-3));
 save_sequence(f, 'plane', scan_planewave(10, 0.3e-3, load_array('plane_angles'), 1540));
 save_array(f, 'resolution_cell', resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3));
+orvel_init(-1);
+set_sampling(%(ao_fs)r);
+set_option('rho', %(rho)r);
+th = xdc_linear_array(8, 0.25e-3, 4e-3, 0.05e-3, 1, 2, [0 0 20e-3]);
+xdc_impulse(th, load_array('ao_impulse'));
+xdc_excitation(th, load_array('ao_excitation'));
+out = acoustic_output(th, load_array('ao_points'), %(prf)r);
+for name = fieldnames(out)'
+  save_array(f, ['acoustic_output.' name{1}], out.(name{1}));
+end
+orvel_end();
 fclose(f);
-""" % dict(DAS, fs=FS)
+""" % dict(DAS, fs=FS, ao_fs=AO["fs"], rho=AO["rho"], prf=AO["prf"])
 
 
 @pytest.fixture(scope="module")
@@ -194,3 +214,17 @@ def test_scan_sequences_and_resolution_cell(octave):
             close(mine, octave[name + "." + field], 1e-12, name + "." + field)
     close(np.array([im.resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3)]),
           octave["resolution_cell"], 1e-15, "resolution_cell")
+
+
+def test_acoustic_output(octave, system):
+    orvel.set_sampling(AO["fs"])
+    orvel.set_option("rho", AO["rho"])
+    th = orvel.xdc_linear_array(8, 0.25e-3, 4e-3, 0.05e-3, 1, 2, [0, 0, 20e-3])
+    orvel.xdc_impulse(th, INPUTS["ao_impulse"])
+    orvel.xdc_excitation(th, INPUTS["ao_excitation"])
+    out = im.acoustic_output(th, INPUTS["ao_points"], AO["prf"])
+    names = [k.split(".", 1)[1] for k in octave if k.startswith("acoustic_output.")]
+    assert names == list(out), "the fields differ or come in another order"
+    for name, value in out.items():
+        close(np.atleast_1d(value), octave["acoustic_output." + name], 1e-10, name)
+    assert out["p_r3"] > 0 and 3e6 < out["f_awf"] < 5e6
