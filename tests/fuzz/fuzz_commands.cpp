@@ -335,8 +335,9 @@ slot_view view_slot(int h, snapshot& s) {
   size_t elements = 0;
   for (int kind = 1; kind <= 5; ++kind) {
     const outcome get = execute({num(1101), num(h), num(kind)}, 1);
-    if (!get.ok) {  // a freed slot
+    if (!get.ok) {  // a freed slot, or an aperture whose table the memory now cannot hold
       s.text += "slot " + std::to_string(h) + ": " + get.error + "\n";
+      v.live = v.large = get.error.find("memory") != std::string::npos;
       return v;
     }
     if (get.results.empty()) continue;

@@ -443,7 +443,8 @@ class Generator:
     def imaging(self, th, n):
         im, np, u, i = self.im, self.np, self.u, self.i
         what = self.pick(["points", "tissue", "cell", "map", "linear", "phased", "planewave",
-                          "apply", "run", "das", "envelope", "log", "convert", "show"])
+                          "apply", "run", "das", "envelope", "log", "convert", "show",
+                          "output"])
         if what == "points":
             m = i(1, 5)
             return Call("im.phantom_points", im.phantom_points,
@@ -490,6 +491,9 @@ class Generator:
                          self.r.uniform(-3e-3, 3e-3, i(1, 6)), self.r.uniform(1e-3, 1e-2, i(1, 6)),
                          1540.0, u(1, 3), self.r.uniform(-0.3, 0.3, rf.shape[2] if rf.ndim == 3
                                                         else 1), u(0, 1e-6)])
+        if what == "output":
+            return Call("im.acoustic_output", im.acoustic_output,
+                        [th, self.points(3), u(100, 10e3)])
         if what == "envelope":
             shape = self.pick([(i(1, 64),), (i(1, 64), i(1, 4)), (i(1, 16), i(1, 3), 2)])
             return Call("im.envelope", im.envelope, [self.r.standard_normal(shape)])
@@ -684,6 +688,9 @@ def same(a, b, np):
     if isinstance(a, (tuple, list)):
         return (isinstance(b, (tuple, list)) and len(a) == len(b)
                 and all(same(x, y, np) for x, y in zip(a, b)))
+    if isinstance(a, dict):
+        return (isinstance(b, dict) and list(a) == list(b)
+                and all(same(a[k], b[k], np) for k in a))
     if isinstance(a, np.ndarray) or isinstance(b, np.ndarray):
         return np.array_equal(np.asarray(a), np.asarray(b), equal_nan=True)
     return a == b or (a != a and b != b)
