@@ -2,7 +2,11 @@
 % scatterers made with the same array in transmit and receive.
 %
 % Writes two pictures into the current folder (`make demo` runs it from the build folder):
-%   orvel_field.png        peak emitted pressure [dB] over x and z in the plane y = 0
+%   orvel_field.png        the emitted field over x and z in the plane y = 0 from one
+%                          calc_hp_map call: the peak pressure [dB] of the pulse, the 3 MHz
+%                          continuous-wave amplitude [dB], and the -6 dB beam width of both
+%                          along depth; it prints both in pascals, for a surface velocity of
+%                          0.1 m/s (the peak of the pulse, the amplitude of the wave)
 %   orvel_scatterers.png   B-mode image of six point scatterers, and the RF line of the centre
 %
 % Run it as a script file:
@@ -30,12 +34,35 @@ function ok = have_plot_toolkit()
        && ~isempty(file_in_path(getenv('PATH'), 'gnuplot'));
 end
 
-function write_indexed(file, db, lo, map, scale)
+function rgb = indexed_rgb(db, lo, map, scale)
   % Picture without a plotting toolkit: the dB values mapped to the colours of map, each value
   % a scale by scale block of pixels, first row at the top.
   idx = round((min(max(db, lo), 0) - lo) / -lo * (rows(map) - 1)) + 1;
-  idx = kron(idx, ones(scale));
-  imwrite(ind2rgb(idx, map), file);
+  rgb = ind2rgb(kron(idx, ones(scale)), map);
+end
+
+function write_indexed(file, db, lo, map, scale)
+  imwrite(indexed_rgb(db, lo, map, scale), file);
+end
+
+function w = beam_width(x, v)
+  % The -6 dB width of the beam at each depth (row of v, values >= 0 along x): the
+  % length of the run of x around the row's peak where v is at least half the peak, its ends
+  % interpolated linearly between the samples on either side of half. NaN where the run
+  % reaches an end of x, whose width the map cannot tell.
+  w = nan(rows(v), 1);
+  n = columns(v);
+  for k = 1:rows(v)
+    [top, i] = max(v(k, :));
+    half = top / 2;
+    left = find(v(k, 1:i) < half, 1, 'last');        % last sample below half before the peak
+    right = i - 1 + find(v(k, i:n) < half, 1);      % first one after it
+    if !(top > 0) || isempty(left) || isempty(right)
+      continue;
+    end
+    at_half = @(a, b) x(a) + (half - v(k, a)) / (v(k, b) - v(k, a)) * (x(b) - x(a));
+    w(k) = at_half(right - 1, right) - at_half(left, left + 1);
+  end
 end
 
 demo_clock = tic();
@@ -54,14 +81,22 @@ pitch = width + kerf;  % 0.295 mm, about 0.57 wavelengths
 height = 5e-3;         % elevation height [m]
 focus = [0 0 40e-3];   % transmit focus [m]
 
+rho = 1000;            % density [kg/m^3]
+v_peak = 0.1;          % peak surface velocity [m/s]: rho*c*v_peak = 154 kPa at the surface
+
 orvel_init(-1);
 set_option('c', c);
+set_option('rho', rho);
 set_sampling(fs);
 
-% Two periods of the centre frequency, sampled at fs from time 0.
+% Two periods of the centre frequency, sampled at fs from time 0. The impulse response
+% convolved with the excitation (a time integral) is the surface velocity: the excitation is
+% scaled so that it peaks at v_peak, which makes the field maps pascals. The B-mode image is
+% shown in dB of its own maximum, so the scale leaves it unchanged.
 t_pulse = (0:1 / fs:2 / f0)';
 impulse = sin(2 * pi * f0 * t_pulse) .* hanning(numel(t_pulse));
 excitation = sin(2 * pi * f0 * t_pulse);
+excitation = excitation * v_peak / max(abs(conv(impulse, excitation) / fs));
 
 tx = xdc_linear_array(no_elements, width, height, kerf, 1, 10, focus);
 rx = xdc_linear_array(no_elements, width, height, kerf, 1, 10, focus);
@@ -89,37 +124,74 @@ end
 floor_db = -60;
 
 % ---- Emitted field ---------------------------------------------------------------------------
-% The centre 64 elements, focused at 40 mm. One calc_hp call per depth keeps the common time
-% axis of the result short.
+% The centre 64 elements, focused at 40 mm. One calc_hp_map call gives, at every point of the
+% plane, the peak pressure of the pulse and the amplitude of the 3 MHz continuous wave (per
+% m/s of surface velocity amplitude; scaled here to v_peak, so that both maps are pascals for
+% the same surface velocity). The signals themselves are never returned.
 xdc_apodization(tx, 0, active_at(0));
 x = (-20e-3:0.2e-3:20e-3)';
 z = (5e-3:0.25e-3:80e-3)';
-peak = zeros(numel(z), numel(x));
+[X, Z] = meshgrid(x, z);                   % one depth per row, one x per column
 step_clock = tic();
-for k = 1:numel(z)
-  points = [x, zeros(size(x)), z(k) * ones(size(x))];
-  hp = calc_hp(tx, points);
-  peak(k, :) = max(abs(hp), [], 1);
-end
+[~, field] = calc_hp_map(tx, [X(:), zeros(numel(X), 1), Z(:)], {'p_peak', {'cw', f0}});
 field_time = toc(step_clock);
-field_db = max(20 * log10(peak / max(peak(:))), floor_db);
-printf('  emitted field: %d points (%d x %d) in %.1f s\n', numel(peak), numel(x), numel(z), ...
-       field_time);
+maps = {reshape(field.p_peak, size(X)), reshape(field.cw_amplitude, size(X)) * v_peak};
+names = {'peak pressure', sprintf('%.0f MHz cw amplitude', f0 / 1e6)};
+printf('  emitted field: %d points (%d x %d) by calc_hp_map in %.1f s\n', numel(X), numel(x), ...
+       numel(z), field_time);
+
+at_focus = find(abs(z - focus(3)) < 1e-9);
+field_db = cell(1, 2);
+widths = zeros(numel(z), 2);
+peaks = zeros(1, 2);
+for m = 1:2
+  [peaks(m), top] = max(maps{m}(:));
+  field_db{m} = max(20 * log10(maps{m} / peaks(m)), floor_db);
+  widths(:, m) = beam_width(x, maps{m});
+  [~, narrowest] = min(widths(:, m));
+  printf(['  %-20s max %.3f MPa at x = %.1f mm, z = %.2f mm; -6 dB width %.2f mm at ' ...
+          'z = %.0f mm (narrowest %.2f mm at z = %.2f mm)\n'], names{m}, peaks(m) / 1e6, ...
+         X(top) * 1e3, Z(top) * 1e3, widths(at_focus, m) * 1e3, focus(3) * 1e3, ...
+         widths(narrowest, m) * 1e3, z(narrowest) * 1e3);
+end
 
 field_file = fullfile(pwd(), 'orvel_field.png');
 drawn = false;
 if use_plots
   try
-    fig = figure('visible', 'off', 'position', [0 0 600 820]);
-    imagesc(x * 1e3, z * 1e3, field_db, [floor_db 0]);
-    axis image;
-    colormap(jet(256));
-    cb = colorbar();
-    ylabel(cb, 'dB');
-    xlabel('x [mm]');
+    % Each map's box is 40 mm by 75 mm to scale, so that its z axis lines up with (c).
+    fig = figure('visible', 'off', 'position', [0 0 1400 760]);
+    box_height = 0.82;
+    box_width = box_height * 760 * (x(end) - x(1)) / ((z(end) - z(1)) * 1400);
+    titles = {sprintf('(a) Peak pressure [dB re %.2f MPa]', peaks(1) / 1e6), ...
+              sprintf('(b) %s [dB re %.2f MPa]', names{2}, peaks(2) / 1e6)};
+    for m = 1:2
+      left = 0.055 + 0.325 * (m - 1);
+      axes('position', [left 0.09 box_width box_height]);
+      imagesc(x * 1e3, z * 1e3, field_db{m}, [floor_db 0]);
+      axis image;
+      colormap(jet(256));
+      % The colour bar beside the box (unlabelled: gnuplot leaves a label where the bar was
+      % first drawn; the title gives the unit).
+      cb = colorbar();
+      set(gca(), 'position', [left 0.09 box_width box_height]);
+      set(cb, 'position', [left + box_width + 0.01 0.09 0.012 box_height]);
+      xlabel('x [mm]');
+      ylabel('z [mm]');
+      title(titles{m});
+    end
+    axes('position', [0.72 0.09 0.25 box_height]);
+    plot(widths(:, 2) * 1e3, z * 1e3, 'r', 'linewidth', 2);
+    hold on;
+    plot(widths(:, 1) * 1e3, z * 1e3, 'b', 'linewidth', 2);
+    hold off;
+    set(gca(), 'ydir', 'reverse');
+    axis([0 (x(end) - x(1)) / 2 z(1) z(end)] * 1e3);
+    grid on;
+    xlabel('-6 dB width [mm]');
     ylabel('z [mm]');
-    title(sprintf('Peak pressure, %d of %d elements, focus %.0f mm', no_active, ...
-                  no_elements, focus(3) * 1e3));
+    legend({names{2}, names{1}}, 'location', 'east');
+    title(sprintf('(c) -6 dB beam width, %d of %d elements', no_active, no_elements));
     set(findall(fig, '-property', 'fontsize'), 'fontsize', 12);
     print(fig, field_file, '-dpngcairo', '-r96');
     close(fig);
@@ -129,7 +201,10 @@ if use_plots
   end
 end
 if !drawn
-  write_indexed(field_file, field_db, floor_db, jet(256), 3);
+  % The two maps side by side, 3 pixels per value, 6 white columns between them.
+  gap = ones(3 * numel(z), 6, 3);
+  imwrite([indexed_rgb(field_db{1}, floor_db, jet(256), 3), gap, ...
+           indexed_rgb(field_db{2}, floor_db, jet(256), 3)], field_file);
 end
 printf('  wrote %s\n', field_file);
 
