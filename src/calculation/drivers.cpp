@@ -99,8 +99,8 @@ struct thread_scratch {
 
 // The response of a point convolved with the pulse, into y; zeros spanning the pulse where
 // nothing contributes.
-void pulse_field(const sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of,
-                 thread_scratch& s, grid_buffer& y) {
+void pulse_field(const sys_con& sys, const grid_buffer* h, pulse_rec& pulse_of, thread_scratch& s,
+                 grid_buffer& y) {
   const signal_rec& pulse = pulse_of.p;
   if (!h) {
     y.assign_zero(pulse.start_sample, pulse.no_samples);

@@ -19,11 +19,16 @@ struct quantity_entry {
   field_quantity q;
 };
 const quantity_entry quantity_table[] = {
-    {"p_plus", field_quantity::p_plus},       {"p_minus", field_quantity::p_minus},
-    {"p_peak", field_quantity::p_peak},       {"t_peak", field_quantity::t_peak},
-    {"pii", field_quantity::pii},             {"p_rms", field_quantity::p_rms},
-    {"cw_amplitude", field_quantity::cw_amplitude}, {"cw_phase", field_quantity::cw_phase},
-    {"raw_peak", field_quantity::raw_peak},   {"raw_energy", field_quantity::raw_energy},
+    {"p_plus", field_quantity::p_plus},
+    {"p_minus", field_quantity::p_minus},
+    {"p_peak", field_quantity::p_peak},
+    {"t_peak", field_quantity::t_peak},
+    {"pii", field_quantity::pii},
+    {"p_rms", field_quantity::p_rms},
+    {"cw_amplitude", field_quantity::cw_amplitude},
+    {"cw_phase", field_quantity::cw_phase},
+    {"raw_peak", field_quantity::raw_peak},
+    {"raw_energy", field_quantity::raw_energy},
 };
 
 std::string all_names() {
@@ -73,14 +78,14 @@ map_request parse_map_request(const std::string& names, bool has_f, double f, do
         "Error: cw_amplitude and cw_phase need the frequency of the wave: give {'cw', f} "
         "(Octave) or (\"cw\", f) (Python) among the quantities, f in Hz");
   if (!(f > 0 && std::isfinite(f)))
-    throw command_error(
-        format_text("Error: The cw frequency must be a positive, finite number of Hz, but is %g", f));
+    throw command_error(format_text(
+        "Error: The cw frequency must be a positive, finite number of Hz, but is %g", f));
   r.cw_f = f;
   return r;
 }
 
-map_reducer::map_reducer(const map_request& q, double fs, double c, const double* pulse,
-                         int32_t np, int32_t pulse_start)
+map_reducer::map_reducer(const map_request& q, double fs, double c, const double* pulse, int32_t np,
+                         int32_t pulse_start)
     : columns_(q.columns),
       fs_(fs),
       rho_(q.rho),
@@ -148,24 +153,20 @@ void map_reducer::reduce(const double* s, int32_t n, int32_t start, scratch& w, 
   std::complex<double> cw = 0.0;
   if (cw_) cw = P / fs_ * std::polar(1.0, -w_dt_ * start) * inverse_v_;
 
+  // In the order of field_quantity.
+  const double value[] = {hi,
+                          lo < 0 ? -lo : 0.0,
+                          peak,
+                          at_peak < 0 ? std::numeric_limits<double>::quiet_NaN()
+                                      : (static_cast<double>(start) + at_peak - 2) / fs_,
+                          energy / (rho_ * c_),
+                          std::sqrt(energy / window_),
+                          std::abs(cw),
+                          std::arg(cw),
+                          raw_peak,
+                          raw_energy};
   for (field_quantity q : columns_) {
-    double v = 0.0;
-    switch (q) {
-      case field_quantity::p_plus: v = hi; break;
-      case field_quantity::p_minus: v = lo < 0 ? -lo : 0.0; break;
-      case field_quantity::p_peak: v = peak; break;
-      case field_quantity::t_peak:
-        v = at_peak < 0 ? std::numeric_limits<double>::quiet_NaN()
-                        : (static_cast<double>(start) + at_peak - 2) / fs_;
-        break;
-      case field_quantity::pii: v = energy / (rho_ * c_); break;
-      case field_quantity::p_rms: v = std::sqrt(energy / window_); break;
-      case field_quantity::cw_amplitude: v = std::abs(cw); break;
-      case field_quantity::cw_phase: v = std::arg(cw); break;
-      case field_quantity::raw_peak: v = raw_peak; break;
-      case field_quantity::raw_energy: v = raw_energy; break;
-    }
-    *out = v;
+    *out = value[static_cast<int>(q)];
     out += stride;
   }
 }

@@ -58,8 +58,8 @@ class map_reducer {
 
   // Per-thread room of reduce.
   struct scratch {
-    std::vector<double> u;                     // the signal between zeros
-    std::vector<std::complex<double>> turn;    // exp(-i w (k - 2) / fs) for sample k of p
+    std::vector<double> u;                   // the signal between zeros
+    std::vector<std::complex<double>> turn;  // exp(-i w (k - 2) / fs) for sample k of p
   };
 
   // The columns for the signal s of n samples from grid sample start, into out[0],
@@ -70,9 +70,9 @@ class map_reducer {
  private:
   std::vector<field_quantity> columns_;
   double fs_, rho_, c_;
-  double scale_;                     // rho fs / 12
-  double window_;                    // T, the pulse's duration [s]
+  double scale_;   // rho fs / 12
+  double window_;  // T, the pulse's duration [s]
   bool cw_ = false;
-  double w_dt_ = 0.0;                // 2 pi f / fs [rad per sample]
-  std::complex<double> inverse_v_;   // 1 / V(f)
+  double w_dt_ = 0.0;               // 2 pi f / fs [rad per sample]
+  std::complex<double> inverse_v_;  // 1 / V(f)
 };

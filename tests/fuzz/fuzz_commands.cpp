@@ -657,8 +657,8 @@ struct generator {
       distances.push_back(r.uniform(0, 3) * mm);
     }
     if (r.chance(0.15)) {  // a field map; t_peak is left out, its NaN where p = 0 is documented
-      static const std::vector<std::string> names = {"p_plus", "p_minus",   "p_peak",
-                                                     "pii",    "p_rms",     "cw_amplitude",
+      static const std::vector<std::string> names = {"p_plus",   "p_minus",  "p_peak",
+                                                     "pii",      "p_rms",    "cw_amplitude",
                                                      "cw_phase", "raw_peak", "raw_energy"};
       std::string list = r.pick(names);
       while (r.chance(0.4)) list += "," + r.pick(names);

@@ -17,7 +17,9 @@ mxArray* one_point(double x, double y, double z) { return embedded_matrix(1, 3, 
 // exp(-(t / sigma)^2) sin(2 pi f0 t) and its derivative.
 struct gauss_tone {
   double f0, sigma;
-  double at(double t) const { return std::exp(-t * t / (sigma * sigma)) * std::sin(2 * pi * f0 * t); }
+  double at(double t) const {
+    return std::exp(-t * t / (sigma * sigma)) * std::sin(2 * pi * f0 * t);
+  }
   double slope(double t) const {
     const double w = 2 * pi * f0;
     return std::exp(-t * t / (sigma * sigma)) *
@@ -42,8 +44,8 @@ TEST(field_map, PressureOfAnAnalyticPulseByTheDerivativeRule) {
     const double p = rho * g.slope((start + j) / fs - t0);
     hi = std::max(hi, p), lo = std::min(lo, p), energy += p * p / fs;
   }
-  const map_request q = parse_map_request("p_plus, p_minus,p_peak,pii,p_rms,cw_amplitude,cw_phase",
-                                          true, g.f0, rho);
+  const map_request q =
+      parse_map_request("p_plus, p_minus,p_peak,pii,p_rms,cw_amplitude,cw_phase", true, g.f0, rho);
   const double pulse = fs;
   const map_reducer reducer(q, fs, c, &pulse, 1, 0);
   map_reducer::scratch w;
@@ -66,9 +68,9 @@ TEST(field_map, PressureOfAnAnalyticPulseByTheDerivativeRule) {
 // p(z, t) = rho c (v(t - z/c) - v(t - r/c)), r = sqrt(z^2 + R^2): the direct wave and the
 // inverted edge wave. With the impulse response one sample of value fs the pulse is the
 // excitation itself. Two pulses 1.35 us apart do not overlap, so p_peak = rho c max |v| and
-// pii = integral p^2 / (rho c) = 2 rho c integral v^2; the continuous wave gives rho c (exp(-i k z) - exp(-i k r)),
-// 2 rho c exp(-i k z) at the frequency where k (r - z) = pi. The piston is a staircase of
-// 0.1 mm squares: the plateau is within 1 %, the edge wave blurred by 3 samples.
+// pii = integral p^2 / (rho c) = 2 rho c integral v^2; the continuous wave gives rho c (exp(-i k z)
+// - exp(-i k r)), 2 rho c exp(-i k z) at the frequency where k (r - z) = pi. The piston is a
+// staircase of 0.1 mm squares: the plateau is within 1 %, the edge wave blurred by 3 samples.
 TEST_F(orvel_test, PistonOnItsAxisGivesTheExactPressure) {
   init_quiet();
   const double R = 5e-3, z = 5e-3, fs = 100e6, rho = 1000.0, c = 1540.0;
@@ -84,7 +86,8 @@ TEST_F(orvel_test, PistonOnItsAxisGivesTheExactPressure) {
   const double h = th.at(0, 0);
   ASSERT_TRUE(orvel_call({1050, h, row({fs})}).ok);
   ASSERT_TRUE(orvel_call({1051, h, row(v)}).ok);
-  call_result m = orvel_call({7002, h, one_point(0, 0, z), "p_peak,pii,cw_amplitude,cw_phase", f}, 1);
+  call_result m =
+      orvel_call({7002, h, one_point(0, 0, z), "p_peak,pii,cw_amplitude,cw_phase", f}, 1);
   ASSERT_TRUE(m.ok) << m.error;
   ASSERT_EQ(m.rows(), 1u);
   ASSERT_EQ(m.cols(), 4u);
@@ -124,8 +127,8 @@ TEST_F(orvel_test, BadMapRequestsAreRefused) {
             "6e+07 Hz");
   // Two samples two apart cancel at fs / 4.
   ASSERT_TRUE(orvel_call({1051, h, row({1, 0, 1})}).ok);
-  EXPECT_EQ(refusal({7002, h, one_point(0, 0, 0.01), "cw_amplitude", 25e6}).rfind(
-                "Error: The pulse has no component at the cw frequency 2.5e+07 Hz", 0),
+  EXPECT_EQ(refusal({7002, h, one_point(0, 0, 0.01), "cw_amplitude", 25e6})
+                .rfind("Error: The pulse has no component at the cw frequency 2.5e+07 Hz", 0),
             0u);
   EXPECT_EQ(refusal({5050, "rho", 0.0}),
             "Error: The density rho must be greater than 0 kg/m^3 and at most 100000 kg/m^3, but "
