@@ -51,6 +51,8 @@ function orvel()
 %     calc_hp_map                  map of the emitted field: peak pressures [Pa], intensity,
 %                                  harmonic field, per point, without the signals
 %     calc_hhp_map                 map of the pulse-echo field, the same quantities
+%     das_image                    delay-and-sum image of RF data from plane, diverging,
+%                                  focused or single-element transmits, on every thread
 %
 %   General commands
 %     orvel_init                   start the simulator (before every other command)

@@ -61,55 +61,17 @@ if ~isnumeric(x) || ~isreal(x) || ~(isvector(x) || isempty(x)) || ~isnumeric(z) 
    || ~(isvector(z) || isempty(z))
   error('orvel:badArgument', 'das_beamform: x and z must be vectors [m]');
 end
-rf = double(rf);
-element_x = double(element_x(:)');
-[t0, fs, c, f_number, lag] = deal(double(t0), double(fs), double(c), double(f_number), double(lag));
 [X, Z] = meshgrid(double(x(:)'), double(z(:)));
 image = zeros(size(X));
 if isempty(image) || no_elements == 0
   return;
 end
-
-% Receive apertures: Hann weights over the elements within z/(2*f_number) of x; points where
-% no element has a positive weight (shallow ones) use their nearest element alone.
-half_width = Z / (2 * f_number);
-width = Z / f_number;
-hann_weight = @(e) (abs(X - element_x(e)) <= half_width & width > 0) ...
-                   .* (0.5 + 0.5 * cos(2 * pi * (element_x(e) - X) ./ width));
-covered = false(size(X));
-nearest = ones(size(X));
-nearest_distance = abs(X - element_x(1));
-for e = 1:no_elements
-  covered = covered | hann_weight(e) > 0;
-  distance = abs(X - element_x(e));
-  closer = distance < nearest_distance;
-  nearest(closer) = e;
-  nearest_distance(closer) = distance(closer);
-end
-
-for e = 1:no_elements
-  weight = hann_weight(e);
-  weight(~covered) = nearest(~covered) == e;
-  used = find(weight ~= 0);
-  if isempty(used)
-    continue;
-  end
-  tau_r = sqrt((X(used) - element_x(e)).^2 + Z(used).^2) / c;
-  for t = 1:no_transmits
-    a = double(angle(t));
-    tau_t = (X(used) * sin(a) + Z(used) * cos(a)) / c - min(element_x * sin(a)) / c;
-    s = (tau_t + tau_r + lag - t0) * fs;             % sample position, from 0
-    ok = s >= 0 & s <= no_samples - 1;
-    i = max(min(floor(s(ok)), no_samples - 2), 0);   % the last sample: i = n-2, f = 1
-    f = s(ok) - i;
-    column = rf(:, e, t);
-    value = zeros(size(s));
-    if no_samples == 1
-      value(ok) = column(1);
-    else
-      value(ok) = (1 - f) .* column(i + 1) + f .* column(i + 2);
-    end
-    image(used) = image(used) + weight(used) .* value;
-  end
-end
+% Plane waves fired by the delays of scan_planewave: the first element at time 0.
+element_x = double(element_x(:));
+a = double(angle(:));
+t_ref = -min(sin(a) * element_x', [], 2) / double(c);
+transmits = [ones(no_transmits, 1), a, zeros(no_transmits, 2), t_ref, zeros(no_transmits, 3)];
+image(:) = das_image(reshape(double(rf), no_samples, []), t0, fs, c, lag, ...
+                     [element_x, zeros(no_elements, 2)], [X(:), zeros(numel(X), 1), Z(:)], ...
+                     transmits, struct('f_number', f_number));
 end

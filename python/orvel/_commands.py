@@ -583,6 +583,38 @@ def calc_hhp_map(Th1, Th2, points, quantities):
                 _points(c, "points", points)[0], quantities=quantities)
 
 
+# Image formation
+
+_WINDOWS = {"hann": 1, "tukey": 2, "boxcar": 3}
+_INTERPOLATIONS = {"linear": 1, "cubic": 2}
+
+
+def das_image(rf, t0, fs, c, lag, elements, points, transmits, f_number=2.0, window="hann",
+              tukey_alpha=0.5, interpolation="linear", per_transmit=False):
+    c_ = "das_image"
+    a = _as_array(rf)
+    if not _is_real(a) or a.ndim not in (2, 3):
+        raise ValueError("%s: rf must be a real samples x elements (x transmits) array, but is %s"
+                         % (c_, _describe(rf, a)))
+    rf = np.asarray(a, dtype=np.float64).reshape(a.shape[0], int(np.prod(a.shape[1:])),
+                                                 order="F")
+    if window not in _WINDOWS:
+        raise ValueError("%s: window must be one of %s, but is %r" % (c_, ", ".join(_WINDOWS),
+                                                                       window))
+    if interpolation not in _INTERPOLATIONS:
+        raise ValueError("%s: interpolation must be one of %s, but is %r"
+                         % (c_, ", ".join(_INTERPOLATIONS), interpolation))
+    options = [_num(c_, "f_number", f_number), _WINDOWS[window], _num(c_, "tukey_alpha",
+               tukey_alpha), _INTERPOLATIONS[interpolation], 1.0 if per_transmit else 0.0]
+    transmits = _num(c_, "transmits", transmits)
+    transmits = np.reshape(transmits, (-1, 8)) if np.ndim(transmits) == 1 else transmits
+    (image,) = _call(c_, 7010, rf, _num(c_, "t0", t0), _num(c_, "fs", fs), _num(c_, "c", c),
+                     _num(c_, "lag", lag), _points(c_, "elements", elements, "element")[0],
+                     _points(c_, "points", points)[0], transmits,
+                     np.array(options).reshape(1, 5), nout=1)
+    return image if per_transmit else image.reshape(-1)
+
+
 # General commands
 
 def orvel_init(mode=0):
@@ -668,7 +700,7 @@ __all__ = [
     "xdc_show", "xdc_get",
     "calc_h", "calc_hp", "calc_hhp", "calc_scat", "calc_scat_multi", "calc_scat_all",
     "calc_hp_non_linear", "calc_hhp_non_linear", "calc_scat_non_linear",
-    "calc_scat_multi_non_linear", "calc_hp_map", "calc_hhp_map",
+    "calc_scat_multi_non_linear", "calc_hp_map", "calc_hhp_map", "das_image",
     "orvel_init", "orvel_end", "orvel_debug", "set_sampling", "set_option", "orvel_info",
     "get_option", "orvel_logo",
 ]

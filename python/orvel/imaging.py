@@ -564,45 +564,18 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
                          % (fn, rf.shape[2], angles.size))
     lag = _scalar(fn, "lag", lag)
 
-    X, Z = np.meshgrid(x.astype(np.float64), z)
-    half = np.where(Z > 0, Z / (2 * f_number), 0.0)  # half the receive aperture [m]
-
-    def hann(xe):
-        """Receive weight of the element at xe over the grid: 0 outside its aperture."""
-        inside = np.abs(X - xe) < half
-        ratio = np.where(inside, (xe - X) / np.where(inside, half, 1.0), 1.0)
-        return np.where(inside, 0.5 + 0.5 * np.cos(np.pi * ratio), 0.0)
-
-    # Where no element weighs anything (shallow points, or beyond the array's ends) the
-    # nearest element is used alone.
-    covered = np.zeros(X.shape, dtype=bool)
-    for xe in element_x:
-        covered |= hann(xe) > 0
-    nearest = np.argmin(np.abs(x[:, np.newaxis] - element_x), axis=1)[np.newaxis, :]
-
-    image = np.zeros(X.shape)
-    n = rf.shape[0]
-    if n == 0:  # no samples: every point lies outside the signal
+    image = np.zeros((z.size, x.size))
+    if image.size == 0 or element_x.size == 0:
         return image
-    padded = np.concatenate([rf, np.zeros((1,) + rf.shape[1:])])  # row n: for s = n - 1
-    for e, xe in enumerate(element_x):
-        w = np.where(covered, hann(xe), (nearest == e).astype(float))
-        use = np.nonzero(w)
-        if use[0].size == 0:
-            continue
-        xu, zu, wu = X[use], Z[use], w[use]
-        tau_r = np.sqrt((xu - xe) ** 2 + zu ** 2) / c
-        for k, a in enumerate(angles):
-            tau_t = (xu * np.sin(a) + zu * np.cos(a)) / c - np.min(element_x * np.sin(a)) / c
-            s = (tau_t + tau_r + lag - t0) * fs
-            inside = (s >= 0) & (s <= n - 1)
-            s = np.where(inside, s, 0.0)
-            i0 = s.astype(np.intp)
-            frac = s - i0
-            column = padded[:, e, k]
-            value = column[i0] * (1 - frac) + column[i0 + 1] * frac
-            image[use] += np.where(inside, wu * value, 0.0)
-    return image
+    # Plane waves fired by the delays of scan_planewave: the first element at time 0.
+    X, Z = np.meshgrid(x.astype(np.float64), z.astype(np.float64))
+    t_ref = -np.min(np.sin(angles)[:, np.newaxis] * element_x, axis=1) / c
+    transmits = np.zeros((angles.size, 8))
+    transmits[:, 0], transmits[:, 1], transmits[:, 4] = 1.0, angles, t_ref
+    elements = np.column_stack([element_x, np.zeros((element_x.size, 2))])
+    points = np.column_stack([X.ravel(), np.zeros(X.size), Z.ravel()])
+    return _cmd.das_image(rf, t0, fs, c, lag, elements, points, transmits,
+                          f_number=f_number).reshape(X.shape)
 
 
 @_within_memory

@@ -21,6 +21,7 @@ struct command_entry {
   command_handler run;
   int32_t calc_type = -1;  // a calculation: its type for orvel_info, recorded once it completed
                            // (0 h, 1 hp, 2 hhp, 3 scat, 4 scat_multi, 5 scat_all); -1 none
+  bool stateless = false;  // runs on plain data, also before orvel_init (with the defaults)
 };
 
 const command_entry transducer_commands[] = {
@@ -87,6 +88,7 @@ const command_entry own_commands[] = {
     {7001, "get_option", get_option},
     {7002, "calc_hp_map", cmd_calc_hp_map, 1},
     {7003, "calc_hhp_map", cmd_calc_hhp_map, 2},
+    {7010, "das_image", das_image_command, -1, true},
 };
 
 struct command_module {
@@ -105,9 +107,6 @@ void dispatch(const command_args& args) {
     throw command_error("Internal Error 1: Orvel_mex must be called with at least one argument");
   const int32_t code = read_whole(args.arg(1), "The command code");
   const int32_t main_code = code / 1000;  // truncated toward zero; the tables hold whole codes
-  if (!orvel_initialised() && code != init_code)
-    throw command_error(
-        "Error: You must call orvel_init as the first procedure to initialize orvel");
 
   command_module module;
   switch (main_code) {
@@ -132,10 +131,17 @@ void dispatch(const command_args& args) {
                          "Orvel commands.");
       break;
     default:
+      if (!orvel_initialised())
+        throw command_error(
+            "Error: You must call orvel_init as the first procedure to initialize orvel");
       throw command_error("Internal Error 3: Illegal main_code found in Orvel_mex.");
   }
   const command_entry* entry = module.begin;
   while (entry != module.end && entry->code != code) ++entry;
+  const bool stateless = entry != module.end && entry->stateless;
+  if (!orvel_initialised() && code != init_code && !stateless)
+    throw command_error(
+        "Error: You must call orvel_init as the first procedure to initialize orvel");
   if (entry == module.end) throw command_error(module.illegal_function);
 
   if (entry->code == init_code) {
@@ -144,6 +150,9 @@ void dispatch(const command_args& args) {
     throw command_error(
         format_text("Error: The command %s (code %d) is not available yet in this version of Orvel",
                     entry->name, entry->code));
+  } else if (stateless && !orvel_initialised()) {
+    sys_con defaults;  // threads: every usable core
+    entry->run(defaults, args);
   } else {
     entry->run(current_sys(), args);
     // Only a calculation that completed counts: one refused part-way has thrown past this.

@@ -22,6 +22,7 @@ void set_option(sys_con& sys, const command_args& args);              // 5050
 void show_configuration(sys_con& sys, const command_args& args);      // 5051
 
 // Orvel's own commands.
-void get_option(sys_con& sys, const command_args& args);  // 7001
+void get_option(sys_con& sys, const command_args& args);          // 7001
+void das_image_command(sys_con& sys, const command_args& args);  // 7010
 
 extern const char* const orvel_version;
