@@ -1,0 +1,130 @@
+# das_image against a delay-and-sum written here from the documented formulas, for every
+# transmit model, window and interpolation, on elements of a 2-D layout and points in 3-D; the
+# image is the same for every thread count; bad input is refused naming the argument.
+import numpy as np
+import pytest
+
+import orvel
+
+FS, C, T0, LAG = 50e6, 1540.0, 2e-6, 0.1e-6
+RNG = np.random.default_rng(7)
+
+
+def reference(rf, elements, points, transmits, f_number, window, alpha, cubic):
+    """The image of each transmit, shape (points, transmits), point by point."""
+    samples, R, T = rf.shape
+    out = np.zeros((len(points), T))
+    for i, p in enumerate(points):
+        d = p - elements
+        lateral, half = np.hypot(d[:, 0], d[:, 1]), d[:, 2] / (2 * f_number)
+        inside = (half > 0) & (lateral < half)
+        r = np.where(inside, lateral / np.where(inside, half, 1), 0)
+        if window == "hann":
+            w = 0.5 + 0.5 * np.cos(np.pi * r)
+        elif window == "tukey":
+            w = np.where(r <= 1 - alpha, 1, 0.5 + 0.5 * np.cos(np.pi * (r - 1 + alpha) / alpha))
+        else:
+            w = np.ones(R)
+        w = np.where(inside, w, 0.0)
+        if not (w > 0).any():
+            w[np.argmin(lateral)] = 1.0
+        for t, (kind, sx, sy, sz, t_ref, ox, oy, oz) in enumerate(transmits):
+            s, o = np.array([sx, sy, sz]), np.array([ox, oy, oz])
+            if kind == 1:
+                u = [np.sin(sx) * np.cos(sy), np.sin(sy), np.cos(sx) * np.cos(sy)]
+                tx = t_ref + np.dot(u, p) / C
+            elif kind == 3:
+                sign = -1 if np.dot(p - s, s - o) < 0 else 1
+                tx = t_ref + sign * np.linalg.norm(p - s) / C
+            else:
+                tx = t_ref + np.linalg.norm(p - s) / C
+            for e in np.nonzero(w)[0]:
+                at = (tx + np.linalg.norm(p - elements[e]) / C + LAG - T0) * FS
+                out[i, t] += w[e] * interpolate(rf[:, e, t], at, cubic)
+    return out
+
+
+def interpolate(v, s, cubic):
+    n = v.size
+    if not 0 <= s <= n - 1:
+        return 0.0
+    i, f = int(np.floor(s)), s - np.floor(s)
+    at = lambda k: v[k] if 0 <= k < n else 0.0  # noqa: E731
+    if not cubic:
+        return at(i) * (1 - f) + at(i + 1) * f
+    # Keys' kernel, a = -0.5, at distances 1 + f, f, 1 - f, 2 - f.
+    def keys(x):
+        x = abs(x)
+        if x <= 1:
+            return 1.5 * x ** 3 - 2.5 * x ** 2 + 1
+        return -0.5 * x ** 3 + 2.5 * x ** 2 - 4 * x + 2 if x < 2 else 0.0
+    return sum(at(i + k) * keys(f - k) for k in (-1, 0, 1, 2))
+
+
+def setup():
+    # A 4 x 3 grid of elements in z = 0, one element raised a little, and points in a box.
+    ex, ey = np.meshgrid(np.arange(4) * 0.4e-3 - 0.6e-3, np.arange(3) * 0.5e-3 - 0.5e-3)
+    elements = np.column_stack([ex.ravel(), ey.ravel(), np.zeros(ex.size)])
+    elements[5, 2] = 0.05e-3
+    points = np.column_stack([RNG.uniform(-3e-3, 3e-3, 30), RNG.uniform(-1e-3, 1e-3, 30),
+                              RNG.uniform(0.2e-3, 12e-3, 30)])
+    points[0] = [8e-3, 0, 0.5e-3]  # beyond every aperture: the nearest element alone
+    transmits = np.array([
+        [1, 0.2, -0.1, 0, 1e-7, 0, 0, 0],              # plane, two angles
+        [2, 0.5e-3, 0, -5e-3, -3e-6, 0, 0, 0],         # diverging, source behind
+        [3, 0, 0, 6e-3, 4e-6, 0, 0, 0],                # focused at 6 mm, line along z
+        [4, elements[7, 0], elements[7, 1], 0, 0, 0, 0, 0],  # element 8 alone
+    ])
+    rf = RNG.standard_normal((700, elements.shape[0], 4))
+    return rf, elements, points, transmits
+
+
+@pytest.mark.parametrize("window, alpha, interpolation", [
+    ("hann", 0.5, "linear"), ("tukey", 0.3, "cubic"), ("boxcar", 0.5, "linear")])
+def test_every_transmit_model_is_the_documented_sum(window, alpha, interpolation):
+    rf, elements, points, transmits = setup()
+    want = reference(rf, elements, points, transmits, 1.2, window, alpha,
+                     interpolation == "cubic")
+    each = orvel.das_image(rf, T0, FS, C, LAG, elements, points, transmits, f_number=1.2,
+                           window=window, tukey_alpha=alpha, interpolation=interpolation,
+                           per_transmit=True)
+    assert each.shape == want.shape
+    np.testing.assert_allclose(each, want, rtol=1e-12, atol=1e-12 * np.abs(want).max())
+    total = orvel.das_image(rf, T0, FS, C, LAG, elements, points, transmits, f_number=1.2,
+                            window=window, tukey_alpha=alpha, interpolation=interpolation)
+    np.testing.assert_allclose(total, want.sum(axis=1), rtol=1e-12,
+                               atol=1e-12 * np.abs(want).max())
+
+
+def test_images_do_not_depend_on_the_thread_count(system):
+    rf, elements, points, transmits = setup()
+    images = []
+    for threads in (1, 3):
+        system.set_option("threads", threads)
+        images.append(orvel.das_image(rf, T0, FS, C, LAG, elements, points, transmits,
+                                      interpolation="cubic", per_transmit=True))
+    assert np.array_equal(images[0], images[1])
+
+
+def test_bad_input_is_refused_naming_the_argument():
+    rf, elements, points, transmits = setup()
+    with pytest.raises(orvel.OrvelError, match="The RF data must have one column per element "
+                       "and transmit: 12 x 4 = 48 expected, 44 received"):
+        orvel.das_image(rf[:, :11], T0, FS, C, LAG, elements, points, transmits)
+    with pytest.raises(orvel.OrvelError, match="The sampling frequency fs must be positive"):
+        orvel.das_image(rf, T0, 0.0, C, LAG, elements, points, transmits)
+    with pytest.raises(orvel.OrvelError, match="The speed of sound c must be positive"):
+        orvel.das_image(rf, T0, FS, -C, LAG, elements, points, transmits)
+    with pytest.raises(orvel.OrvelError, match="The element positions must be an n x 3 "
+                       r"matrix \(one row per element, n >= 1\), but is a 0 x 3 matrix"):
+        orvel.das_image(rf, T0, FS, C, LAG, np.zeros((0, 3)), points, transmits)
+    bad = rf.copy()
+    bad[3, 2, 1] = np.nan
+    with pytest.raises(orvel.OrvelError, match="The RF data must hold finite values"):
+        orvel.das_image(bad, T0, FS, C, LAG, elements, points, transmits)
+    kinds = transmits.copy()
+    kinds[2, 0] = 5
+    with pytest.raises(orvel.OrvelError, match=r"kind in column 1 as 1 \(plane\).*row 3 has 5"):
+        orvel.das_image(rf, T0, FS, C, LAG, elements, points, kinds)
+    with pytest.raises(ValueError, match="window must be one of hann, tukey, boxcar"):
+        orvel.das_image(rf, T0, FS, C, LAG, elements, points, transmits, window="hamming")
