@@ -573,9 +573,10 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
     transmits = np.zeros((angles.size, 8))
     transmits[:, 0], transmits[:, 1], transmits[:, 4] = 1.0, angles, t_ref
     elements = np.column_stack([element_x, np.zeros((element_x.size, 2))])
-    points = np.column_stack([X.ravel(), np.zeros(X.size), Z.ravel()])
+    # Points down each column first: neighbours in depth read neighbouring samples.
+    points = np.column_stack([X.ravel("F"), np.zeros(X.size), Z.ravel("F")])
     return _cmd.das_image(rf, t0, fs, c, lag, elements, points, transmits,
-                          f_number=f_number).reshape(X.shape)
+                          f_number=f_number).reshape(X.shape, order="F")
 
 
 @_within_memory

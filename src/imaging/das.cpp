@@ -1,15 +1,18 @@
-// Delay-and-sum image formation: per point, the receive weights and times of flight of every
-// element once, the arrival of every transmit once, then the interpolated samples summed over
-// the transmits and, within each, over the elements in order.
+// Delay-and-sum image formation, in blocks of consecutive points: per point the receive weights
+// and times of flight of every element once and the arrival of every transmit once; then each
+// transmit's samples, element by element for the whole block (one column of the data read at
+// neighbouring samples), summed per point over the elements in order, and the transmits' sums
+// added in order.
 #include "imaging/das.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/check.h"
 
 namespace {
 constexpr double pi = 3.141592653589793;
-constexpr int64_t point_grain = 64;  // points handed to a thread at a time
+constexpr size_t block = 64;  // consecutive points a thread forms together
 
 double distance(const das_point& a, const das_point& b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
@@ -35,8 +38,7 @@ double window_at(const das_setup& s, double r) {
 double arrival(const das_transmit& x, const das_point& p, double c) {
   switch (x.wave) {
     case das_wave::plane: {
-      const double ax = x.source[0], ay = x.source[1];
-      const double u[3] = {std::sin(ax) * std::cos(ay), std::sin(ay), std::cos(ax) * std::cos(ay)};
+      const das_point& u = x.origin;  // the direction, made by das_image
       return x.t_ref + (u[0] * p[0] + u[1] * p[1] + u[2] * p[2]) / c;
     }
     case das_wave::focused: {
@@ -54,21 +56,103 @@ double arrival(const das_transmit& x, const das_point& p, double c) {
 }
 
 // Sample s (in samples from the first) of a signal of n samples, 0 outside [0, n - 1].
-double sample_at(const das_setup& st, const double* v, int64_t n, double s) {
+template <das_interpolation kind>
+inline double sample_at(const double* v, int64_t n, double s) {
   if (!(s >= 0 && s <= static_cast<double>(n - 1))) return 0.0;
   const int64_t i = static_cast<int64_t>(s);
   const double f = s - static_cast<double>(i);
-  auto at = [&](int64_t k) { return k >= 0 && k < n ? v[k] : 0.0; };
-  if (st.interpolation == das_interpolation::linear) return at(i) * (1 - f) + at(i + 1) * f;
-  // Keys' cubic convolution kernel, a = -0.5.
-  const double f2 = f * f, f3 = f2 * f;
-  return at(i - 1) * (-0.5 * f3 + f2 - 0.5 * f) + at(i) * (1.5 * f3 - 2.5 * f2 + 1) +
-         at(i + 1) * (-1.5 * f3 + 2 * f2 + 0.5 * f) + at(i + 2) * (0.5 * f3 - 0.5 * f2);
+  if constexpr (kind == das_interpolation::linear) {
+    return i + 1 < n ? v[i] * (1 - f) + v[i + 1] * f : v[i] * (1 - f);
+  } else {
+    // Keys' cubic convolution kernel, a = -0.5.
+    const double f2 = f * f, f3 = f2 * f;
+    const double w[4] = {-0.5 * f3 + f2 - 0.5 * f, 1.5 * f3 - 2.5 * f2 + 1,
+                         -1.5 * f3 + 2 * f2 + 0.5 * f, 0.5 * f3 - 0.5 * f2};
+    if (i >= 1 && i + 2 < n)
+      return v[i - 1] * w[0] + v[i] * w[1] + v[i + 1] * w[2] + v[i + 2] * w[3];
+    auto at = [&](int64_t k) { return k >= 0 && k < n ? v[k] : 0.0; };
+    return at(i - 1) * w[0] + at(i) * w[1] + at(i + 1) * w[2] + at(i + 2) * w[3];
+  }
 }
 
-struct point_scratch {
-  std::vector<double> weight, flight, arrive;
+// A block of consecutive points, each array laid out point fastest: per element and point the
+// receive weight (0: not used) and time of flight [s], per transmit and point the arrival [s]
+// and the sum so far.
+struct block_scratch {
+  std::vector<double> weight, flight, arrive, sum, w;
+  std::vector<char> used;  // per element: some point of the block uses it
 };
+
+// The receive weights of point p into w[0 .. R); the laterally nearest element alone where
+// none weighs anything.
+void receive_weights(const das_setup& s, const std::vector<das_point>& elements,
+                     const das_point& p, double* w) {
+  const size_t R = elements.size();
+  bool any = false;
+  size_t nearest = 0;
+  double nearest_l = INFINITY;
+  for (size_t e = 0; e < R; ++e) {
+    const das_point& q = elements[e];
+    // The square of the lateral distance decides; its root only where the window is read.
+    const double l2 = (p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]);
+    const double a = (p[2] - q[2]) / (2 * s.f_number);
+    w[e] = a > 0 && l2 < a * a ? window_at(s, std::sqrt(l2) / a) : 0.0;
+    any = any || w[e] > 0;
+    if (l2 < nearest_l) nearest_l = l2, nearest = e;
+  }
+  if (!any) w[nearest] = 1.0;
+}
+
+// Points p[0 .. n): each transmit's sum over the elements in order, read element by element
+// for the whole block, so that one column of rf is read at neighbouring samples.
+template <das_interpolation kind>
+void form_block(const das_setup& s, const double* rf, int64_t samples,
+                const std::vector<das_point>& elements, const std::vector<das_transmit>& waves,
+                const std::vector<das_point>& points, const size_t* index, size_t n,
+                block_scratch& b, double* out) {
+  const size_t P = points.size();
+  const size_t R = elements.size(), T = waves.size();
+  std::fill(b.used.begin(), b.used.end(), 0);
+  for (size_t i = 0; i < n; ++i) {
+    const das_point& p = points[index[i]];
+    receive_weights(s, elements, p, b.w.data());
+    for (size_t e = 0; e < R; ++e) {
+      b.weight[e * block + i] = b.w[e];
+      if (b.w[e] > 0) {
+        b.flight[e * block + i] = distance(p, elements[e]) / s.c;
+        b.used[e] = 1;
+      }
+    }
+    for (size_t t = 0; t < T; ++t) {
+      b.arrive[t * block + i] = arrival(waves[t], p, s.c);
+      b.sum[t * block + i] = 0.0;
+    }
+  }
+  for (size_t t = 0; t < T; ++t) {
+    const double* arrive = b.arrive.data() + t * block;
+    double* sum = b.sum.data() + t * block;
+    for (size_t e = 0; e < R; ++e) {
+      if (!b.used[e]) continue;
+      const double* column = rf + static_cast<int64_t>(t * R + e) * samples;
+      const double* weight = b.weight.data() + e * block;
+      const double* flight = b.flight.data() + e * block;
+      for (size_t i = 0; i < n; ++i) {
+        if (!(weight[i] > 0)) continue;
+        const double at = (arrive[i] + flight[i] + s.lag - s.t0) * s.fs;
+        sum[i] += weight[i] * sample_at<kind>(column, samples, at);
+      }
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (s.per_transmit) {
+      for (size_t t = 0; t < T; ++t) out[index[i] + P * t] = b.sum[t * block + i];
+    } else {
+      double total = 0.0;
+      for (size_t t = 0; t < T; ++t) total += b.sum[t * block + i];
+      out[index[i]] = total;
+    }
+  }
+}
 }  // namespace
 
 void das_image(worker_team& team, const das_setup& s, const double* rf, int64_t samples,
@@ -77,49 +161,53 @@ void das_image(worker_team& team, const das_setup& s, const double* rf, int64_t 
                const worker_team::wait_fn& waiting) {
   const size_t R = elements.size(), T = transmits.size(), P = points.size();
   ORVEL_ASSERT(R >= 1 && T >= 1 && s.fs > 0 && s.c > 0 && s.f_number > 0);
-  std::vector<point_scratch> scratch(static_cast<size_t>(team.size()));
-  for (point_scratch& w : scratch) {
-    w.weight.resize(R);
-    w.flight.resize(R);
-    w.arrive.resize(T);
+  std::vector<block_scratch> scratch(static_cast<size_t>(team.size()));
+  for (block_scratch& b : scratch) {
+    b.weight.resize(block * R);
+    b.flight.resize(block * R);
+    b.arrive.resize(block * T);
+    b.sum.resize(block * T);
+    b.used.resize(R);
+    b.w.resize(R);
   }
+  // A plane wave's direction, once: u = (sin ax cos ay, sin ay, cos ax cos ay) in origin.
+  std::vector<das_transmit> waves = transmits;
+  for (das_transmit& x : waves)
+    if (x.wave == das_wave::plane) {
+      const double ax = x.source[0], ay = x.source[1];
+      x.origin = {std::sin(ax) * std::cos(ay), std::sin(ay), std::cos(ax) * std::cos(ay)};
+    }
+  // The points in bands of depth, each band in the given order: the blocks of a band read the
+  // same stretch of every column, which then stays in the cache from one block to the next. A
+  // band spans about 64 samples of the round trip. The order changes no value.
+  std::vector<size_t> index(P);
+  {
+    const double band = 32 * s.c / s.fs;
+    double lo = INFINITY, hi = -INFINITY;
+    for (const das_point& p : points) lo = std::min(lo, p[2]), hi = std::max(hi, p[2]);
+    const size_t bands = P ? std::min<size_t>(P, static_cast<size_t>((hi - lo) / band) + 1) : 0;
+    auto band_of = [&](const das_point& p) {
+      return std::min(bands - 1, static_cast<size_t>((p[2] - lo) / band));
+    };
+    std::vector<size_t> start(bands + 1, 0);
+    for (const das_point& p : points) ++start[band_of(p) + 1];
+    for (size_t k = 0; k < bands; ++k) start[k + 1] += start[k];
+    for (size_t i = 0; i < P; ++i) index[start[band_of(points[i])]++] = i;
+  }
+  const bool linear = s.interpolation == das_interpolation::linear;
+  const int64_t blocks = static_cast<int64_t>((P + block - 1) / block);
   team.run(
-      static_cast<int64_t>(P), point_grain,
-      [&](int64_t i, int32_t worker) {
-        point_scratch& w = scratch[static_cast<size_t>(worker)];
-        const das_point& p = points[static_cast<size_t>(i)];
-        // Receive weights; the laterally nearest element alone where none weighs anything.
-        bool any = false;
-        size_t nearest = 0;
-        double nearest_l = INFINITY;
-        for (size_t e = 0; e < R; ++e) {
-          const das_point& q = elements[e];
-          const double l = std::hypot(p[0] - q[0], p[1] - q[1]);
-          const double a = (p[2] - q[2]) / (2 * s.f_number);
-          w.weight[e] = a > 0 && l < a ? window_at(s, l / a) : 0.0;
-          any = any || w.weight[e] > 0;
-          if (l < nearest_l) nearest_l = l, nearest = e;
-        }
-        if (!any) w.weight[nearest] = 1.0;
-        for (size_t e = 0; e < R; ++e)
-          if (w.weight[e] > 0) w.flight[e] = distance(p, elements[e]) / s.c;
-        for (size_t t = 0; t < T; ++t) w.arrive[t] = arrival(transmits[t], p, s.c);
-
-        double total = 0.0;
-        for (size_t t = 0; t < T; ++t) {
-          double sum = 0.0;
-          const double* column = rf + static_cast<int64_t>(t * R) * samples;
-          for (size_t e = 0; e < R; ++e, column += samples) {
-            if (!(w.weight[e] > 0)) continue;
-            const double at = (w.arrive[t] + w.flight[e] + s.lag - s.t0) * s.fs;
-            sum += w.weight[e] * sample_at(s, column, samples, at);
-          }
-          if (s.per_transmit)
-            out[static_cast<size_t>(i) + P * t] = sum;
-          else
-            total += sum;
-        }
-        if (!s.per_transmit) out[i] = total;
+      blocks, 1,
+      [&](int64_t k, int32_t worker) {
+        block_scratch& b = scratch[static_cast<size_t>(worker)];
+        const size_t first = static_cast<size_t>(k) * block;
+        const size_t n = std::min(block, P - first);
+        if (linear)
+          form_block<das_interpolation::linear>(s, rf, samples, elements, waves, points,
+                                                index.data() + first, n, b, out);
+        else
+          form_block<das_interpolation::cubic>(s, rf, samples, elements, waves, points,
+                                               index.data() + first, n, b, out);
       },
       waiting);
 }
