@@ -14,6 +14,9 @@ function out = tgc(rf, t0, fs, c, db_per_cm_mhz, f0)
 %                  depth the sample_depth of the row (lag 0): the loss of alpha*f0 dB per cm
 %                  of the way there and back [unit of rf], of the size of rf
 %
+%   An echo's centre comes the pulse's lag after its depth's time: give t0 - lag for the
+%   gain of the depth to fall on it.
+%
 %   See also SAMPLE_DEPTH, ENVELOPE, SET_OPTION.
 if nargin < 6
   error('orvel:usage', 'tgc: needs 6 arguments: tgc(rf, t0, fs, c, db_per_cm_mhz, f0)');

@@ -947,7 +947,8 @@ def tgc(rf, t0, fs, c, db_per_cm_mhz, f0):
 
     Row k is multiplied by 10^(alpha * f0[MHz] * 2 * depth[cm] / 20), depth the
     sample_depth of the row (lag 0) [m]: the loss of alpha * f0 dB per cm of the way there
-    and back. Returns an array of rf's shape [unit of rf].
+    and back. An echo's centre comes the pulse's lag after its depth's time: give t0 - lag
+    for the gain of the depth to fall on it. Returns an array of rf's shape [unit of rf].
     """
     fn = "tgc"
     rf = _array(fn, "rf", rf)
