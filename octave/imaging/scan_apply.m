@@ -2,7 +2,8 @@ function scan_apply(step, tx, rx)
 %SCAN_APPLY  Set the apertures for one step of a scan sequence.
 %   scan_apply(step, tx, rx)
 %
-%   step  one entry of a sequence from scan_linear, scan_phased or scan_planewave
+%   step  one entry of a sequence from scan_linear, scan_phased, scan_convex,
+%         scan_planewave, scan_diverging or scan_sta
 %   tx    handle of the transmit aperture
 %   rx    handle of the receive aperture
 %
@@ -10,9 +11,11 @@ function scan_apply(step, tx, rx)
 %                 line's origin) and the fixed focus tx_focus (xdc_focus at time 0); rx gets
 %                 rx_apodization, the reference point rx_center and dynamic focusing along
 %                 the line's angle (xdc_dynamic_focusing(rx, 0, angle, 0)).
-%   kind 'plane': both apertures get unit apodization; tx the delays tx_delays [s]
-%                 (xdc_focus_delays), rx zero delays, so that calc_scat_multi gives the
-%                 unfocused signal of each element.
+%   kind 'plane', 'diverging': both apertures get unit apodization; tx the delays
+%                 tx_delays [s] (xdc_focus_delays), rx zero delays, so that calc_scat_multi
+%                 gives the unfocused signal of each element.
+%   kind 'element': as 'plane', but tx gets the apodization tx_apodization (the one
+%                 element) with the delays tx_delays (zeros).
 %
 %   The time lines set replace those the apertures had.
 %
@@ -33,13 +36,18 @@ switch step.kind
     xdc_apodization(rx, 0, step.rx_apodization);
     xdc_center_focus(rx, step.rx_center);
     xdc_dynamic_focusing(rx, 0, step.angle, 0);
-  case 'plane'
-    xdc_apodization(tx, 0, ones(1, numel(step.tx_delays)));
+  case {'plane', 'diverging', 'element'}
+    if strcmp(step.kind, 'element')
+      xdc_apodization(tx, 0, step.tx_apodization);
+    else
+      xdc_apodization(tx, 0, ones(1, numel(step.tx_delays)));
+    end
     xdc_focus_delays(tx, 0, step.tx_delays);
     xdc_apodization(rx, 0, ones(1, numel(step.rx_apodization)));
     xdc_focus_delays(rx, 0, zeros(1, numel(step.rx_apodization)));
   otherwise
-    error('orvel:badArgument', 'scan_apply: unknown kind ''%s'' (''line'' or ''plane'')', ...
+    error('orvel:badArgument', ['scan_apply: unknown kind ''%s'' (''line'', ''plane'', ' ...
+                              '''diverging'' or ''element'')'], ...
           num2str(step.kind));
 end
 end

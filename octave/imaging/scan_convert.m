@@ -1,23 +1,32 @@
-function image = scan_convert(lines, angles, r, x, z)
+function image = scan_convert(lines, angles, r, x, z, apex)
 %SCAN_CONVERT  Sector image lines to a Cartesian grid.
-%   image = scan_convert(lines, angles, r, x, z)
+%   image = scan_convert(lines, angles, r, x, z, apex)
 %
 %   lines   numel(r) x numel(angles) matrix: one column per line, one row per radius
 %           (e.g. the envelope or its dB values)
 %   angles  angles of the lines [rad] from the z axis towards +x, increasing, at least 2
-%   r       distances of the samples from the sector's apex at the origin [m], increasing,
-%           at least 2
+%   r       distances of the samples from the sector's apex [m], increasing, at least 2
 %   x       lateral positions of the grid [m], a vector
 %   z       depths of the grid [m], a vector
+%   apex    [x_a z_a], the point all lines come from [m], optional (default [0 0], a phased
+%           array's centre; [0 -radius] for scan_convex, whose samples then lie at
+%           r = radius + depth)
 %
 %   image   numel(z) x numel(x) matrix [unit of lines]: the point (x, z) lies at radius
-%           sqrt(x^2 + z^2) and angle atan2(x, z); its value is interpolated bilinearly in
+%           sqrt((x - x_a)^2 + (z - z_a)^2) and angle atan2(x - x_a, z - z_a) from the
+%           apex; its value is interpolated bilinearly in
 %           radius and angle between the four surrounding samples; NaN outside the sector
 %           (radius outside [r(1), r(end)] or angle outside [angles(1), angles(end)])
 %
 %   See also SCAN_PHASED, SHOW_IMAGE.
 if nargin < 5
-  error('orvel:usage', 'scan_convert: needs 5 arguments: scan_convert(lines, angles, r, x, z)');
+  error('orvel:usage', 'scan_convert: needs 5 arguments: scan_convert(lines, angles, r, x, z, apex)');
+end
+if nargin < 6
+  apex = [0 0];
+end
+if ~isnumeric(apex) || ~isreal(apex) || numel(apex) ~= 2 || any(~isfinite(apex(:)))
+  error('orvel:badArgument', 'scan_convert: apex must be [x z], two finite numbers [m]');
 end
 if ~isnumeric(angles) || ~isreal(angles) || ~isvector(angles) || numel(angles) < 2 ...
    || any(diff(angles(:)) <= 0)
@@ -37,7 +46,7 @@ end
 lines = double(lines);
 angles = double(angles(:));
 r = double(r(:));
-[X, Z] = meshgrid(double(x(:)'), double(z(:)));
+[X, Z] = meshgrid(double(x(:)') - double(apex(1)), double(z(:)) - double(apex(2)));
 radius = sqrt(X.^2 + Z.^2);
 theta = atan2(X, Z);
 inside = radius >= r(1) & radius <= r(end) & theta >= angles(1) & theta <= angles(end);

@@ -1,41 +1,70 @@
-function [rf, t0] = scan_run(seq, tx, rx, points, amplitudes)
+function [rf, t0] = scan_run(seq, tx, rx, points, amplitudes, window)
 %SCAN_RUN  Simulate the echoes of a whole scan sequence.
-%   [rf, t0] = scan_run(seq, tx, rx, points, amplitudes)
+%   [rf, t0] = scan_run(seq, tx, rx, points, amplitudes, window)
 %
-%   seq         scan sequence (scan_linear, scan_phased, scan_planewave), all entries of one
-%               kind
+%   seq         scan sequence (scan_linear, scan_phased, scan_convex, scan_planewave,
+%               scan_diverging, scan_sta), all entries of one kind
 %   tx, rx      handles of the transmit and the receive aperture
 %   points      n x 3 scatterer positions [x y z] [m]
 %   amplitudes  n scattering amplitudes [no unit]
+%   window      lateral margin [m], >= 0, optional (default [], every scatterer in every
+%               step). With a window, a step simulates only the scatterers whose distance
+%               across its line lies within the extent of the active elements (the corners
+%               of every element with a transmit or a receive weight, in both apertures)
+%               widened by window on both sides: for kind 'line' measured normal to the line
+%               in the x-z plane from rx_center, for transmits along x. This is the rule of
+%               orvel.distributed, whose window is counted in aperture widths instead.
 %
 %   rf          received signals [unit of calc_scat]; kind 'line': samples x lines, the
-%               calc_scat signal of each line; kind 'plane': samples x elements x transmits,
-%               the calc_scat_multi signals of each transmit. All on one time axis: each
-%               signal lies at the rows of its own start time, zeros elsewhere.
-%   t0          time of row 1 [s]; row k is at t0 + (k-1)/fs, fs the sampling frequency set
-%               with set_sampling
+%               calc_scat signal of each line; kinds 'plane', 'diverging', 'element':
+%               samples x elements x transmits, the calc_scat_multi signals of each
+%               transmit. All on one time axis: each signal lies at the rows of its own
+%               start time, zeros elsewhere; a step without scatterers adds none.
+%   t0          time of row 1 [s] (0 when no step has any); row k is at t0 + (k-1)/fs, fs
+%               the sampling frequency set with set_sampling
 %
 %   Each step is set with scan_apply, so the apertures keep the last step's settings.
-%   Progress is printed as "scan_run: line k of n" ("transmit" for plane waves), at most
-%   about once a second and after the last step.
+%   Progress is printed as "scan_run: line k of n (elapsed s, about left s left)"
+%   ("transmit" for transmits), the time left estimated at the pace so far, at most about
+%   once a second and after the last step.
 %
-%   See also SCAN_APPLY, CALC_SCAT, CALC_SCAT_MULTI, ENVELOPE, DAS_BEAMFORM.
+%   See also SCAN_APPLY, CALC_SCAT, CALC_SCAT_MULTI, ENVELOPE, DAS_BEAMFORM, SAMPLE_DEPTH.
 if nargin < 5
-  error('orvel:usage', 'scan_run: needs 5 arguments: scan_run(seq, tx, rx, points, amplitudes)');
+  error('orvel:usage', 'scan_run: needs 5 arguments: scan_run(seq, tx, rx, points, amplitudes, window)');
+end
+if nargin < 6
+  window = [];
 end
 if ~isstruct(seq) || isempty(seq) || ~isfield(seq, 'kind')
   error('orvel:badArgument', 'scan_run: seq must be a non-empty scan sequence');
 end
 kinds = {seq.kind};
 kind = kinds{1};
-if ~all(strcmp(kinds, kind)) || ~any(strcmp(kind, {'line', 'plane'}))
-  error('orvel:badArgument', 'scan_run: the entries of seq must all be ''line'' or all ''plane''');
+if ~all(strcmp(kinds, kind)) || ~any(strcmp(kind, {'line', 'plane', 'diverging', 'element'}))
+  error('orvel:badArgument', ['scan_run: the entries of seq must all be of one kind: ''line'', ' ...
+                              '''plane'', ''diverging'' or ''element''']);
 end
-plane = strcmp(kind, 'plane');
-if plane
-  word = 'transmit';
-else
+line = strcmp(kind, 'line');
+if line
   word = 'line';
+else
+  word = 'transmit';
+end
+windowed = ~isempty(window);
+if windowed
+  if ~isnumeric(window) || ~isreal(window) || ~isscalar(window) || ~(window >= 0) ...
+     || ~isfinite(window)
+    error('orvel:badArgument', 'scan_run: window must be [] or a margin >= 0 [m]');
+  end
+  if ~isnumeric(points) || ~isreal(points) || ndims(points) ~= 2 || columns(points) ~= 3
+    error('orvel:badArgument', 'scan_run: points must be an n x 3 real matrix [m], but is %s', ...
+          mat2str(size(points)));
+  end
+  if ~isnumeric(amplitudes) || numel(amplitudes) ~= rows(points)
+    error('orvel:badArgument', 'scan_run: amplitudes must hold one value per point: %d expected, %d received', ...
+          rows(points), numel(amplitudes));
+  end
+  points = double(points);
 end
 
 fs = get_option('fs');  % exact, to place every result on one sample grid
@@ -47,14 +76,32 @@ clock = tic();
 shown = -Inf;
 for k = 1:n
   scan_apply(seq(k), tx, rx);
-  if plane
-    [signals{k}, starts(k)] = calc_scat_multi(tx, rx, points, amplitudes);
+  these = points;
+  weights = amplitudes;
+  if windowed
+    [origin, across, low, high] = lateral_extent(seq(k), tx, rx);
+    s = (points - origin) * across';
+    inside = s >= low - window & s <= high + window;
+    if ~all(inside)  % all inside: the same matrices, so the same sums
+      these = points(inside, :);
+      weights = amplitudes(inside);
+    end
+  end
+  if windowed && rows(these) == 0
+    if line
+      signals{k} = zeros(0, 1);
+    else
+      signals{k} = zeros(0, numel(seq(k).rx_apodization));
+    end
+  elseif line
+    [signals{k}, starts(k)] = calc_scat(tx, rx, these, weights);
   else
-    [signals{k}, starts(k)] = calc_scat(tx, rx, points, amplitudes);
+    [signals{k}, starts(k)] = calc_scat_multi(tx, rx, these, weights);
   end
   if toc(clock) - shown >= 1 || k == n
     shown = toc(clock);
-    printf('scan_run: %s %d of %d\n', word, k, n);
+    printf('scan_run: %s %d of %d (%.1f s, about %.0f s left)\n', word, k, n, shown, ...
+           shown / k * (n - k));
     fflush(stdout);
   end
 end
@@ -65,15 +112,15 @@ used = lengths > 0;
 if ~any(used)
   t0 = 0;
   rf = zeros(0, n);
-  if plane
-    rf = zeros(0, columns(signals{1}), n);
+  if ~line
+    rf = zeros(0, max(cellfun(@columns, signals)), n);
   end
   return;
 end
 t0 = min(starts(used));
 offsets = round((starts - t0) * fs);
 total = max(offsets(used) + lengths(used));
-if plane
+if ~line
   rf = zeros(total, max(cellfun(@columns, signals)), n);
   for k = find(used)
     rf(offsets(k) + (1:lengths(k)), 1:columns(signals{k}), k) = signals{k};
@@ -83,5 +130,34 @@ else
   for k = find(used)
     rf(offsets(k) + (1:lengths(k)), k) = signals{k};
   end
+end
+end
+
+function [origin, across, low, high] = lateral_extent(step, tx, rx)
+% Where a step's active elements lie across its line: normal to a line in the x-z plane
+% from its origin, along x for transmits; low and high bound the corners of every rectangle
+% of an element with a transmit or a receive weight, in both apertures.
+if strcmp(step.kind, 'line')
+  a = step.angle;
+  across = [cos(a) 0 -sin(a)];
+  origin = step.rx_center(:)';
+else
+  across = [1 0 0];
+  origin = [0 0 0];
+end
+active = step.tx_apodization(:) ~= 0 | step.rx_apodization(:) ~= 0;
+s = [];
+for th = {tx, rx}
+  rect = xdc_get(th{1}, 'rect');
+  on = active(rect(1, :) + 1);          % row 1: the physical element, from 0
+  corners = reshape(rect(11:22, on), 3, []);   % rows 11 to 22: x y z of the 4 corners
+  s = [s, across * (corners - origin')];
+end
+if isempty(s)
+  low = 0;
+  high = 0;
+else
+  low = min(s);
+  high = max(s);
 end
 end

@@ -272,31 +272,12 @@ def _step_arrays(step):
             for k, v in step.items()}
 
 
-# Rows of xdc_get's 'rect' table (one column per rectangle): the physical element's number
-# (from 0) and the x, y, z of the four corners, one corner after the other.
-_RECT_ELEMENT = 0
-_RECT_CORNERS = slice(10, 22)
-
-
 def _window(step, tx, rx, margin):
-    """Lateral limits of a line's scatterers: (origin, across-direction, low, high)."""
-    a = step["angle"]
-    across = np.array([np.cos(a), 0.0, -np.sin(a)])
-    origin = np.asarray(step["rx_center"], dtype=float)
-    # Weights as scan_apply set them: one per physical element (one alone may come as a number).
-    active = ((np.reshape(step["tx_apodization"], -1) != 0)
-              | (np.reshape(step["rx_apodization"], -1) != 0))
-    s = []
-    for th in (tx, rx):
-        rect = _cmd.xdc_get(th, "rect")
-        on = active[rect[_RECT_ELEMENT].astype(int)]
-        corners = rect[_RECT_CORNERS, on].T.reshape(-1, 3)
-        s.append((corners - origin) @ across)
-    s = np.concatenate(s)
-    if s.size == 0:
-        return origin, across, 0.0, 0.0
-    width = s.max() - s.min()
-    return origin, across, s.min() - margin * width, s.max() + margin * width
+    """Lateral limits of a line's scatterers: (origin, across-direction, low, high), the
+    active aperture's extent across the line widened by margin times itself on each side."""
+    origin, across, low, high = _im._lateral_extent(step, tx, rx)
+    width = high - low
+    return origin, across, low - margin * width, high + margin * width
 
 
 def _task(desc, phantom, k, lo, hi, threads):

@@ -6,21 +6,26 @@ octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angl
 radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D array.
 
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
-    scan_linear, scan_phased, scan_planewave, scan_apply, scan_run        scan sequences
-    das_beamform, envelope, log_compress, scan_convert, show_image        images
+    scan_linear, scan_phased, scan_convex, scan_planewave, scan_diverging,
+    scan_sta, scan_apply, scan_run                                        scan sequences
+    das_beamform, envelope, log_compress, scan_convert, show_image,
+    sample_depth, tgc                                                     images
     acoustic_output                                                       acoustic output (MI)
 
 A scan sequence is a list of dicts, one per line or per transmit, with the keys:
 
-    kind            'line' (focused lines through calc_scat) or 'plane' (plane waves, the
-                    RF of every element through calc_scat_multi)
+    kind            'line' (focused lines through calc_scat), or a transmit whose RF of
+                    every element comes through calc_scat_multi: 'plane' (plane waves),
+                    'diverging' (from a virtual source) or 'element' (one element alone)
     angle           steering angle [rad] from the z axis towards +x
-    x               lateral position of the line's origin [m] (0 for phased and plane)
+    x               lateral position of the line's origin [m] (0 for phased and transmits)
     tx_apodization  transmit weights, one per element (1-D)
     rx_apodization  receive weights, one per element (1-D)
     tx_focus        transmit focus [x, y, z] [m] ('line'; None for 'plane')
     rx_center       origin of the dynamic receive focus [x, y, z] [m] ('line'; None for 'plane')
-    tx_delays       transmit delays [s], one per element, all >= 0 ('plane'; None for 'line')
+    tx_delays       transmit delays [s], one per element, all >= 0 (transmits; None for 'line')
+    source          'diverging' only: the virtual source [x, y, z] [m]
+    element         'element' only: the emitting element's index, from 0
 
 Example (plane-wave imaging of one point)::
 
@@ -426,10 +431,133 @@ def scan_planewave(no_elements, pitch, angles, c):
     return seq
 
 
+@_within_memory
+def scan_convex(no_elements, pitch, radius, no_active, angles, focus_r):
+    """A convex-array scan: lines normal to the arc, each made by the elements nearest to it.
+
+    no_elements  elements of the array, on an arc of radius `radius` centred at (0, 0, -radius)
+                 (the top of the arc at the origin, as xdc_convex_array lays them out)
+    pitch        arc length between element centres [m]: element k (1..N) lies at the angle
+                 (k - (N+1)/2) * pitch / radius [rad] from the z axis. xdc_convex_array's
+                 elements are asin(width/radius) + asin(kerf/radius) apart, so the pitch of
+                 such an array is radius * (asin(width/radius) + asin(kerf/radius)), just
+                 above width + kerf
+    radius       convex radius of the arc [m], > 0
+    no_active    elements used for one line: the no_active consecutive elements whose middle
+                 is nearest to the line's angle (at the array's ends the window stays inside
+                 it; a line midway between two windows takes the one towards +x)
+    angles       angles of the lines [rad] from the z axis towards +x; every line passes
+                 through the centre of curvature
+    focus_r      distance of the transmit focus from the arc along the line [m]
+
+    Returns the sequence, one dict per line: kind 'line', angle a, apodizations 1 on the
+    active elements and 0 elsewhere, rx_center the line's origin on the arc
+    [R sin(a), 0, R cos(a) - R] [m] (R the radius), x its x [m], tx_focus
+    [(R + focus_r) sin(a), 0, (R + focus_r) cos(a) - R] [m]. The samples of
+    line a lie at the distance radius + depth from the centre of curvature: scan_convert with
+    apex [0, -radius] and r = radius + depth puts them on a grid.
+    """
+    fn = "scan_convex"
+    n = _count(fn, "no_elements", no_elements)
+    pitch = _scalar(fn, "pitch", pitch, positive=True)
+    radius = _scalar(fn, "radius", radius, positive=True)
+    active = _count(fn, "no_active", no_active)
+    if active > n:
+        raise ValueError("%s: no_active (%d) must not exceed no_elements (%d)" % (fn, active, n))
+    angles = _array(fn, "angles", angles, ndim=1)
+    if not np.isfinite(angles).all():
+        raise ValueError("%s: angles must be a vector of finite angles [rad]" % fn)
+    focus_r = _scalar(fn, "focus_r", focus_r)
+    _check_sequence_memory(fn, angles.size, n)
+    seq = []
+    for a in angles:
+        # As scan_linear, with the arc length a * radius in place of x: the 1-based first
+        # element of the window whose middle is nearest, kept inside the array.
+        first = np.floor(a * radius / pitch + (n + 1) / 2 - (active - 1) / 2 + 0.5 + 1e-9)
+        first = int(np.clip(first, 1, n - active + 1)) - 1
+        apodization = np.zeros(n)
+        apodization[first:first + active] = 1.0
+        s, c = np.sin(a), np.cos(a)
+        origin = np.array([radius * s, 0.0, radius * c - radius])
+        focus = np.array([(radius + focus_r) * s, 0.0, (radius + focus_r) * c - radius])
+        seq.append(_step("line", a, origin[0], n, focus, origin, None, apodization))
+    return seq
+
+
+@_within_memory
+def scan_diverging(no_elements, pitch, sources, c):
+    """Diverging-wave transmits from virtual sources behind a linear array, all elements in
+    receive.
+
+    no_elements, pitch   the array (centres x_e = ((1..N) - (N+1)/2) * pitch on the x axis) [m]
+    sources              virtual sources, shape (k, 3) (one source: a vector of 3), each
+                         [x, y, z] with z < 0 [m]: behind the array
+    c                    speed of sound [m/s]
+
+    Returns the sequence, one dict per source: kind 'diverging', source [x, y, z] [m],
+    angle atan2(-x_s, -z_s) [rad] (the direction from the source through the array's
+    centre), x 0, apodizations ones, tx_delays = (d_e - min(d_e)) / c [s], d_e the distance
+    from element e's centre to the source: the wave seems to come from the source, the
+    element nearest to it emits first.
+    """
+    fn = "scan_diverging"
+    n = _count(fn, "no_elements", no_elements)
+    pitch = _scalar(fn, "pitch", pitch, positive=True)
+    sources = _array(fn, "sources", sources)
+    if sources.shape == (3,):
+        sources = sources.reshape(1, 3)
+    if sources.ndim != 2 or sources.shape[1] != 3:
+        raise ValueError("%s: sources must be a k x 3 array, one row [x y z] per source, but "
+                         "has shape %s" % (fn, sources.shape))
+    if not np.isfinite(sources).all() or not (sources[:, 2] < 0).all():
+        raise ValueError("%s: sources must be finite and lie behind the array (z < 0) [m]" % fn)
+    c = _scalar(fn, "c", c, positive=True)
+    _check_sequence_memory(fn, sources.shape[0], n)
+    x_e = _element_x(n, pitch)
+    seq = []
+    for s in sources:
+        with np.errstate(over="ignore", invalid="ignore"):
+            d = np.sqrt((x_e - s[0]) ** 2 + s[1] ** 2 + s[2] ** 2)
+            delays = (d - d.min()) / c
+        if not np.isfinite(delays).all():
+            raise ValueError("%s: the delays (d_e - min(d_e))/c must be finite, but pitch %g, "
+                             "the sources and c %g make them overflow" % (fn, pitch, c))
+        step = _step("diverging", math.atan2(-s[0], -s[2]), 0.0, n, tx_delays=delays)
+        step["source"] = s.copy()
+        seq.append(step)
+    return seq
+
+
+@_within_memory
+def scan_sta(no_elements):
+    """Synthetic transmit aperture: each element emits alone, all elements receive.
+
+    no_elements  elements of the array
+
+    Returns the sequence, one dict per element: kind 'element', element its index (from 0,
+    as numpy counts) [no unit], angle 0, x 0, tx_apodization 1 on that element and 0
+    elsewhere, rx_apodization ones, tx_delays zeros [s].
+    """
+    fn = "scan_sta"
+    n = _count(fn, "no_elements", no_elements)
+    _check_sequence_memory(fn, n, n)
+    seq = []
+    for k in range(n):
+        step = _step("element", 0.0, 0.0, n, tx_delays=np.zeros(n))
+        step["tx_apodization"][:] = 0.0
+        step["tx_apodization"][k] = 1.0
+        step["element"] = k
+        seq.append(step)
+    return seq
+
+
+_KINDS = ("line", "plane", "diverging", "element")
+
+
 def _check_step(fn, step):
-    if not isinstance(step, dict) or step.get("kind") not in ("line", "plane"):
-        raise ValueError("%s: a step must be a dict of a scan sequence with kind 'line' or "
-                         "'plane'" % fn)
+    if not isinstance(step, dict) or step.get("kind") not in _KINDS:
+        raise ValueError("%s: a step must be a dict of a scan sequence with kind 'line', "
+                         "'plane', 'diverging' or 'element'" % fn)
     return step["kind"]
 
 
@@ -437,13 +565,16 @@ def _check_step(fn, step):
 def scan_apply(step, tx, rx):
     """Sets up the transmit and the receive aperture for one step of a sequence.
 
-    step    one dict of a sequence (scan_linear, scan_phased, scan_planewave)
+    step    one dict of a sequence (scan_linear, scan_phased, scan_convex, scan_planewave,
+            scan_diverging, scan_sta)
     tx, rx  the transmit and the receive aperture (Aperture or handle)
 
     'line': transmit apodization, reference point rx_center (the line's origin) and fixed
     focus at tx_focus; receive apodization, reference point rx_center and dynamic focusing
-    along the line's angle. 'plane': transmit delays
-    tx_delays with apodization ones; receive apodization ones and no delays.
+    along the line's angle. 'plane' and 'diverging': transmit delays tx_delays with
+    apodization ones; receive apodization ones and no delays. 'element': transmit
+    apodization tx_apodization (the one element) with delays tx_delays (zeros); receive as
+    for 'plane'.
     """
     kind = _check_step("scan_apply", step)
     if kind == "line":
@@ -458,25 +589,77 @@ def scan_apply(step, tx, rx):
     else:
         delays = np.reshape(step["tx_delays"], (1, -1))
         ones = np.ones_like(delays)
-        _cmd.xdc_apodization(tx, 0.0, ones)
+        weights = np.reshape(step["tx_apodization"], (1, -1)) if kind == "element" else ones
+        _cmd.xdc_apodization(tx, 0.0, weights)
         _cmd.xdc_focus_delays(tx, 0.0, delays)
         _cmd.xdc_apodization(rx, 0.0, ones)
         _cmd.xdc_focus_delays(rx, 0.0, np.zeros_like(delays))
 
 
+# Rows of xdc_get's 'rect' table (one column per rectangle): the physical element's number
+# (from 0) and the x, y, z of the four corners, one corner after the other.
+_RECT_ELEMENT = 0
+_RECT_CORNERS = slice(10, 22)
+
+
+def _lateral_extent(step, tx, rx):
+    """Where a step's active elements lie across its line: (origin, across, s_min, s_max).
+
+    For 'line' the across direction is normal to the line in the x-z plane,
+    [cos(a), 0, -sin(a)], measured from rx_center; for transmits it is x, from the origin.
+    s_min and s_max [m] bound the corners of every rectangle of an element with a transmit
+    or a receive weight, in both apertures (0, 0 where none has one)."""
+    if step["kind"] == "line":
+        a = step["angle"]
+        across = np.array([np.cos(a), 0.0, -np.sin(a)])
+        origin = np.asarray(step["rx_center"], dtype=float)
+    else:
+        across, origin = np.array([1.0, 0.0, 0.0]), np.zeros(3)
+    # Weights as scan_apply set them: one per physical element (one alone may come as a number).
+    active = ((np.reshape(step["tx_apodization"], -1) != 0)
+              | (np.reshape(step["rx_apodization"], -1) != 0))
+    s = []
+    for th in (tx, rx):
+        rect = _cmd.xdc_get(th, "rect")
+        on = active[rect[_RECT_ELEMENT].astype(int)]
+        corners = rect[_RECT_CORNERS, on].T.reshape(-1, 3)
+        s.append((corners - origin) @ across)
+    s = np.concatenate(s)
+    if s.size == 0:
+        return origin, across, 0.0, 0.0
+    return origin, across, s.min(), s.max()
+
+
+def _progress(fn, word, k, n, elapsed):
+    """The progress line after step k of n: the time so far and, at the same pace, the time
+    the steps left take."""
+    left = elapsed / k * (n - k)
+    return "%s: %s %d of %d (%.1f s, about %.0f s left)" % (fn, word, k, n, elapsed, left)
+
+
 @_within_memory
-def scan_run(seq, tx, rx, points, amplitudes):
+def scan_run(seq, tx, rx, points, amplitudes, window=None):
     """Runs a scan sequence over scatterers: the RF data of every line or transmit.
 
     seq         scan sequence (list of dicts, all of one kind)
     tx, rx      transmit and receive aperture
     points      scatterers, shape (n, 3) [m]; amplitudes: one per scatterer
+    window      lateral margin [m], >= 0, or None (default): every scatterer in every step.
+                With a window, a step simulates only the scatterers whose distance across
+                its line lies within the extent of the active elements (the corners of every
+                element with a transmit or a receive weight, in both apertures) widened by
+                `window` on both sides: for 'line' measured normal to the line in the x-z
+                plane, for transmits along x. This is the rule of orvel.distributed, whose
+                window is counted in aperture widths instead.
 
     'line': calc_scat per line; rf has shape (samples, lines).
-    'plane': calc_scat_multi per transmit; rf has shape (samples, elements, transmits).
-    All on one time axis: each result placed by its own start time, zeros elsewhere.
-    Returns (rf, t0), t0 the time of the first row [s]; row k is at t0 + k/fs.
-    Prints its progress, at most about once a second and at the end.
+    'plane', 'diverging', 'element': calc_scat_multi per transmit; rf has shape (samples,
+    elements, transmits).
+    All on one time axis: each result placed by its own start time, zeros elsewhere; a step
+    without scatterers adds none. Returns (rf, t0), t0 the time of the first row [s] (0 when
+    no step has any); row k is at t0 + k/fs.
+    Prints its progress, at most about once a second and at the end, as
+    "scan_run: line k of n (elapsed s, about left s left)" ("transmit" for transmits).
     """
     fn = "scan_run"
     if isinstance(seq, dict):
@@ -485,30 +668,56 @@ def scan_run(seq, tx, rx, points, amplitudes):
         raise ValueError("%s: seq has no steps" % fn)
     kinds = {_check_step(fn, step) for step in seq}
     if len(kinds) > 1:
-        raise ValueError("%s: seq mixes 'line' and 'plane' steps" % fn)
+        raise ValueError("%s: seq mixes steps of the kinds %s"
+                         % (fn, ", ".join(sorted(kinds))))
     kind = kinds.pop()
     word = "line" if kind == "line" else "transmit"
+    if window is not None:
+        window = _scalar(fn, "window", window)
+        if window < 0:
+            raise ValueError("%s: window must be None or a margin >= 0 [m], but is %g"
+                             % (fn, window))
+        points, count = _cmd._points(fn, "points", points)
+        amplitudes = _array(fn, "amplitudes", amplitudes, ndim=1)
+        if amplitudes.size != count:
+            raise ValueError("%s: amplitudes must hold one value per point: %d expected, %d "
+                             "received" % (fn, count, amplitudes.size))
     results = []
     clock = last = time.monotonic()
     for k, step in enumerate(seq):
         scan_apply(step, tx, rx)
-        if kind == "line":
-            signal, start = _cmd.calc_scat(tx, rx, points, amplitudes)
+        these, weights = points, amplitudes
+        if window is not None:
+            origin, across, low, high = _lateral_extent(step, tx, rx)
+            s = (points - origin) @ across
+            inside = (s >= low - window) & (s <= high + window)
+            if not inside.all():  # all inside: the same arrays, so the same sums
+                these, weights = points[inside], amplitudes[inside]
+        if window is not None and these.shape[0] == 0:
+            columns = 1 if kind == "line" else np.size(step["rx_apodization"])
+            signal, start = np.zeros((0, columns)), None
+        elif kind == "line":
+            signal, start = _cmd.calc_scat(tx, rx, these, weights)
             signal = signal.reshape(-1, 1)
         else:
-            signal, start = _cmd.calc_scat_multi(tx, rx, points, amplitudes)
+            signal, start = _cmd.calc_scat_multi(tx, rx, these, weights)
         results.append((signal, start))
         now = time.monotonic()
         if now - last >= 1.0 or k == len(seq) - 1:
-            print("%s: %s %d of %d (%.1f s)" % (fn, word, k + 1, len(seq), now - clock),
-                  flush=True)
+            print(_progress(fn, word, k + 1, len(seq), now - clock), flush=True)
             last = now
-    # Start times are whole numbers of samples; place each result at its own row.
-    t0 = min(start for _, start in results)
-    fs = _cmd.get_option("fs") if any(start != t0 for _, start in results) else 1.0
-    offsets = [int(round((start - t0) * fs)) for _, start in results]
+    # Start times are whole numbers of samples; place each result at its own row. Steps
+    # without signal take no part in the time axis.
+    used = [(s, start) for s, start in results if start is not None and s.shape[0] > 0]
+    columns = max(s.shape[1] for s, _ in results)
+    if not used:
+        rf = np.zeros((0, columns, len(seq)))
+        return (rf[:, 0, :] if kind == "line" else rf), 0.0
+    t0 = min(start for _, start in used)
+    fs = _cmd.get_option("fs") if any(start != t0 for _, start in used) else 1.0
+    offsets = [int(round((start - t0) * fs)) if start is not None else 0
+               for _, start in results]
     rows = max(off + s.shape[0] for (s, _), off in zip(results, offsets))
-    columns = results[0][0].shape[1]
     rf = np.zeros((rows, columns, len(seq)))
     for k, ((signal, _), off) in enumerate(zip(results, offsets)):
         rf[off:off + signal.shape[0], :signal.shape[1], k] = signal
@@ -636,18 +845,21 @@ def _grid_index(v, grid):
 
 
 @_within_memory
-def scan_convert(lines, angles, r, x, z):
+def scan_convert(lines, angles, r, x, z, apex=(0.0, 0.0)):
     """Sector data on a Cartesian grid.
 
     lines   data of a sector scan, shape (len(r), len(angles)): samples along r, one column
             per line
     angles  angles of the lines [rad] from the z axis towards +x, increasing
-    r       distances from the origin of the samples [m], increasing
+    r       distances of the samples from the apex [m], increasing
     x, z    the output grid [m] (vectors)
+    apex    [x, z] of the point all lines come from [m] (default [0, 0], a phased array's
+            centre; [0, -radius] for scan_convex, whose samples then lie at r = radius +
+            depth)
 
-    A grid point lies at radius sqrt(x^2 + z^2) and angle atan2(x, z); its value is
-    interpolated bilinearly in (r, angle). Returns shape (len(z), len(x)), NaN outside the
-    sector.
+    A grid point lies at radius sqrt((x - x_a)^2 + (z - z_a)^2) and angle
+    atan2(x - x_a, z - z_a) from the apex (x_a, z_a); its value is interpolated bilinearly
+    in (r, angle). Returns shape (len(z), len(x)), NaN outside the sector.
     """
     fn = "scan_convert"
     lines = _array(fn, "lines", lines, ndim=2)
@@ -661,12 +873,68 @@ def scan_convert(lines, angles, r, x, z):
             raise ValueError("%s: %s must hold at least 2 increasing values" % (fn, name))
     x = _array(fn, "x", x, ndim=1)
     z = _array(fn, "z", z, ndim=1)
-    X, Z = np.meshgrid(x, z)
+    apex = _array(fn, "apex", apex, ndim=1)
+    if apex.size != 2 or not np.isfinite(apex).all():
+        raise ValueError("%s: apex must be [x z], two finite numbers [m]" % fn)
+    X, Z = np.meshgrid(x - apex[0], z - apex[1])
     ir, fr, in_r = _grid_index(np.hypot(X, Z), r)
     ia, fa, in_a = _grid_index(np.arctan2(X, Z), angles)
     value = ((1 - fr) * ((1 - fa) * lines[ir, ia] + fa * lines[ir, ia + 1])
              + fr * ((1 - fa) * lines[ir + 1, ia] + fa * lines[ir + 1, ia + 1]))
     return np.where(in_r & in_a, value, np.nan)
+
+
+@_within_memory
+def sample_depth(no_samples, t0, fs, c, lag=0.0):
+    """The depth (range) of each sample of line data [m]: c * (t0 + k/fs - lag) / 2 for
+    k = 0 .. no_samples - 1, shape (no_samples,).
+
+    no_samples  number of samples (rows of rf), >= 0
+    t0          time of the first sample [s] (scan_run's t0)
+    fs          sampling frequency [Hz]
+    c           speed of sound [m/s]
+    lag         the pulse's own delay [s] (default 0): time from the start of the pulse-echo
+                pulse to its centre, as for das_beamform
+
+    The round trip to a depth d takes 2 d / c; the range is measured from the line's origin
+    (rx_center), the reference point scan_apply sets.
+    """
+    fn = "sample_depth"
+    n = int(_scalar(fn, "no_samples", no_samples, whole=True))
+    if n < 0:
+        raise ValueError("%s: no_samples must be >= 0, but is %d" % (fn, n))
+    t0 = _scalar(fn, "t0", t0)
+    fs = _scalar(fn, "fs", fs, positive=True)
+    c = _scalar(fn, "c", c, positive=True)
+    lag = _scalar(fn, "lag", lag)
+    return c * (t0 + np.arange(n) / fs - lag) / 2
+
+
+@_within_memory
+def tgc(rf, t0, fs, c, db_per_cm_mhz, f0):
+    """Time-gain compensation: undoes the round-trip loss of a frequency-dependent attenuation.
+
+    rf             signals along the first dimension (a vector, or samples x ...) [any unit]
+    t0, fs, c      time of rf's first row [s], sampling frequency [Hz], speed of sound [m/s]
+    db_per_cm_mhz  attenuation alpha [dB/(cm MHz)], >= 0
+    f0             frequency at which the loss is taken [Hz], > 0 (e.g. the pulse's centre)
+
+    Row k is multiplied by 10^(alpha * f0[MHz] * 2 * depth[cm] / 20), depth the
+    sample_depth of the row (lag 0) [m]: the loss of alpha * f0 dB per cm of the way there
+    and back. An echo's centre comes the pulse's lag after its depth's time: give t0 - lag
+    for the gain of the depth to fall on it. Returns an array of rf's shape [unit of rf].
+    """
+    fn = "tgc"
+    rf = _array(fn, "rf", rf)
+    alpha = _scalar(fn, "db_per_cm_mhz", db_per_cm_mhz)
+    if alpha < 0:
+        raise ValueError("%s: db_per_cm_mhz must be >= 0 [dB/(cm MHz)], but is %g" % (fn, alpha))
+    f0 = _scalar(fn, "f0", f0, positive=True)
+    if rf.ndim == 0:
+        rf = rf.reshape(1)
+    depth = sample_depth(rf.shape[0], t0, fs, c, 0.0)
+    gain = 10.0 ** (alpha * (f0 / 1e6) * (2 * depth * 100) / 20)
+    return rf * gain.reshape((-1,) + (1,) * (rf.ndim - 1))
 
 
 @_within_memory

@@ -81,6 +81,69 @@ end
 set_sampling(100e6);
 fs = 100e6;
 
+% ---- The scan helpers' scripts: usage and a unit for each result in the help (test_scripts
+% checks only the scripts of octave/), shapes, and their refusals (their numbers are checked in
+% tests/python, test_imaging.py, and equal to Python's in test_imaging_octave.py).
+for name = {'scan_convex', 'scan_diverging', 'scan_sta', 'sample_depth', 'tgc'}
+  name = name{1};
+  try
+    feval(name);
+    error('%s with no arguments did not fail', name);
+  catch err
+    assert(strcmp(err.identifier, 'orvel:usage') ...
+           && ~isempty(regexp(err.message, ['^' name ': needs .*: ' name '\('], 'once')), ...
+           '%s with no arguments: %s', name, err.message);
+  end
+  outputs = regexp(fileread(which(name)), '^function\s+\[?([\w, ]*?)\]?\s*=', 'tokens', 'once', ...
+                   'lineanchors');
+  for out = strtrim(strsplit(outputs{1}, ','))
+    assert(~isempty(regexp(get_help_text(name), ['^\s*' out{1} '\s[^\n]*\[[^\]\n]+\]'], ...
+                           'lineanchors', 'once')), 'help %s gives no unit for %s', name, out{1});
+  end
+end
+seq = scan_convex(20, 0.4e-3, 40e-3, 8, [-0.1; 0.1], 30e-3);
+assert(isequal(size(seq), [1 2]) && all(strcmp({seq.kind}, 'line')) ...
+       && isequal(size(seq(2).rx_center), [1 3]) && isequal(size(seq(2).tx_apodization), [1 20]));
+seq = scan_diverging(8, 0.3e-3, [0 0 -5e-3; 1e-3 0 -6e-3], c);
+assert(isequal(size(seq), [1 2]) && all(strcmp({seq.kind}, 'diverging')) ...
+       && isequal(size(seq(2).tx_delays), [1 8]) && isequal(seq(2).source, [1e-3 0 -6e-3]));
+seq = scan_sta(5);
+assert(isequal([seq.element], 1:5) && isequal(vertcat(seq.tx_apodization), eye(5)));
+assert(isequal(size(sample_depth(4, 0, fs, c)), [4 1]) && isempty(sample_depth(0, 0, fs, c)));
+assert(isequal(size(tgc(ones(5, 2, 3), 0, fs, c, 0.5, 5e6)), [5 2 3]) ...
+       && isequal(size(tgc(ones(1, 5), 0, fs, c, 0.5, 5e6)), [1 5]));
+expect_error(@() scan_convex(20, 0.4e-3, 40e-3, 21, 0, 30e-3), ...
+             'scan_convex: no_active must be a whole number from 1 to no_elements (20)');
+expect_error(@() scan_convex(20, 0.4e-3, 0, 8, 0, 30e-3), 'scan_convex: radius must be a positive number [m]');
+expect_error(@() scan_convex(20, 0.4e-3, 40e-3, 8, [0 NaN], 30e-3), ...
+             'scan_convex: angles must be a vector of finite angles [rad]');
+expect_error(@() scan_diverging(8, 0.3e-3, [0 0 5e-3], c), ...
+             'scan_diverging: sources must be finite and lie behind the array (z < 0) [m]');
+expect_error(@() scan_diverging(8, 0.3e-3, [0 -5e-3], c), ...
+             'scan_diverging: sources must be a k x 3 matrix, one row [x y z] per source, but is [1 2]');
+expect_error(@() scan_sta(2.5), 'scan_sta: no_elements must be a positive whole number');
+expect_error(@() sample_depth(-1, 0, fs, c), 'sample_depth: no_samples must be a whole number >= 0');
+expect_error(@() tgc(ones(3, 1), 0, fs, c, -0.5, 5e6), 'tgc: db_per_cm_mhz must be >= 0 [dB/(cm MHz)]');
+expect_error(@() tgc(ones(3, 1), 0, fs, c, 0.5, 0), 'tgc: f0 must be a positive frequency [Hz]');
+expect_error(@() scan_convert(ones(2), [0 1], [1 2], 0, 1, [0 0 0]), ...
+             'scan_convert: apex must be [x z], two finite numbers [m]');
+expect_error(@() scan_run(scan_sta(n), tx, rx, [0 0 1e-2], 1, -1), ...
+             'scan_run: window must be [] or a margin >= 0 [m]');
+expect_error(@() scan_run(scan_sta(n), tx, rx, [0 0 1e-2]', [1 1 1], 1e-3), ...
+             'scan_run: points must be an n x 3 real matrix [m], but is [3 1]');
+mixed = scan_sta(n)(1:2);
+mixed(2).kind = 'plane';
+expect_error(@() scan_run(mixed, tx, rx, [0 0 1e-2], 1), ['scan_run: the entries of seq must ' ...
+             'all be of one kind: ''line'', ''plane'', ''diverging'' or ''element''']);
+% scan_apply: a single element's transmit, and a diverging wave's delays.
+step = scan_sta(n)(4);
+scan_apply(step, tx, rx);
+assert(isequal(xdc_get(tx, 'apod'), [0; step.tx_apodization(:)]) ...
+       && isequal(xdc_get(tx, 'focus'), zeros(n + 1, 1)) && isequal(xdc_get(rx, 'apod'), [0; ones(n, 1)]));
+step = scan_diverging(n, p, [1e-3 0 -4e-3], c);
+scan_apply(step, tx, rx);
+assert(isequal(xdc_get(tx, 'focus'), [0; step.tx_delays(:)]) && isequal(xdc_get(tx, 'apod'), [0; ones(n, 1)]));
+
 % ---- phantom_from_map: with one seed the positions and Gaussians are shared, so a map
 % multiplies the amplitudes of a map of ones by its bilinear interpolation (interp2 here).
 map = [0 0 0 0; 0 2 1 0; 0 0.5 0 0];

@@ -1,8 +1,13 @@
 # orvel.imaging against independent results: a point scatterer imaged where it is, with the
 # lateral width diffraction gives; the analytic envelope of a Gaussian pulse; known decibels;
-# a field linear in radius and angle; the scan sequences against their formulas; the counts
+# a field linear in radius and angle (about any apex); the scan sequences against their
+# formulas and a convex array's geometry; echo times of diverging and single-element
+# transmits; depths and time-gain compensation against a simulated attenuation; scan_run's
+# lateral window; the counts
 # and statistics of random phantoms; the acoustic output of tone bursts against the loss of
 # derating, their spectra and their durations.
+import re
+
 import numpy as np
 import pytest
 
@@ -209,19 +214,25 @@ def test_input_the_fuzz_found_is_refused_with_a_text_naming_the_function(tmp_pat
 
 
 def test_scan_convert_interpolates_a_field_linear_in_radius_and_angle():
+    # About the origin, and about the centre of curvature of a convex array 20 mm behind it
+    # (off x = 0 too, so that a swapped coordinate shows).
     r = np.linspace(10e-3, 50e-3, 81)
     angles = np.linspace(-0.6, 0.6, 49)
     lines = 2.0 + 300.0 * r[:, np.newaxis] + 0.7 * angles
     # Odd millimetres in z and multiples of 3 mm in x: no point on the sector's arcs.
     x = np.arange(-13, 14) * 3e-3
     z = np.arange(1, 60, 2) * 1e-3
-    got = im.scan_convert(lines, angles, r, x, z)
-    X, Z = np.meshgrid(x, z)
-    radius, angle = np.hypot(X, Z), np.arctan2(X, Z)
-    inside = (radius >= 10e-3) & (radius <= 50e-3) & (np.abs(angle) <= 0.6)
-    assert got.shape == (z.size, x.size) and 100 < inside.sum() < inside.size - 100
-    assert np.array_equal(np.isnan(got), ~inside)
-    assert np.allclose(got[inside], (2.0 + 300.0 * radius + 0.7 * angle)[inside], atol=1e-12)
+    for apex in (None, (1.5e-3, -20e-3)):
+        got = (im.scan_convert(lines, angles, r, x, z) if apex is None
+               else im.scan_convert(lines, angles, r, x, z, apex))
+        xa, za = apex or (0.0, 0.0)
+        X, Z = np.meshgrid(x, z)
+        radius, angle = np.hypot(X - xa, Z - za), np.arctan2(X - xa, Z - za)
+        inside = (radius >= 10e-3) & (radius <= 50e-3) & (np.abs(angle) <= 0.6)
+        assert got.shape == (z.size, x.size) and 100 < inside.sum() < inside.size - 100
+        assert np.array_equal(np.isnan(got), ~inside), apex
+        assert np.allclose(got[inside], (2.0 + 300.0 * radius + 0.7 * angle)[inside],
+                           atol=1e-12)
 
 
 def test_scan_sequences_follow_their_formulas():
@@ -381,3 +392,151 @@ def test_acoustic_output_keeps_the_attenuation_options_and_refuses_bad_input(sys
     orvel.xdc_excitation(th, np.zeros(10))
     with pytest.raises(ValueError, match="acoustic_output: the pressure is 0 at every point"):
         im.acoustic_output(th, points, 5e3)
+
+
+def test_scan_convex_lines_leave_the_arc_normal_to_it_from_the_nearest_elements(system):
+    # An array of xdc_convex_array: its element centres, read back, give the angles; its
+    # pitch along the arc is R (asin(w/R) + asin(k/R)) (help scan_convex).
+    n, w, kerf, R, active = 24, 0.4e-3, 0.1e-3, 20e-3, 6
+    th = orvel.xdc_convex_array(n, w, 4e-3, kerf, R, 1, 1, [0, 0, 0.05])
+    rect = orvel.xdc_get(th, "rect")
+    centres = np.array([rect[23:26, rect[0] == e][:, 0] for e in range(n)])
+    theta = np.arctan2(centres[:, 0], centres[:, 2] + R)
+    assert np.allclose(np.hypot(centres[:, 0], centres[:, 2] + R), R, rtol=1e-12)
+    pitch = R * (np.arcsin(w / R) + np.arcsin(kerf / R))
+    # Lines between element angles, and beyond the array's ends (windows kept inside it).
+    angles = np.array([-0.5, -0.31, -0.04, 0.012, 0.2, 0.33, 0.6])
+    seq = im.scan_convex(n, pitch, R, active, angles, 30e-3)
+    centre = np.array([0.0, 0.0, -R])
+    for a, step in zip(angles, seq):
+        u = np.array([np.sin(a), 0.0, np.cos(a)])     # the line's direction
+        origin, focus = step["rx_center"], step["tx_focus"]
+        assert step["kind"] == "line" and step["angle"] == a and step["x"] == origin[0]
+        assert np.allclose(origin - centre, R * u, rtol=0, atol=1e-15), a
+        assert np.allclose(focus - origin, 30e-3 * u, rtol=0, atol=1e-15), a
+        first = np.argmin([abs(theta[s:s + active].mean() - a) for s in range(n - active + 1)])
+        expected = np.zeros(n)
+        expected[first:first + active] = 1
+        assert np.array_equal(step["tx_apodization"], expected), a
+        assert np.array_equal(step["rx_apodization"], expected), a
+
+
+def test_diverging_and_single_element_transmits_echo_when_their_geometry_says(system):
+    # The delays make the wave of a virtual source s: each element fires when the sphere
+    # from s reaches it, the nearest first. An echo from p then reaches element e at
+    # (|p - s| - min_e |e - s| + |p - e|)/c after the pulse's start, and for element k
+    # firing alone at (|p - e_k| + |p - e|)/c, the pulse's own lag later.
+    n, pitch = 16, 0.3e-3
+    sources = np.array([[0.0, 0.0, -6e-3], [2e-3, 0.0, -4e-3], [-1e-3, 0.5e-3, -9e-3]])
+    seq = im.scan_diverging(n, pitch, sources, C)
+    e = np.column_stack([(np.arange(n) - (n - 1) / 2) * pitch, np.zeros(n), np.zeros(n)])
+    for s, step in zip(sources, seq):
+        d = np.linalg.norm(e - s, axis=1)
+        assert step["kind"] == "diverging" and np.array_equal(step["source"], s)
+        assert np.allclose(step["tx_delays"] - d / C, -d.min() / C, rtol=0, atol=1e-18)
+        assert step["tx_delays"][np.argmin(np.abs(e[:, 0] - s[0]))] == 0
+        assert np.array_equal(step["tx_apodization"], np.ones(n))
+    sta = im.scan_sta(n)
+    assert [step["element"] for step in sta] == list(range(n))
+    assert np.array_equal([step["tx_apodization"] for step in sta], np.eye(n))
+    assert all(step["kind"] == "element" and np.array_equal(step["rx_apodization"], np.ones(n))
+               and np.array_equal(step["tx_delays"], np.zeros(n)) for step in sta)
+
+    orvel.set_option("c", C)
+    orvel.set_sampling(FS)
+    tx = orvel.xdc_linear_array(n, pitch - 0.02e-3, 2e-3, 0.02e-3, 1, 1, [0, 0, 0.02])
+    rx = orvel.xdc_linear_array(n, pitch - 0.02e-3, 2e-3, 0.02e-3, 1, 1, [0, 0, 0.02])
+    t = np.arange(0, 2 / F0 + 1e-12, 1 / FS)
+    impulse = np.sin(2 * np.pi * F0 * t) * np.hanning(t.size)
+    for th in (tx, rx):
+        orvel.xdc_impulse(th, impulse)
+    orvel.xdc_excitation(tx, np.sin(2 * np.pi * F0 * t))
+    lag = (3 * t.size - 3) / (2 * FS)
+    p = np.array([0.5e-3, 0.0, 15e-3])
+    receive = np.linalg.norm(p - e, axis=1)
+    cases = [(seq[:2], [np.linalg.norm(p - s) - np.linalg.norm(e - s, axis=1).min()
+                        for s in sources[:2]]),
+             ([sta[0], sta[2]], [np.linalg.norm(p - e[k]) for k in (0, 2)])]
+    for steps, transmit in cases:
+        rf, t0 = im.scan_run(steps, tx, rx, p, [1.0])
+        env = im.envelope(rf)
+        for j, out in enumerate(transmit):
+            arrival = t0 + np.argmax(env[:, :, j], axis=0) / FS - lag
+            # Within a quarter period: the envelope peak of an element 0.3 mm wide.
+            assert np.abs(arrival - (out + receive) / C).max() < 0.25 / F0, steps[j]["kind"]
+
+
+def test_depths_and_time_gain_compensation(system):
+    # c = 1600 m/s and fs = 80 kHz: a sample every 1 cm of depth; t0 = 12.5 us is 1 cm.
+    assert np.allclose(im.sample_depth(3, 12.5e-6, 80e3, 1600), [0.01, 0.02, 0.03],
+                       rtol=1e-15)
+    assert np.allclose(im.sample_depth(2, 20e-6, 1e6, 1500, 2e-6), [13.5e-3, 14.25e-3],
+                       rtol=1e-15)
+    assert im.sample_depth(0, 0, 1e6, 1500).shape == (0,)
+    # 0.5 dB/(cm MHz) at 2 MHz: 1 dB per cm, 2 dB per cm of depth there and back.
+    rf = np.arange(12.0).reshape(3, 2, 2)
+    gain = 10 ** (np.array([2.0, 4.0, 6.0]) / 20)
+    assert np.allclose(im.tgc(rf, 12.5e-6, 80e3, 1600, 0.5, 2e6),
+                       rf * gain[:, None, None], rtol=1e-14)
+    for alpha, f0, text in ((-0.1, 2e6, "tgc: db_per_cm_mhz must be >= 0"),
+                            (0.5, 0.0, "tgc: f0 must be > 0")):
+        with pytest.raises(ValueError, match=text.replace("(", r"\(")):
+            im.tgc(rf, 0, 1e6, 1500, alpha, f0)
+
+    # The module's attenuation of alpha dB/(m Hz), alpha * f, weakens an echo from 30 mm by
+    # alpha * f0 * 6 cm at the pulse's centre frequency; tgc at f0 gives its height back. A
+    # burst of 12 cycles is narrow enough (1/12 of f0) for the loss to be the one at f0
+    # within about 1 %. The echo's centre comes the burst's half length (its lag) after the
+    # depth's time, so t0 - lag places the gain of 30 mm on it.
+    fs, f0, alpha = 100e6, 3e6, 0.5
+    orvel.set_sampling(fs)
+    orvel.set_option("c", C)
+    th = orvel.xdc_linear_array(1, 2e-3, 2e-3, 0.0, 1, 1, [0, 0, 0.03])
+    orvel.xdc_impulse(th, [fs])
+    cycles = np.arange(12 * round(fs / f0) + 1) / fs
+    orvel.xdc_excitation(th, np.sin(2 * np.pi * f0 * cycles) * np.hanning(cycles.size))
+    lag = (cycles.size - 1) / (2 * fs)
+    point = [0.0, 0.0, 0.03]
+    plain, _ = orvel.calc_scat(th, th, point, [1.0])
+    for name, value in (("use_att", 1.0), ("att", 0.0), ("freq_att", alpha * 1e-4),
+                        ("att_f0", 0.0)):
+        orvel.set_option(name, value)
+    weak, t_weak = orvel.calc_scat(th, th, point, [1.0])
+    peak = im.envelope(plain).max()
+    assert im.envelope(weak).max() == pytest.approx(10 ** (-alpha * 3 * 6 / 20) * peak,
+                                                    rel=0.01)
+    back = im.tgc(weak, t_weak - lag, fs, C, alpha, f0)
+    assert im.envelope(back).max() == pytest.approx(peak, rel=0.01)
+
+
+def test_scan_run_window_keeps_the_scatterers_near_each_line_or_transmit(system, capsys):
+    # 16 elements of 0.3 mm (4.8 mm wide); a line's window of 6 is 1.8 mm wide. A scatterer
+    # 12 mm to the side lies outside a window of 2 mm for every line and, widened by
+    # 2 mm, outside the whole array's 2.4 mm half-width as well.
+    orvel.set_sampling(FS)
+    tx = orvel.xdc_linear_array(16, 0.25e-3, 3e-3, 0.05e-3, 1, 2, [0, 0, 0.02])
+    rx = orvel.xdc_linear_array(16, 0.25e-3, 3e-3, 0.05e-3, 1, 2, [0, 0, 0.02])
+    near = [[0.0, 0.0, 0.015], [0.5e-3, 0.0, 0.02]]
+    far = [12e-3, 0.0, 0.018]
+    for seq in (im.scan_linear(16, 0.3e-3, 6, [-0.6e-3, 0.3e-3], 0.02),
+                im.scan_phased(16, [-0.05, 0.04], 0.02),
+                im.scan_planewave(16, 0.3e-3, [0.0, 0.1], C), im.scan_sta(16)[5:7]):
+        every, t_every = im.scan_run(seq, tx, rx, near + [far], [1.0, 0.7, 2.0])
+        wide, t_wide = im.scan_run(seq, tx, rx, near + [far], [1.0, 0.7, 2.0], window=1.0)
+        assert t_wide == t_every and np.array_equal(wide, every), seq[0]["kind"]
+        alone, t_alone = im.scan_run(seq, tx, rx, near, [1.0, 0.7])
+        narrow, t_narrow = im.scan_run(seq, tx, rx, near + [far], [1.0, 0.7, 2.0],
+                                       window=2e-3)
+        assert t_narrow == t_alone and np.array_equal(narrow, alone), seq[0]["kind"]
+        assert not np.array_equal(every, alone)   # the far scatterer's echo was there
+    # Every step outside: nothing to simulate, no samples.
+    rf, t0 = im.scan_run(im.scan_linear(16, 0.3e-3, 6, [0.0], 0.02), tx, rx, [far], [1.0],
+                         window=0.0)
+    assert rf.shape == (0, 1) and t0 == 0
+    with pytest.raises(ValueError, match="scan_run: window must be None or a margin >= 0"):
+        im.scan_run(im.scan_sta(16), tx, rx, near, [1.0, 1.0], window=-1e-3)
+    # Progress: the count, the time so far and the time left.
+    lines = capsys.readouterr().out.splitlines()
+    assert lines and all(re.fullmatch(r"scan_run: (line|transmit) (\d+) of (\d+) "
+                                      r"\(\d+\.\d s, about \d+ s left\)", s) for s in lines)
+    assert lines[-1].startswith("scan_run: line 1 of 1 (")

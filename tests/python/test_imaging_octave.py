@@ -47,6 +47,14 @@ INPUTS = {
     "linear_x": np.array([-5e-3, -1.5e-3, -0.15e-3, 0.0, 0.15e-3, 0.45e-3, 1.35e-3, 4e-3]),
     "phased_angles": np.linspace(-0.5, 0.5, 7),
     "plane_angles": np.array([-0.2, 0.0, 0.13]),
+    "convex_angles": np.array([-0.7, -0.21, -0.0125, 0.0, 0.05, 0.3, 0.9]),
+    "sources": np.array([[0.0, 0.0, -5e-3], [1.2e-3, -0.3e-3, -3e-3], [-4e-3, 0.0, -8e-3]]),
+    "sc_apex": np.array([0.7e-3, -6e-3]),
+    "tgc_rf": RNG.normal(size=(60, 3, 2)),
+    # A convex array's lines and transmits over scatterers, some outside the window.
+    "run_points": np.column_stack([RNG.uniform(-8e-3, 8e-3, 6), RNG.uniform(-1e-3, 1e-3, 6),
+                                   RNG.uniform(8e-3, 20e-3, 6)]),
+    "run_amplitudes": RNG.normal(size=6),
     # Two cycles of 4 MHz at 100 MHz, Hann-weighted for the impulse response; a field grid
     # around the focus at 20 mm of an 8-element array.
     "ao_impulse": np.sin(2 * np.pi * np.arange(50) / 25) * np.hanning(50) * 1e8,
@@ -72,7 +80,8 @@ function save_array(f, name, a)
 end
 function save_sequence(f, name, seq)
   n = numel(seq(1).tx_apodization);
-  save_array(f, [name '.kind'], strcmp({seq.kind}, 'plane'));
+  [~, kind] = ismember({seq.kind}, {'line', 'plane', 'diverging', 'element'});
+  save_array(f, [name '.kind'], kind - 1);
   save_array(f, [name '.angle'], [seq.angle]);
   save_array(f, [name '.x'], [seq.x]);
   save_array(f, [name '.tx_apodization'], reshape([seq.tx_apodization], n, [])');
@@ -82,6 +91,12 @@ function save_sequence(f, name, seq)
     save_array(f, [name '.rx_center'], vertcat(seq.rx_center));
   else
     save_array(f, [name '.tx_delays'], reshape([seq.tx_delays], n, [])');
+  end
+  if isfield(seq, 'source')
+    save_array(f, [name '.source'], vertcat(seq.source));
+  end
+  if isfield(seq, 'element')
+    save_array(f, [name '.element'], [seq.element] - 1);   %% from 0, as in Python
   end
 end
 f = fopen(getenv('ORVEL_OUT'), 'w');
@@ -102,6 +117,13 @@ save_sequence(f, 'linear5', scan_linear(12, 0.3e-3, 5, load_array('linear_x'), 2
 save_sequence(f, 'linear4', scan_linear(12, 0.3e-3, 4, load_array('linear_x')', 25e-3));
 save_sequence(f, 'phased', scan_phased(10, load_array('phased_angles'), 30e-3));
 save_sequence(f, 'plane', scan_planewave(10, 0.3e-3, load_array('plane_angles'), 1540));
+save_sequence(f, 'convex', scan_convex(14, 0.35e-3, 12e-3, 5, load_array('convex_angles'), 18e-3));
+save_sequence(f, 'diverging', scan_diverging(10, 0.3e-3, load_array('sources'), 1540));
+save_sequence(f, 'sta', scan_sta(6));
+save_array(f, 'scan_convert_apex', scan_convert(load_array('sc_lines'), load_array('sc_angles'), ...
+           load_array('sc_r')', load_array('sc_x'), load_array('sc_z'), load_array('sc_apex')));
+save_array(f, 'sample_depth', sample_depth(7, 2.1e-6, 33e6, 1530, 0.4e-6));
+save_array(f, 'tgc', tgc(load_array('tgc_rf'), 1.3e-6, 20e6, 1540, 0.7, 3.5e6));
 save_array(f, 'resolution_cell', resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3));
 orvel_init(-1);
 set_sampling(%(ao_fs)r);
@@ -112,6 +134,19 @@ xdc_excitation(th, load_array('ao_excitation'));
 out = acoustic_output(th, load_array('ao_points'), %(prf)r);
 for name = fieldnames(out)'
   save_array(f, ['acoustic_output.' name{1}], out.(name{1}));
+end
+orvel_end();
+orvel_init(-1);
+set_sampling(%(ao_fs)r);
+tx = xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0 0 15e-3]);
+rx = xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0 0 15e-3]);
+points = load_array('run_points');
+amplitudes = load_array('run_amplitudes');
+runs = {scan_convex(14, 0.35e-3, 12e-3, 5, [-0.3 0.02 0.25], 15e-3), scan_sta(14)([2 9])};
+for k = 1:2
+  evalc('[rf, t0] = scan_run(runs{k}, tx, rx, points, amplitudes, 1.5e-3);');
+  save_array(f, sprintf('run%%d.rf', k), rf);
+  save_array(f, sprintf('run%%d.t0', k), t0);
 end
 orvel_end();
 fclose(f);
@@ -197,23 +232,51 @@ def test_scan_convert(octave):
 
 
 def test_scan_sequences_and_resolution_cell(octave):
+    kinds = ["line", "plane", "diverging", "element"]
     cases = {
+        "convex": im.scan_convex(14, 0.35e-3, 12e-3, 5, INPUTS["convex_angles"], 18e-3),
+        "diverging": im.scan_diverging(10, 0.3e-3, INPUTS["sources"], 1540),
+        "sta": im.scan_sta(6),
         "linear5": im.scan_linear(12, 0.3e-3, 5, INPUTS["linear_x"], 20e-3),
         "linear4": im.scan_linear(12, 0.3e-3, 4, INPUTS["linear_x"], 25e-3),
         "phased": im.scan_phased(10, INPUTS["phased_angles"], 30e-3),
         "plane": im.scan_planewave(10, 0.3e-3, INPUTS["plane_angles"], 1540),
     }
     for name, seq in cases.items():
-        plane = seq[0]["kind"] == "plane"
-        assert all((step["kind"] == "plane") == plane for step in seq)
-        close([step["kind"] == "plane" for step in seq], octave[name + ".kind"], 0, name)
+        plane = seq[0]["kind"] != "line"
+        close([kinds.index(step["kind"]) for step in seq], octave[name + ".kind"], 0, name)
         fields = ["angle", "x", "tx_apodization", "rx_apodization"]
         fields += ["tx_delays"] if plane else ["tx_focus", "rx_center"]
+        fields += [k for k in ("source", "element") if k in seq[0]]
         for field in fields:
             mine = np.array([np.asarray(step[field], dtype=np.float64) for step in seq])
             close(mine, octave[name + "." + field], 1e-12, name + "." + field)
     close(np.array([im.resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3)]),
           octave["resolution_cell"], 1e-15, "resolution_cell")
+
+
+def test_scan_convert_apex_sample_depth_and_tgc(octave):
+    mine = im.scan_convert(INPUTS["sc_lines"], INPUTS["sc_angles"], INPUTS["sc_r"],
+                           INPUTS["sc_x"], INPUTS["sc_z"], INPUTS["sc_apex"])
+    close(mine, octave["scan_convert_apex"], 1e-12, "scan_convert with an apex")
+    assert 0.1 < (~np.isnan(mine)).mean() < 0.9
+    close(im.sample_depth(7, 2.1e-6, 33e6, 1530, 0.4e-6), octave["sample_depth"], 1e-15,
+          "sample_depth")
+    close(im.tgc(INPUTS["tgc_rf"], 1.3e-6, 20e6, 1540, 0.7, 3.5e6), octave["tgc"], 1e-13, "tgc")
+
+
+def test_scan_run_with_a_window_on_a_convex_array(octave, system):
+    orvel.set_sampling(AO["fs"])
+    tx = orvel.xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0, 0, 15e-3])
+    rx = orvel.xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0, 0, 15e-3])
+    runs = [im.scan_convex(14, 0.35e-3, 12e-3, 5, [-0.3, 0.02, 0.25], 15e-3),
+            [im.scan_sta(14)[k] for k in (1, 8)]]
+    for k, seq in enumerate(runs, 1):
+        rf, t0 = im.scan_run(seq, tx, rx, INPUTS["run_points"], INPUTS["run_amplitudes"],
+                             window=1.5e-3)
+        close(rf, octave["run%d.rf" % k], 1e-12, "scan_run %d" % k)
+        close(np.array([t0]), octave["run%d.t0" % k], 0, "scan_run %d: t0" % k)
+        assert np.abs(rf).max() > 0
 
 
 def test_acoustic_output(octave, system):
