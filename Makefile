@@ -97,8 +97,8 @@ demo: build demo-deps
 	    || exit 1; \
 	done
 
-# Timings (not tests): the drivers alone, the commands through the module in Octave, then an
-# image simulation on one and two local Dask workers.
+# Timings (not tests): the drivers alone, the commands through the module in Octave, an image
+# simulation on one and two local Dask workers, then image formation (core against numpy).
 bench: build
 	$(BUILD)/bench/orvel_drivers_bench
 	cd $(BUILD) && for script in field_linear_array field_map_million scat_linear_array; do \
@@ -107,6 +107,7 @@ bench: build
 	    "$(CURDIR)/bench/$$script.m" < /dev/null || exit 1; \
 	done
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/distributed_cyst.py
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/das_planewave.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

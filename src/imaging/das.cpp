@@ -128,6 +128,7 @@ void form_block(const das_setup& s, const double* rf, int64_t samples,
       b.sum[t * block + i] = 0.0;
     }
   }
+  const double lag = s.lag, t0 = s.t0, fs = s.fs;  // locals: the sums' stores cannot touch them
   for (size_t t = 0; t < T; ++t) {
     const double* arrive = b.arrive.data() + t * block;
     double* sum = b.sum.data() + t * block;
@@ -138,7 +139,7 @@ void form_block(const das_setup& s, const double* rf, int64_t samples,
       const double* flight = b.flight.data() + e * block;
       for (size_t i = 0; i < n; ++i) {
         if (!(weight[i] > 0)) continue;
-        const double at = (arrive[i] + flight[i] + s.lag - s.t0) * s.fs;
+        const double at = (arrive[i] + flight[i] + lag - t0) * fs;
         sum[i] += weight[i] * sample_at<kind>(column, samples, at);
       }
     }
@@ -177,22 +178,29 @@ void das_image(worker_team& team, const das_setup& s, const double* rf, int64_t 
       const double ax = x.source[0], ay = x.source[1];
       x.origin = {std::sin(ax) * std::cos(ay), std::sin(ay), std::cos(ax) * std::cos(ay)};
     }
-  // The points in bands of depth, each band in the given order: the blocks of a band read the
-  // same stretch of every column, which then stays in the cache from one block to the next. A
-  // band spans about 64 samples of the round trip. The order changes no value.
+  // The points in tiles of depth and x, tile by tile along x within each band of depth, each
+  // tile's points in the given order: a tile reads short stretches of the columns of the
+  // elements near it, which the next tile reads again while they are in the cache. A band
+  // spans about 32 samples of the round trip, a tile 64 samples' travel across. The order
+  // changes no value.
   std::vector<size_t> index(P);
-  {
-    const double band = 32 * s.c / s.fs;
-    double lo = INFINITY, hi = -INFINITY;
-    for (const das_point& p : points) lo = std::min(lo, p[2]), hi = std::max(hi, p[2]);
-    const size_t bands = P ? std::min<size_t>(P, static_cast<size_t>((hi - lo) / band) + 1) : 0;
-    auto band_of = [&](const das_point& p) {
-      return std::min(bands - 1, static_cast<size_t>((p[2] - lo) / band));
+  if (P > 0) {
+    const double dz = 16 * s.c / s.fs, dx = 64 * s.c / s.fs;
+    das_point lo = points[0], hi = points[0];
+    for (const das_point& p : points)
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+    const size_t most = std::max<size_t>(P, 1);
+    const size_t nx = std::min(most, static_cast<size_t>((hi[0] - lo[0]) / dx) + 1);
+    const size_t nz = std::min(most / nx + 1, static_cast<size_t>((hi[2] - lo[2]) / dz) + 1);
+    auto tile_of = [&](const das_point& p) {
+      const size_t ix = std::min(nx - 1, static_cast<size_t>((p[0] - lo[0]) / dx));
+      const size_t iz = std::min(nz - 1, static_cast<size_t>((p[2] - lo[2]) / dz));
+      return iz * nx + ix;
     };
-    std::vector<size_t> start(bands + 1, 0);
-    for (const das_point& p : points) ++start[band_of(p) + 1];
-    for (size_t k = 0; k < bands; ++k) start[k + 1] += start[k];
-    for (size_t i = 0; i < P; ++i) index[start[band_of(points[i])]++] = i;
+    std::vector<size_t> start(nx * nz + 1, 0);
+    for (const das_point& p : points) ++start[tile_of(p) + 1];
+    for (size_t k = 0; k < nx * nz; ++k) start[k + 1] += start[k];
+    for (size_t i = 0; i < P; ++i) index[start[tile_of(points[i])]++] = i;
   }
   const bool linear = s.interpolation == das_interpolation::linear;
   const int64_t blocks = static_cast<int64_t>((P + block - 1) / block);

@@ -656,6 +656,22 @@ struct generator {
       amplitudes.push_back(r.uniform(-1, 1));
       distances.push_back(r.uniform(0, 3) * mm);
     }
+    if (r.chance(0.08)) {  // an image of random data: element, point and transmit tables
+      const int R = r.range(1, 4), T = r.range(1, 3), S = r.range(0, 40);
+      std::vector<std::vector<double>> rf(S), elements, transmits;
+      for (auto& row : rf)
+        for (int k = 0; k < R * T; ++k) row.push_back(r.uniform(-1, 1));
+      for (int e = 0; e < R; ++e) elements.push_back({r.uniform(-2, 2) * mm, 0, 0});
+      for (int t = 0; t < T; ++t)
+        transmits.push_back({double(r.range(1, 4)), r.uniform(-0.3, 0.3), 0, r.uniform(-5, 20) * mm,
+                             r.uniform(-2e-6, 2e-6), 0, 0, 0});
+      return make_call(
+          {num(7010), S ? table(rf) : num(0), num(r.uniform(0, 2e-6)), num(r.uniform(20e6, 100e6)),
+           num(1540), num(0), table(elements), table(points), table(transmits),
+           table({{r.uniform(0.5, 3), double(r.range(1, 3)), r.uniform(0, 1), double(r.range(1, 2)),
+                   double(r.range(0, 1))}})},
+          1);
+    }
     if (r.chance(0.15)) {  // a field map; t_peak is left out, its NaN where p = 0 is documented
       static const std::vector<std::string> names = {"p_plus",   "p_minus",  "p_peak",
                                                      "pii",      "p_rms",    "cw_amplitude",
@@ -954,7 +970,7 @@ struct finding_log {
 };
 
 bool is_calculation(double code) { return code >= 4001 && code <= 4015; }
-bool is_map(double code) { return code == 7002 || code == 7003; }
+bool is_map(double code) { return code == 7002 || code == 7003 || code == 7010; }
 
 // The first non-finite, and whether any huge or tiny, value the command reads.
 struct input_values {
@@ -997,7 +1013,7 @@ std::string shape_mismatch(const call& c) {
   if (code >= 1012 && code <= 1014) rules.push_back({4, 5, whole(at(4)), values(at(5))});
   if (code == 1020) rules.push_back({2, 3, double(at(2).rows), values(at(3))});
   size_t points = code == 1060 ? 4 : 0;
-  if (is_map(code)) points = code == 7002 ? 3 : 4;
+  if (is_map(code) && code != 7010) points = code == 7002 ? 3 : 4;
   if (is_calculation(code)) {
     points = code == 4001 || code == 4002 || code == 4012 ? 3 : 4;
     for (size_t k = points + 1; k <= c.arity && !(code == 4007 && k == 6); ++k)

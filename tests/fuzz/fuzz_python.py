@@ -444,7 +444,7 @@ class Generator:
         im, np, u, i = self.im, self.np, self.u, self.i
         what = self.pick(["points", "tissue", "cell", "map", "linear", "phased", "planewave",
                           "apply", "run", "das", "envelope", "log", "convert", "show",
-                          "output"])
+                          "output", "image"])
         if what == "points":
             m = i(1, 5)
             return Call("im.phantom_points", im.phantom_points,
@@ -491,6 +491,17 @@ class Generator:
                          self.r.uniform(-3e-3, 3e-3, i(1, 6)), self.r.uniform(1e-3, 1e-2, i(1, 6)),
                          1540.0, u(1, 3), self.r.uniform(-0.3, 0.3, rf.shape[2] if rf.ndim == 3
                                                         else 1), u(0, 1e-6)])
+        if what == "image":
+            e, t = i(1, 5), i(1, 3)
+            transmits = np.column_stack([self.r.integers(1, 5, t), self.r.uniform(-0.3, 0.3, t),
+                                         np.zeros(t), self.r.uniform(-5e-3, 20e-3, t),
+                                         self.r.uniform(-2e-6, 2e-6, t), np.zeros((t, 3))])
+            return Call("orvel.das_image", self.orvel.das_image,
+                        [self.r.standard_normal((i(0, 60), e, t)), u(0, 2e-6), 50e6, 1540.0, 0.0,
+                         np.column_stack([self.r.uniform(-2e-3, 2e-3, e), np.zeros((e, 2))]),
+                         self.points(4), transmits, u(0.5, 3),
+                         self.pick(["hann", "tukey", "boxcar"]), u(0, 1),
+                         self.pick(["linear", "cubic"]), self.p(0.5)])
         if what == "output":
             return Call("im.acoustic_output", im.acoustic_output,
                         [th, self.points(3), u(100, 10e3)])
