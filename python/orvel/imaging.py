@@ -8,7 +8,8 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
     scan_linear, scan_phased, scan_convex, scan_planewave, scan_diverging,
     scan_sta, scan_apply, scan_run                                        scan sequences
-    das_beamform, envelope, log_compress, scan_convert, show_image,
+    das_beamform, element_positions, envelope, log_compress, scan_convert,
+    show_image,
     sample_depth, tgc                                                     images
     acoustic_output                                                       acoustic output (MI)
 
@@ -786,6 +787,25 @@ def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
     points = np.column_stack([X.ravel("F"), np.zeros(X.size), Z.ravel("F")])
     return _cmd.das_image(rf, t0, fs, c, lag, elements, points, transmits,
                           f_number=f_number).reshape(X.shape, order="F")
+
+
+def element_positions(Th):
+    """The centres of an aperture's physical elements, for das_image.
+
+    Th   aperture (Aperture or handle): any array, linear, convex, multi-row, 2-D, user-defined
+
+    Returns shape (N, 3) [m], row k the centre [x, y, z] of physical element k as the aperture
+    holds it (xdc_get: rows 24 to 26 of 'rect', or rows 4 to 6 of 'tri' for an aperture
+    converted to triangles).
+    """
+    info, rows = _cmd.xdc_get(Th, "rect"), slice(23, 26)
+    if info.size == 0:
+        info, rows = _cmd.xdc_get(Th, "tri"), slice(3, 6)
+    if info.size == 0:
+        raise ValueError("element_positions: the aperture has neither rectangles nor "
+                         "triangles to read its element centres from")
+    _, first = np.unique(info[0], return_index=True)  # each element's first rectangle, in order
+    return np.ascontiguousarray(info[rows, first].T)
 
 
 @_within_memory

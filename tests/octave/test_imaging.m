@@ -246,6 +246,15 @@ end
 expect_error(@() acoustic_output(tx, [0 0 20e-3]), ...
              'acoustic_output: needs 3 arguments: acoustic_output(Th, points, prf)');
 
+% element_positions: the centres of a linear array's elements, from its rectangles and, once
+% converted, from its triangles.
+th = xdc_linear_array(8, 0.25e-3, 4e-3, 0.05e-3, 2, 3, [0 0 0.02]);
+centres = [((0:7)' - 3.5) * 0.3e-3, zeros(8, 2)];
+assert(max(max(abs(element_positions(th) - centres))) < 1e-15);
+xdc_convert(th);
+assert(max(max(abs(element_positions(th) - centres))) < 1e-15);
+xdc_free(th);
+
 xdc_free(tx);
 xdc_free(rx);
 orvel_end();

@@ -140,3 +140,12 @@ def test_das_beamform_keeps_the_numbers_of_its_numpy_predecessor():
     got = im.das_beamform(rf, T0, FS, element_x, x, z, C, 1.5, angles, LAG)
     want = das_numpy(rf, T0, FS, element_x, x, z, C, 1.5, angles, LAG)
     np.testing.assert_allclose(got, want, rtol=1e-12, atol=1e-12 * np.abs(want).max())
+
+
+def test_element_positions_are_the_centres_of_the_array(system):
+    import orvel.imaging as im
+    th = system.xdc_linear_array(8, 0.25e-3, 4e-3, 0.05e-3, 2, 3, [0, 0, 0.02])
+    want = np.column_stack([(np.arange(8) - 3.5) * 0.3e-3, np.zeros((8, 2))])
+    np.testing.assert_allclose(im.element_positions(th), want, rtol=0, atol=1e-15)
+    system.xdc_convert(th)  # its triangles hold the same centres
+    np.testing.assert_allclose(im.element_positions(th), want, rtol=0, atol=1e-15)
