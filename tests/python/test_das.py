@@ -149,3 +149,33 @@ def test_element_positions_are_the_centres_of_the_array(system):
     np.testing.assert_allclose(im.element_positions(th), want, rtol=0, atol=1e-15)
     system.xdc_convert(th)  # its triangles hold the same centres
     np.testing.assert_allclose(im.element_positions(th), want, rtol=0, atol=1e-15)
+
+
+def test_a_full_matrix_of_calc_scat_all_images_its_point_target(system):
+    # Every element alone in transmit (no focusing delays), every element in receive: the
+    # samples x (T x R) matrix of calc_scat_all is das_image's input as it comes, with one
+    # kind-4 row per transmitting element. The envelope peaks within a tenth of a wavelength.
+    import orvel.imaging as im
+    fs, f0, n = 100e6, 5e6, 16
+    t = np.arange(0, 2 / f0, 1 / fs)
+    excitation = np.sin(2 * np.pi * f0 * t)
+    impulse = excitation * np.hanning(t.size)
+    tx, rx = (system.xdc_linear_array(n, 0.27e-3, 4e-3, 0.03e-3, 1, 3, [0, 0, 1.0])
+              for _ in range(2))
+    for th in (tx, rx):
+        system.xdc_impulse(th, impulse)
+        system.xdc_focus_delays(th, 0.0, np.zeros((1, n)))
+    system.xdc_excitation(tx, excitation)
+    target, wavelength = np.array([1e-3, 0, 12e-3]), C / f0
+    rf, t0 = system.calc_scat_all(tx, rx, target[np.newaxis], [1.0], 1)
+    elements = im.element_positions(tx)
+    transmits = np.zeros((n, 8))
+    transmits[:, 0], transmits[:, 1:4] = 4, elements
+    x = np.arange(-1.5e-3, 3.5e-3, wavelength / 20)
+    z = np.arange(11e-3, 13e-3, wavelength / 20)
+    X, Z = np.meshgrid(x, z)
+    points = np.column_stack([X.ravel("F"), np.zeros(X.size), Z.ravel("F")])
+    lag = (2 * impulse.size + excitation.size - 3) / (2 * fs)
+    image = orvel.das_image(rf, t0, fs, C, lag, elements, points, transmits, f_number=0.8)
+    iz, ix = np.unravel_index(np.argmax(im.envelope(image.reshape(X.shape, order="F"))), X.shape)
+    assert abs(x[ix] - target[0]) <= wavelength / 10 and abs(z[iz] - target[2]) <= wavelength / 10
