@@ -255,6 +255,16 @@ xdc_convert(th);
 assert(max(max(abs(element_positions(th) - centres))) < 1e-15);
 xdc_free(th);
 
+% das_image's options: the struct's fields are checked by name, the windows by name; the
+% image of one element, single-element transmit, boxcar and cubic, is the sample at the round
+% trip (0.4 us, sample 40 of the ramp 0, 1, 2, ...).
+one = {(0:99)', 0, 1e8, 1540, 0, [0 0 0], [0 0 1540 * 0.2e-6], [4 0 0 0 0 0 0 0]};
+assert(abs(das_image(one{:}, struct('window', 'boxcar', 'interpolation', 'cubic')) - 40) < 1e-9);
+expect_error(@() das_image(one{:}, struct('window', 'hamming')), ...
+             'das_image: options.window must be ''hann'', ''tukey'' or ''boxcar''');
+expect_error(@() das_image(one{:}, struct('fnumber', 2)), ['das_image: options has no field ' ...
+             'fnumber; its fields are f_number, window, tukey_alpha, interpolation, per_transmit']);
+
 xdc_free(tx);
 xdc_free(rx);
 orvel_end();
