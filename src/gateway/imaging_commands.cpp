@@ -18,9 +18,10 @@ std::vector<double> read_table(const mxArray* a, size_t cols, const char* what,
   require_double_matrix(a, what);
   const size_t n = host_rows(a);
   if (n == 0 || host_cols(a) != cols)
-    throw command_error(format_text("Error: %s must be an n x %zu matrix (one row per %s, n >= 1), "
-                                    "but is a %zu x %zu matrix",
-                                    what, cols, per_row, n, host_cols(a)));
+    throw command_error(
+        format_text("Error: %s must be an n x %zu matrix (one row per %s, n >= 1), "
+                    "but is a %zu x %zu matrix",
+                    what, cols, per_row, n, host_cols(a)));
   const double* v = host_values(a);
   for (size_t k = 0; k < n * cols; ++k) require_finite(v[k], what, k + 1);
   return std::vector<double>(v, v + n * cols);
@@ -80,8 +81,8 @@ void read_options(const mxArray* a, das_setup& s) {
     throw command_error(
         format_text("Error: The Tukey window's alpha must be from 0 to 1, but is %g", o[2]));
   if (!(o[3] == 1 || o[3] == 2))
-    throw command_error(format_text(
-        "Error: The interpolation must be 1 (linear) or 2 (cubic), but is %g", o[3]));
+    throw command_error(
+        format_text("Error: The interpolation must be 1 (linear) or 2 (cubic), but is %g", o[3]));
   s.f_number = o[0];
   s.window = o[2] == 0 && o[1] == 2 ? das_window::boxcar : static_cast<das_window>(int(o[1]));
   s.tukey_alpha = o[2];

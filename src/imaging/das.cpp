@@ -75,18 +75,18 @@ inline double sample_at(const double* v, int64_t n, double s) {
   }
 }
 
-// A block of consecutive points, each array laid out point fastest: per element and point the
-// receive weight (0: not used) and time of flight [s], per transmit and point the arrival [s]
-// and the sum so far.
+// A block of points: per element the points that use it with their receive weights and times
+// of flight [s]; per transmit and point the arrival [s] and the sum so far.
 struct block_scratch {
   std::vector<double> weight, flight, arrive, sum, w;
-  std::vector<char> used;  // per element: some point of the block uses it
+  std::vector<uint16_t> point;  // per element, the points that use it
+  std::vector<size_t> count;    // per element, how many
 };
 
 // The receive weights of point p into w[0 .. R); the laterally nearest element alone where
 // none weighs anything.
-void receive_weights(const das_setup& s, const std::vector<das_point>& elements,
-                     const das_point& p, double* w) {
+void receive_weights(const das_setup& s, const std::vector<das_point>& elements, const das_point& p,
+                     double* w) {
   const size_t R = elements.size();
   bool any = false;
   size_t nearest = 0;
@@ -112,16 +112,18 @@ void form_block(const das_setup& s, const double* rf, int64_t samples,
                 block_scratch& b, double* out) {
   const size_t P = points.size();
   const size_t R = elements.size(), T = waves.size();
-  std::fill(b.used.begin(), b.used.end(), 0);
+  // Per element, the points of the block that use it, in order: their number in the block,
+  // weight and time of flight.
+  std::fill(b.count.begin(), b.count.end(), 0);
   for (size_t i = 0; i < n; ++i) {
     const das_point& p = points[index[i]];
     receive_weights(s, elements, p, b.w.data());
     for (size_t e = 0; e < R; ++e) {
-      b.weight[e * block + i] = b.w[e];
-      if (b.w[e] > 0) {
-        b.flight[e * block + i] = distance(p, elements[e]) / s.c;
-        b.used[e] = 1;
-      }
+      if (!(b.w[e] > 0)) continue;
+      const size_t k = e * block + b.count[e]++;
+      b.point[k] = static_cast<uint16_t>(i);
+      b.weight[k] = b.w[e];
+      b.flight[k] = distance(p, elements[e]) / s.c;
     }
     for (size_t t = 0; t < T; ++t) {
       b.arrive[t * block + i] = arrival(waves[t], p, s.c);
@@ -133,14 +135,15 @@ void form_block(const das_setup& s, const double* rf, int64_t samples,
     const double* arrive = b.arrive.data() + t * block;
     double* sum = b.sum.data() + t * block;
     for (size_t e = 0; e < R; ++e) {
-      if (!b.used[e]) continue;
+      const size_t m = b.count[e];
       const double* column = rf + static_cast<int64_t>(t * R + e) * samples;
+      const uint16_t* point = b.point.data() + e * block;
       const double* weight = b.weight.data() + e * block;
       const double* flight = b.flight.data() + e * block;
-      for (size_t i = 0; i < n; ++i) {
-        if (!(weight[i] > 0)) continue;
-        const double at = (arrive[i] + flight[i] + lag - t0) * fs;
-        sum[i] += weight[i] * sample_at<kind>(column, samples, at);
+      for (size_t k = 0; k < m; ++k) {
+        const size_t i = point[k];
+        const double at = (arrive[i] + flight[k] + lag - t0) * fs;
+        sum[i] += weight[k] * sample_at<kind>(column, samples, at);
       }
     }
   }
@@ -168,7 +171,8 @@ void das_image(worker_team& team, const das_setup& s, const double* rf, int64_t 
     b.flight.resize(block * R);
     b.arrive.resize(block * T);
     b.sum.resize(block * T);
-    b.used.resize(R);
+    b.point.resize(block * R);
+    b.count.resize(R);
     b.w.resize(R);
   }
   // A plane wave's direction, once: u = (sin ax cos ay, sin ay, cos ax cos ay) in origin.
