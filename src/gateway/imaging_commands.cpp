@@ -12,7 +12,7 @@
 #include "imaging/das.h"
 
 namespace {
-// An n x cols table of finite values (n >= 1 unless may_be_empty), rows read as given.
+// An n x cols table of finite values, n >= 1, column-major as the host holds it.
 std::vector<double> read_table(const mxArray* a, size_t cols, const char* what,
                                const char* per_row) {
   require_double_matrix(a, what);
