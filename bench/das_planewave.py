@@ -2,8 +2,9 @@
 15 plane waves, by das_image in the core (every core; median of three runs, the data copied in
 each) and by the numpy delay-and-sum it replaced (tests/python/das_numpy_reference.py, one
 run); and a 3-D volume of
-64 x 64 x 200 points from a 32 x 32 array and 9 plane waves. The RF data are random: the time
-does not depend on their values.
+64 x 64 x 200 points from a 32 x 32 array and 9 plane waves. The RF data are random (the time
+does not depend on their values) and column-major, each signal's samples adjacent, as scan_run
+returns them.
 
     PYTHONPATH=build/python python3 bench/das_planewave.py
 """
@@ -24,7 +25,7 @@ fs, c, pitch = 40e6, 1540.0, 0.3e-3
 rng = np.random.default_rng(1)
 element_x = (np.arange(128) - 63.5) * pitch
 angles = np.deg2rad(np.linspace(-7, 7, 15))
-rf = rng.standard_normal((2400, 128, 15))
+rf = np.asfortranarray(rng.standard_normal((2400, 128, 15)))
 x = np.linspace(-19e-3, 19e-3, 390)
 z = np.linspace(5e-3, 50e-3, 900)
 work = x.size * z.size * element_x.size * angles.size
@@ -56,7 +57,7 @@ X, Y, Z = np.meshgrid(np.linspace(-5e-3, 5e-3, 64), np.linspace(-5e-3, 5e-3, 64)
 points = np.column_stack([X.ravel(), Y.ravel(), Z.ravel()])
 pairs = [(ax, ay) for ax in (-0.1, 0, 0.1) for ay in (-0.1, 0, 0.1)]
 transmits = np.array([[1, ax, ay, 0, 0, 0, 0, 0] for ax, ay in pairs])
-rf3 = rng.standard_normal((1600, elements.shape[0], len(pairs)))
+rf3 = np.asfortranarray(rng.standard_normal((1600, elements.shape[0], len(pairs))))
 start = time.monotonic()
 volume = orvel.das_image(rf3, 0.0, fs, c, 0.0, elements, points, transmits, f_number=1.5)
 t_volume = time.monotonic() - start

@@ -719,7 +719,8 @@ def scan_run(seq, tx, rx, points, amplitudes, window=None):
     offsets = [int(round((start - t0) * fs)) if start is not None else 0
                for _, start in results]
     rows = max(off + s.shape[0] for (s, _), off in zip(results, offsets))
-    rf = np.zeros((rows, columns, len(seq)))
+    # Column-major, each signal's samples next to each other, as das_beamform reads them.
+    rf = np.zeros((rows, columns, len(seq)), order="F")
     for k, ((signal, _), off) in enumerate(zip(results, offsets)):
         rf[off:off + signal.shape[0], :signal.shape[1], k] = signal
     return (rf[:, 0, :] if kind == "line" else rf), t0

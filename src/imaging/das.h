@@ -51,6 +51,9 @@ struct das_setup {
   // over the four nearest; outside the signal (before its first or after its last sample) 0.
   das_interpolation interpolation;
   bool per_transmit;  // one image per transmit instead of their sum
+  // The AVX2 loops where the processor has them; false keeps to the portable loops, which
+  // give the same image bit for bit (to compare the two).
+  bool wide = true;
 };
 
 // rf: samples x (elements x transmits), column t * elements + e holding element e's signal of

@@ -51,6 +51,14 @@ mxArray* embedded_matrix(size_t rows, size_t cols, const std::vector<double>& va
   return a;
 }
 
+mxArray* embedded_matrix(size_t rows, size_t cols, const double* values) {
+  mxArray* a = make(embedded_class::double_class, 0, 0);
+  a->rows = rows;
+  a->cols = cols;
+  a->real.assign(values, values + rows * cols);
+  return a;
+}
+
 mxArray* embedded_scalar(double value) { return embedded_matrix(1, 1, {value}); }
 
 mxArray* embedded_text(const std::string& text) {

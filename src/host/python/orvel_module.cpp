@@ -95,8 +95,7 @@ mxArray* to_host(const py::handle& a, size_t position) {
                                           : 1;
     // Column-major, as the host keeps matrices.
     auto f = py::array_t<double, py::array::f_style | py::array::forcecast>::ensure(arr);
-    std::vector<double> values(f.data(), f.data() + rows * cols);
-    return embedded_matrix(rows, cols, values);
+    return embedded_matrix(rows, cols, f.data());
   }
   throw py::type_error("argument " + std::to_string(position) +
                        ": expected a number, a str or a float64 numpy array, not " +
