@@ -729,65 +729,150 @@ def scan_run(seq, tx, rx, points, amplitudes, window=None):
 # Image formation
 
 @_within_memory
-def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag):
-    """Delay-and-sum image of plane-wave RF data.
+def das_beamform(rf, t0, fs, element_x, x, z, c, f_number, angle, lag, *, y=None,
+                 window="hann", tukey_alpha=0.5, interpolation="linear", per_transmit=False):
+    """Delay-and-sum image of RF data from any array and any transmits, through das_image.
 
-    rf         per-element RF of one plane-wave transmit, shape (samples, elements); or of
-               several, shape (samples, elements, transmits), whose images are summed
-               (coherent compounding)
+    rf         per-element RF of one transmit, shape (samples, elements); of several, shape
+               (samples, elements, transmits); or (samples, elements*transmits), column
+               t*elements + e for element e of transmit t, as calc_scat_all gives it
     t0         time of rf's first row [s]; fs: sampling frequency [Hz]
-    element_x  element centres along x [m], one per column of rf
-    x, z       lateral and depth positions of the image grid [m] (vectors)
+    element_x  the receiving elements in the order of rf's columns: their x positions [m]
+               (a linear array along x, a vector), or their positions, shape (R, 3) [m] (any
+               array: convex, multi-row, 2-D; element_positions(Th) gives them); a vector of
+               3 is read as x positions when rf has 3 element columns (or, 2-D rf, a
+               multiple of 3)
+    x, z       lateral and depth positions of the image grid [m] (vectors); or x a list of
+               points, shape (P, 3) [m], with z None (or empty)
     c          speed of sound [m/s]
-    f_number   receive f-number: at depth z the elements within z/(2*f_number) of x are
-               used, weighted by a Hann window 0.5 + 0.5*cos(2*pi*(x_e - x)/(z/f_number));
-               where none has a positive weight, the nearest element alone (weight 1)
-    angle      steering angle of the transmit [rad] (one per transmit for 3-D rf), with the
-               delays of scan_planewave
+    f_number   receive f-number: the elements whose lateral distance l from the point (in x
+               and y) is below a = (z - z_e)/(2*f_number) are used, weighted by the window
+               (Hann: 0.5 + 0.5*cos(pi*l/a); for a linear array
+               0.5 + 0.5*cos(2*pi*(x_e - x)/(z/f_number))); where none has a positive
+               weight, the nearest element alone (weight 1)
+    angle      the transmits, T of them, told apart by the shape:
+                 T angles [rad]   plane waves steered from the z axis towards +x
+                 (T, 2) [rad]     [ax, ay] per transmit: plane waves from a 2-D array, in
+                                  the direction [sin(ax)cos(ay), sin(ay), cos(ax)cos(ay)]
+                 (T, 8)           a transmit table as das_image takes it (plane, diverging,
+                                  focused, single element), used as it is
+               Plane waves given by angles are taken as sent from the elements of rf with
+               the delays (u.e - min(u.e))/c at element e, those of scan_planewave for a
+               linear array (u.e = x_e*sin(a)) and the same rule for any other: the front
+               reaches p at t_ref + (u.p)/c, t_ref = -min over the elements of (u.e)/c
     lag        the pulse's own delay [s]: time from the start of the pulse-echo pulse to its
                centre; for symmetric pulses (2*len(impulse) + len(excitation) - 3) / (2*fs)
 
-    For a point (x, z) the sample at tau_t + tau_r + lag is taken by linear interpolation (0
-    outside the signal), with tau_t = (x*sin(a) + z*cos(a))/c - min(element_x*sin(a))/c
-    and tau_r = sqrt((x - x_e)^2 + z^2)/c.
-    Returns the RF image (not the envelope), shape (len(z), len(x)).
+    Keyword-only, with das_image's defaults:
+    y              y positions of a 3-D grid [m] (a vector; None: the plane y = 0)
+    window         receive window 'hann', 'tukey' or 'boxcar'
+    tukey_alpha    tapered fraction of the Tukey window
+    interpolation  'linear' or 'cubic' (Keys, a = -0.5)
+    per_transmit   True: the image of each transmit along a last axis of length T (False:
+                   the transmits summed, coherent compounding)
+
+    For a point p the sample of element e at tau_t + tau_r + lag is taken (0 outside the
+    signal), with tau_t the arrival of the transmit (help(orvel.das_image); for a plane wave at
+    angle a from a linear array, (x*sin(a) + z*cos(a))/c - min(element_x*sin(a))/c) and
+    tau_r = |p - e|/c.
+    Returns the RF image (not the envelope), shape (len(z), len(x)); (len(z), len(x), len(y))
+    with y; (P,) for a list of points; per_transmit adds an axis of length T.
     """
     fn = "das_beamform"
     rf = _array(fn, "rf", rf)
-    if rf.ndim == 2:
-        rf = rf[:, :, np.newaxis]
-    if rf.ndim != 3:
+    if rf.ndim not in (2, 3):
         raise ValueError("%s: rf must be samples x elements (x transmits), but has shape %s"
                          % (fn, rf.shape))
+    elements = _das_elements(fn, element_x, rf.shape)
+    if rf.ndim == 3:
+        no_transmits = rf.shape[2]
+    else:
+        no_transmits = rf.shape[1] // len(elements) if len(elements) else 1
+    transmits, pairs = _das_transmits(fn, angle, no_transmits)
     t0 = _scalar(fn, "t0", t0)
     fs = _scalar(fn, "fs", fs, positive=True)
-    element_x = _array(fn, "element_x", element_x, ndim=1)
-    if element_x.size != rf.shape[1]:
-        raise ValueError("%s: element_x must hold one position per column of rf: %d expected, "
-                         "%d received" % (fn, rf.shape[1], element_x.size))
-    x = _array(fn, "x", x, ndim=1)
-    z = _array(fn, "z", z, ndim=1)
     c = _scalar(fn, "c", c, positive=True)
     f_number = _scalar(fn, "f_number", f_number, positive=True)
-    angles = _array(fn, "angle", angle, ndim=1)
-    if angles.size != rf.shape[2]:
-        raise ValueError("%s: angle must hold one angle per transmit: %d expected, %d received"
-                         % (fn, rf.shape[2], angles.size))
     lag = _scalar(fn, "lag", lag)
+    points, shape = _das_points(fn, x, z, y)
+    per_transmit = bool(per_transmit)
+    if per_transmit:
+        shape += (no_transmits,)
 
-    image = np.zeros((z.size, x.size))
-    if image.size == 0 or element_x.size == 0:
-        return image
-    # Plane waves fired by the delays of scan_planewave: the first element at time 0.
-    X, Z = np.meshgrid(x.astype(np.float64), z.astype(np.float64))
-    t_ref = -np.min(np.sin(angles)[:, np.newaxis] * element_x, axis=1) / c
-    transmits = np.zeros((angles.size, 8))
-    transmits[:, 0], transmits[:, 1], transmits[:, 4] = 1.0, angles, t_ref
-    elements = np.column_stack([element_x, np.zeros((element_x.size, 2))])
-    # Points down each column first: neighbours in depth read neighbouring samples.
-    points = np.column_stack([X.ravel("F"), np.zeros(X.size), Z.ravel("F")])
-    return _cmd.das_image(rf, t0, fs, c, lag, elements, points, transmits,
-                          f_number=f_number).reshape(X.shape, order="F")
+    if points.shape[0] == 0 or len(elements) == 0:
+        return np.zeros(shape)
+    if transmits is None:
+        # Plane waves fired by the delays of scan_planewave: the first element at time 0.
+        ax, ay = pairs[:, 0], pairs[:, 1]
+        u = np.column_stack([np.sin(ax) * np.cos(ay), np.sin(ay), np.cos(ax) * np.cos(ay)])
+        ue = (u[:, 0:1] * elements[:, 0] + u[:, 1:2] * elements[:, 1]
+              + u[:, 2:3] * elements[:, 2])
+        transmits = np.zeros((no_transmits, 8))
+        transmits[:, 0], transmits[:, 1], transmits[:, 2] = 1.0, ax, ay
+        transmits[:, 4] = -np.min(ue, axis=1) / c
+    image = _cmd.das_image(rf, t0, fs, c, lag, elements, points, transmits, f_number=f_number,
+                           window=window, tukey_alpha=tukey_alpha,
+                           interpolation=interpolation, per_transmit=per_transmit)
+    return image.reshape(shape, order="F")
+
+
+def _das_elements(fn, element_x, rf_shape):
+    """Element positions, shape (R, 3), from x positions or (R, 3) positions; rf holds R
+    columns per transmit (samples, R, T), or (samples, R*T) when it is 2-D."""
+    columns = rf_shape[1]
+
+    def fits(r):
+        return r == columns or (len(rf_shape) == 2 and r > 0 and columns % r == 0)
+
+    e = _array(fn, "element_x", element_x)
+    if e.ndim <= 2 and (e.ndim < 2 or e.size == max(e.shape)) and fits(e.size):
+        return np.column_stack([e.reshape(-1), np.zeros((e.size, 2))])
+    if e.ndim == 2 and e.shape[1] == 3 and fits(e.shape[0]):
+        return e
+    within = ("R = %d (the element columns of rf)" % columns if len(rf_shape) == 3
+              else "R a divisor of the %d columns of rf" % columns)
+    raise ValueError("%s: element_x must hold R x positions or be R x 3 element positions, "
+                     "%s, but has shape %s" % (fn, within, e.shape))
+
+
+def _das_transmits(fn, angle, no_transmits):
+    """(table, None) for a transmit table given as angle, or (None, pairs): the angle pairs
+    [ax, ay] of plane waves, shape (T, 2)."""
+    a = _array(fn, "angle", angle)
+    if a.ndim <= 2 and a.size == no_transmits and (a.ndim < 2 or a.size == max(a.shape)):
+        return None, np.column_stack([a.reshape(-1), np.zeros(a.size)])
+    table = a.reshape(1, -1) if a.ndim == 1 else a
+    if table.shape == (no_transmits, 2):
+        return None, table
+    if table.shape == (no_transmits, 8):
+        return table, None
+    raise ValueError("%s: angle must be one angle per transmit (%d values), %d x 2 angle pairs "
+                     "or a %d x 8 transmit table, but has shape %s"
+                     % (fn, no_transmits, no_transmits, no_transmits, a.shape))
+
+
+def _das_points(fn, x, z, y):
+    """The image points, shape (P, 3), and the image's shape: a list, or a grid with depth
+    first (points down each column first: neighbours in depth read neighbouring samples)."""
+    if z is None or np.size(z) == 0:
+        p = _array(fn, "x", x)
+        if p.ndim == 2 and p.shape[1] == 3:
+            if y is not None and np.size(y) > 0:
+                raise ValueError("%s: y makes a grid of the vectors x and z; a list of points "
+                                 "(x of shape (P, 3), z None) has no y" % fn)
+            return p, (p.shape[0],)
+        if z is None:
+            raise ValueError("%s: x must be a list of points, shape (P, 3), when z is None, "
+                             "but has shape %s" % (fn, p.shape))
+    x = _array(fn, "x", x, ndim=1)
+    z = _array(fn, "z", z, ndim=1)
+    if y is None or np.size(y) == 0:
+        ys, shape = np.zeros(1), (z.size, x.size)
+    else:
+        ys = _array(fn, "y", y, ndim=1)
+        shape = (z.size, x.size, ys.size)
+    Z, X, Y = np.meshgrid(z, x, ys, indexing="ij")
+    return np.column_stack([X.ravel("F"), Y.ravel("F"), Z.ravel("F")]), shape
 
 
 def element_positions(Th):

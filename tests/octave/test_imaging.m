@@ -1,7 +1,7 @@
 % The imaging scripts on real apertures and files: what a scan step sets in the apertures,
 % scan_run's common time axis against calc_scat of each line alone, phantoms from a matrix
-% and from picture files, the PNG pictures of show_image, and acoustic_output's struct, its
-% refusals and the attenuation options it sets back.
+% and from picture files, the PNG pictures of show_image, acoustic_output's struct, its
+% refusals and the attenuation options it sets back, and das_beamform's layout of das_image.
 orvel_init(-1);
 fs = 100e6;
 c = 1540;
@@ -264,6 +264,34 @@ expect_error(@() das_image(one{:}, struct('window', 'hamming')), ...
              'das_image: options.window must be ''hann'', ''tukey'' or ''boxcar''');
 expect_error(@() das_image(one{:}, struct('fnumber', 2)), ['das_image: options has no field ' ...
              'fnumber; its fields are f_number, window, tukey_alpha, interpolation, per_transmit']);
+
+% das_beamform only lays out das_image's values: a 3-D grid of two rows of elements with a
+% transmit table, one image per transmit, is das_image at each pixel's point (z, x, y of
+% different lengths, so that a swapped axis shows); a list of points is a column.
+randn('state', 5);
+e = [repmat(x_e', 2, 1), kron([-0.4e-3; 0.4e-3], ones(n, 1)), zeros(2 * n, 1)];
+rf = randn(500, 2 * n, 2);
+table = [2 0 0 -5e-3 -2e-6 0 0 0; 4 e(3, :) 0 0 0 0];
+gx = [-1e-3 0.5e-3 2e-3];
+gy = [-0.2e-3 0.3e-3];
+gz = [2e-3 4e-3 6e-3 8e-3];
+image = das_beamform(rf, 1e-6, fs, e, gx, gz, c, 1.5, table, 0.2e-6, ...
+                     struct('y', gy, 'per_transmit', true));
+want = zeros(4, 3, 2, 2);
+for i = 1:4
+  for j = 1:3
+    for k = 1:2
+      want(i, j, k, :) = das_image(rf, 1e-6, fs, c, 0.2e-6, e, [gx(j) gy(k) gz(i)], table, ...
+                                   struct('f_number', 1.5, 'per_transmit', true));
+    end
+  end
+end
+assert(isequal(image, want) && any(want(:) ~= 0));
+list = das_beamform(rf, 1e-6, fs, e, [gx' gy([1 2 2])' gz(1:3)'], [], c, 1.5, table, 0.2e-6);
+assert(isequal(list, [sum(want(1, 1, 1, :)); sum(want(2, 2, 2, :)); sum(want(3, 3, 2, :))]));
+expect_error(@() das_beamform(rf, 1e-6, fs, e, gx, gz, c, 1.5, table', 0.2e-6), ...
+             ['das_beamform: angle must be one angle per transmit (2 values), 2 x 2 angle ' ...
+              'pairs or a 2 x 8 transmit table, but is 8 x 2']);
 
 xdc_free(tx);
 xdc_free(rx);

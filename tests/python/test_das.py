@@ -179,3 +179,64 @@ def test_a_full_matrix_of_calc_scat_all_images_its_point_target(system):
     image = orvel.das_image(rf, t0, fs, C, lag, elements, points, transmits, f_number=0.8)
     iz, ix = np.unravel_index(np.argmax(im.envelope(image.reshape(X.shape, order="F"))), X.shape)
     assert abs(x[ix] - target[0]) <= wavelength / 10 and abs(z[iz] - target[2]) <= wavelength / 10
+
+
+def test_das_beamform_lays_out_das_image_of_any_array_grid_and_transmits():
+    # das_beamform only reshapes: each pixel must be das_image's value at that pixel's point.
+    # Three grid lengths that differ, so that a swapped axis or a C-order ravel shows.
+    import orvel.imaging as im
+    rf, elements, _, transmits = setup()
+    x, y, z = [-1e-3, 0.5e-3, 2e-3], [-0.4e-3, 0.3e-3], [3e-3, 6e-3, 9e-3, 11e-3]
+    options = dict(window="tukey", tukey_alpha=0.3, interpolation="cubic")
+    got = im.das_beamform(rf, T0, FS, elements, x, z, C, 1.2, transmits, LAG, y=y,
+                          per_transmit=True, **options)
+    index = [(i, j, k) for k in range(2) for j in range(3) for i in range(4)]
+    points = np.array([[x[j], y[k], z[i]] for i, j, k in index])
+    each = orvel.das_image(rf, T0, FS, C, LAG, elements, points, transmits, f_number=1.2,
+                           per_transmit=True, **options)
+    want = np.zeros((4, 3, 2, 4))
+    for (i, j, k), v in zip(index, each):
+        want[i, j, k] = v
+    assert got.shape == want.shape and np.array_equal(got, want)
+    # The columns of calc_scat_all, transmit after transmit, and a list of points.
+    columns = rf.reshape(rf.shape[0], -1, order="F")
+    summed = im.das_beamform(columns, T0, FS, elements, x, z, C, 1.2, transmits, LAG, y=y,
+                             **options)
+    assert np.array_equal(summed, want.sum(axis=3))
+    listed = im.das_beamform(rf, T0, FS, elements, points[::-1], None, C, 1.2, transmits, LAG,
+                             **options)
+    assert listed.shape == (24,) and np.array_equal(listed, each.sum(axis=1)[::-1])
+
+
+def test_das_beamform_plane_waves_by_angles_start_at_the_first_element_to_fire():
+    # [ax, ay] per transmit: the wave leaves the elements with the delays (u.e - min u.e)/c,
+    # so its front crosses the point p at (u.p - min u.e)/c: t_ref = -min(u.e)/c.
+    import orvel.imaging as im
+    rf, elements, points, _ = setup()
+    # Off-centre in y and curved in x (radius 10 mm): each component of u.e moves the min.
+    elements[:, 1] += 0.3e-3
+    elements[:, 2] = -elements[:, 0] ** 2 / 20e-3
+    pairs = np.array([[0.2, -0.1], [-0.15, 0.05], [0.0, 0.3], [0.1, 0.0]])
+    table = np.zeros((4, 8))
+    for t, (ax, ay) in enumerate(pairs):
+        u = np.array([np.sin(ax) * np.cos(ay), np.sin(ay), np.cos(ax) * np.cos(ay)])
+        table[t, :5] = [1, ax, ay, 0, -min(elements @ u) / C]
+    want = orvel.das_image(rf, T0, FS, C, LAG, elements, points, table, per_transmit=True)
+    got = im.das_beamform(rf, T0, FS, elements, points, None, C, 2.0, pairs, LAG,
+                          per_transmit=True)
+    np.testing.assert_allclose(got, want, rtol=0, atol=1e-12 * np.abs(want).max())
+    # One angle per transmit is the pair with ay = 0, for elements out of the plane z = 0 too.
+    flat = pairs.copy()
+    flat[:, 1] = 0
+    assert np.array_equal(im.das_beamform(rf, T0, FS, elements, points, None, C, 2.0,
+                                          flat[:, 0], LAG),
+                          im.das_beamform(rf, T0, FS, elements, points, None, C, 2.0, flat,
+                                          LAG))
+    with pytest.raises(ValueError, match=r"das_beamform: angle must be one angle per transmit "
+                       r"\(4 values\), 4 x 2 angle pairs or a 4 x 8 transmit table, but has "
+                       r"shape \(4, 3\)"):
+        im.das_beamform(rf, T0, FS, elements, points, None, C, 2.0, pairs[:, [0, 1, 1]], LAG)
+    with pytest.raises(ValueError, match=r"das_beamform: element_x must hold R x positions or "
+                       r"be R x 3 element positions, R = 12 \(the element columns of rf\), but "
+                       r"has shape \(12, 2\)"):
+        im.das_beamform(rf, T0, FS, elements[:, :2], points, None, C, 2.0, pairs, LAG)
