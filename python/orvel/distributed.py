@@ -1,13 +1,14 @@
 """Image simulations spread over a Dask cluster, with the same RF as in one process.
 
-A scan sequence of orvel.imaging (the lines of a linear or phased scan, or plane-wave
-transmits) is cut into tasks: one per step and per chunk of scatterers. Each task builds the
-transmit and the receive aperture in its worker process, sets up its step, computes its RF
-with calc_scat (lines) or calc_scat_multi (plane waves), frees everything and returns the RF
-and its start time. The chunks of a step are summed, and the steps placed on one time axis,
-always in the order of the sequence, so the result is the same, bit for bit, whatever the
-number of workers and the order in which tasks finish; run with client="serial", the same
-tasks run one after the other in this process, without Dask.
+A scan sequence of orvel.imaging (focused lines, or transmits received on every element:
+plane waves, diverging waves or one element at a time) is cut into tasks: one per step and
+per chunk of scatterers. Each task builds the transmit and the receive aperture in its worker
+process, sets up its step, computes its RF with calc_scat (lines) or calc_scat_multi
+(transmits), frees everything and returns the RF and its start time. The chunks of a step
+are summed, and the steps placed on one time axis, always in the order of the sequence, so
+the result is the same, bit for bit, whatever the number of workers and the order in which
+tasks finish; run with client="serial", the same tasks run one after the other in this
+process, without Dask.
 
     import orvel.imaging as im, orvel.distributed as od
     tx = od.transducer("xdc_linear_array", 128, 0.28e-3, 5e-3, 0.03e-3, 1, 5, [0, 0, 0.03],
@@ -41,7 +42,8 @@ out lie outside the transmit beam's and the receive beam's main lobes at every d
 aperture no wider than the band, and reach the line only through the side lobes of both;
 on the 16-line test sequence of this package (32 of 64 elements active, f-number 2 at the
 focus) leaving them out changes the RF by less than 1% of its RMS value (-40 dB). Give
-window=None to use every scatterer. 'plane' steps always use every scatterer.
+window=None to use every scatterer. Transmits ('plane', 'diverging' and 'element' steps)
+always use every scatterer.
 
 A script that starts a LocalCluster (simulate without a client) must do so under
 `if __name__ == "__main__":`, since every worker is a new Python process that imports the
@@ -49,7 +51,7 @@ script's main module.
 
 Chunks: a step's scatterers are split by their index in the phantom into chunks of at most
 `chunk` (default 50,000); each chunk is a task, and a step's chunks are summed in index
-order. Split finer to spread a few steps (plane waves) over many workers.
+order. Split finer to spread a few steps (transmits) over many workers.
 """
 import argparse
 import json
@@ -127,7 +129,8 @@ def transducer(command, *args, impulse=None, excitation=None, setup=()):
 def describe(seq, tx, rx, options=None, window=1.0, chunk=50000):
     """A simulation description: the sequence with its apertures, options, window and chunks.
 
-    seq      scan sequence of orvel.imaging (all 'line' or all 'plane' steps)
+    seq      scan sequence of orvel.imaging, every step of one kind: 'line', 'plane',
+             'diverging' or 'element'
     tx, rx   transmit and receive apertures, from transducer()
     options  {name: value} for set_option, "fs" for set_sampling; those not given keep the
              module's defaults
@@ -155,7 +158,8 @@ def _check(desc):
         raise ValueError("%s: the sequence has no steps" % fn)
     kinds = {_im._check_step(fn, s) for s in seq}
     if len(kinds) > 1:
-        raise ValueError("%s: the sequence mixes 'line' and 'plane' steps" % fn)
+        raise ValueError("%s: the sequence mixes steps of the kinds %s"
+                         % (fn, ", ".join(sorted(kinds))))
     for name in desc.get("options", {}):
         if name not in _OPTIONS:
             raise ValueError("%s: unknown option %r (options: %s)"
@@ -561,11 +565,12 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
               elsewhere the module's own default, every core of the worker)
     progress  print a progress bar (at most once a second)
 
-    'line' steps: rf has shape (samples, lines); 'plane' steps: (samples, elements,
-    transmits). Row r lies at time t0 + r/fs. A bad description or phantom is refused
-    (ValueError) before anything changes. A task that fails raises its error with the step
-    and scatterers it belongs to; a worker that dies has its tasks run again elsewhere, and
-    when every worker dies the run waits for new ones and goes on with them.
+    'line' steps: rf has shape (samples, lines); transmits ('plane', 'diverging',
+    'element'): (samples, elements, transmits). Row r lies at time t0 + r/fs. A bad
+    description or phantom is refused (ValueError) before anything changes. A task that
+    fails raises its error with the step and scatterers it belongs to; a worker that dies has
+    its tasks run again elsewhere, and when every worker dies the run waits for new ones and
+    goes on with them.
     """
     if isinstance(desc, str):
         with open(desc) as f:

@@ -2,7 +2,8 @@
 # also when one worker or every worker is killed mid-run; the window's effect is within its
 # stated bound; a failing task names its line; a bad phantom is refused before any task; an
 # output folder holds a run's complete result or none, and a new result never rewrites the
-# file an earlier one maps; the command line and the Octave helpers round-trip.
+# file an earlier one maps; the command line and the Octave helpers round-trip; diverging and
+# single-element transmits give scan_run's RF.
 import json
 import os
 import re
@@ -208,6 +209,32 @@ def test_a_bad_phantom_file_is_refused_on_one_line_with_its_name(tmp_path):
         od.simulate(str(tmp_path / "sim.json"), str(tmp_path / "out" / "rf.npy"),
                     client="serial", out=str(tmp_path / "out"), progress=False)
     assert (tmp_path / "out" / "rf.npy").read_bytes() == whole
+
+
+def test_diverging_and_single_element_transmits_on_the_cluster_equal_scan_run(cluster):
+    # Each step's delays, virtual source or one transmitting element reach the workers; the
+    # chunk sums differ from scan_run's one call only by rounding. Kinds do not mix.
+    _, tx, rx = sequence_and_apertures()
+    points, amplitudes = phantom(300)
+    diverging = im.scan_diverging(64, PITCH, [[-2e-3, 0, -10e-3], [3e-3, 0, -6e-3]], C)
+    elements = im.scan_sta(64)[::21]  # elements 0, 21, 42 and 63
+    for seq in (diverging, elements):
+        desc = od.describe(seq, tx, rx, options={"c": C, "fs": FS}, chunk=100)
+        spread, t_spread = od.simulate(desc, (points, amplitudes), client=cluster, threads=1,
+                                       progress=False)
+        orvel.orvel_init(-1)
+        try:
+            orvel.set_option("c", C)
+            orvel.set_sampling(FS)
+            reference, t0 = im.scan_run(seq, od._build(tx), od._build(rx), points, amplitudes)
+        finally:
+            orvel.orvel_end()
+        assert spread.shape == reference.shape == (reference.shape[0], 64, len(seq))
+        assert t_spread == t0
+        assert np.max(np.abs(spread - reference)) < 1e-12 * np.max(np.abs(reference))
+    with pytest.raises(ValueError, match=r"^orvel\.distributed: the sequence mixes steps of "
+                                         r"the kinds diverging, element$"):
+        od.describe(diverging + elements, tx, rx)
 
 
 def test_plane_waves_by_chunks_from_the_command_line_and_octave(tmp_path):
