@@ -18,6 +18,7 @@ struct mxArray_tag {
   size_t rows = 0;
   size_t cols = 0;
   std::vector<double> real;  // rows * cols values, column-major; characters as their codes
+  const double* view = nullptr;  // or the front end's own values, read in place
 };
 
 namespace {
@@ -51,11 +52,11 @@ mxArray* embedded_matrix(size_t rows, size_t cols, const std::vector<double>& va
   return a;
 }
 
-mxArray* embedded_matrix(size_t rows, size_t cols, const double* values) {
+mxArray* embedded_matrix_view(size_t rows, size_t cols, const double* values) {
   mxArray* a = make(embedded_class::double_class, 0, 0);
   a->rows = rows;
   a->cols = cols;
-  a->real.assign(values, values + rows * cols);
+  a->view = values;
   return a;
 }
 
@@ -183,8 +184,11 @@ int mexAtExit(void (*routine)(void)) {
   return 0;
 }
 
-double mxGetScalar(const mxArray* a) { return a->real.empty() ? 0.0 : a->real[0]; }
-double* mxGetPr(const mxArray* a) { return const_cast<double*>(a->real.data()); }
+double mxGetScalar(const mxArray* a) {
+  if (a->view) return a->rows * a->cols > 0 ? a->view[0] : 0.0;
+  return a->real.empty() ? 0.0 : a->real[0];
+}
+double* mxGetPr(const mxArray* a) { return const_cast<double*>(a->view ? a->view : a->real.data()); }
 size_t mxGetM(const mxArray* a) { return a->rows; }
 size_t mxGetN(const mxArray* a) { return a->cols; }
 

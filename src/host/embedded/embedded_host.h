@@ -21,8 +21,10 @@ struct embedded_host_error : std::runtime_error {
 
 // A real double matrix of rows x cols, filled column-major from values (zeros if shorter).
 mxArray* embedded_matrix(size_t rows, size_t cols, const std::vector<double>& values = {});
-// The same from rows * cols values at values, copied once (a large array from the front end).
-mxArray* embedded_matrix(size_t rows, size_t cols, const double* values);
+// A real double matrix that reads rows * cols values at values in place, without a copy (the
+// front end's arrays, which may be large). The values must outlive it; commands only read
+// their arguments.
+mxArray* embedded_matrix_view(size_t rows, size_t cols, const double* values);
 mxArray* embedded_scalar(double value);
 mxArray* embedded_text(const std::string& text);  // a 1 x n character array
 // A matrix of another class, or complex or sparse double, for tests of refusals.

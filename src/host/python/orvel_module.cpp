@@ -64,8 +64,10 @@ void evaluate(const std::string& command) {
 }
 
 // One argument as a host matrix: a number as 1 x 1, a text, or a float64 array of at most two
-// dimensions (1-d as a row, 0-d as 1 x 1), in any memory order.
-mxArray* to_host(const py::handle& a, size_t position) {
+// dimensions (1-d as a row, 0-d as 1 x 1), in any memory order. An array is read in place when
+// it is column-major already, else from a column-major copy; keep holds it (or the copy) until
+// the command is over.
+mxArray* to_host(const py::handle& a, size_t position, std::vector<py::object>& keep) {
   if (py::isinstance<py::bool_>(a))
     throw py::type_error("argument " + std::to_string(position) +
                          ": a bool is not a number here; give 0.0 or 1.0");
@@ -95,7 +97,8 @@ mxArray* to_host(const py::handle& a, size_t position) {
                                           : 1;
     // Column-major, as the host keeps matrices.
     auto f = py::array_t<double, py::array::f_style | py::array::forcecast>::ensure(arr);
-    return embedded_matrix(rows, cols, f.data());
+    keep.push_back(f);
+    return embedded_matrix_view(rows, cols, f.data());
   }
   throw py::type_error("argument " + std::to_string(position) +
                        ": expected a number, a str or a float64 numpy array, not " +
@@ -117,6 +120,7 @@ py::tuple call(double code, const py::args& args, int nout) {
   if (nout < 0 || nout > 2)
     throw py::value_error("nout must be 0, 1 or 2 (no command gives more results), not " +
                           std::to_string(nout));
+  std::vector<py::object> keep;  // the arrays the host matrices read, alive until the end
   std::vector<mxArray*> in;
   struct holder {  // the host matrices of one call, destroyed however it ends
     std::vector<mxArray*>& v;
@@ -125,7 +129,7 @@ py::tuple call(double code, const py::args& args, int nout) {
     }
   } hold_in{in};
   in.push_back(embedded_scalar(code));
-  for (size_t k = 0; k < args.size(); ++k) in.push_back(to_host(args[k], k + 1));
+  for (size_t k = 0; k < args.size(); ++k) in.push_back(to_host(args[k], k + 1, keep));
   std::vector<mxArray*> out(static_cast<size_t>(nout > 1 ? nout : 1), nullptr);
   holder hold_out{out};
 
