@@ -89,6 +89,10 @@ const command_entry own_commands[] = {
     {7002, "calc_hp_map", cmd_calc_hp_map, 1},
     {7003, "calc_hhp_map", cmd_calc_hhp_map, 2},
     {7010, "das_image", das_image_command, -1, true},
+    {7011, "iq_demodulate", iq_demodulate_command, -1, true},
+    {7012, "clutter_filter", clutter_filter_command, -1, true},
+    {7013, "color_flow", color_flow_command, -1, true},
+    {7014, "doppler_spectrum", doppler_spectrum_command, -1, true},
 };
 
 struct command_module {

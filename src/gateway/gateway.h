@@ -22,7 +22,11 @@ void set_option(sys_con& sys, const command_args& args);              // 5050
 void show_configuration(sys_con& sys, const command_args& args);      // 5051
 
 // Orvel's own commands.
-void get_option(sys_con& sys, const command_args& args);          // 7001
-void das_image_command(sys_con& sys, const command_args& args);  // 7010
+void get_option(sys_con& sys, const command_args& args);                // 7001
+void das_image_command(sys_con& sys, const command_args& args);         // 7010
+void iq_demodulate_command(sys_con& sys, const command_args& args);     // 7011
+void clutter_filter_command(sys_con& sys, const command_args& args);    // 7012
+void color_flow_command(sys_con& sys, const command_args& args);        // 7013
+void doppler_spectrum_command(sys_con& sys, const command_args& args);  // 7014
 
 extern const char* const orvel_version;

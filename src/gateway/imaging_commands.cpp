@@ -1,6 +1,7 @@
 // The image formation command: RF data, the geometry of elements, points and transmits read
 // from the host and checked, the delay-and-sum of imaging/das run on the threads of the option
 // threads, the image returned.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "gateway/gateway.h"
 #include "gateway/transducers.h"
 #include "imaging/das.h"
+#include "imaging/doppler.h"
 
 namespace {
 // Refuses the first of v[0 .. n) that is not finite, naming it; the scan is an inline loop, as
@@ -133,5 +135,152 @@ void das_image_command(sys_con& sys, const command_args& args) {
             [](int64_t) { stop_if_interrupted(); });
   mxArray* m = host_new_matrix(P, columns);
   std::copy(image.begin(), image.end(), host_matrix_values(m));
+  args.plhs[0] = m;
+}
+
+// Slow-time processing. Complex data come and go as real and imaginary parts apart, each a
+// G x N matrix (G signals of N firings).
+namespace {
+// A whole number of at least least, for counts and lengths.
+size_t read_count(const mxArray* a, const char* what, double least) {
+  const double v = read_number(a, what);
+  if (!(v >= least && v == std::floor(v) && v <= 1e9))
+    throw command_error(
+        format_text("Error: %s must be a whole number from %g to 1e9, but is %g", what, least, v));
+  return static_cast<size_t>(v);
+}
+
+// The parts of slow-time data: two real matrices of one shape, at least one value, finite.
+slow_time read_slow_time(const command_args& args, int first) {
+  const mxArray* re = args.arg(first);
+  const mxArray* im = args.arg(first + 1);
+  require_double_matrix(re, "The real part");
+  require_double_matrix(im, "The imaginary part");
+  const size_t G = host_rows(re), N = host_cols(re);
+  if (G == 0 || N == 0 || host_rows(im) != G || host_cols(im) != N)
+    throw command_error(format_text(
+        "Error: The real and imaginary parts must be two G x N matrices of one shape (G "
+        "signals, N firings, both at least 1), but are %zu x %zu and %zu x %zu",
+        G, N, host_rows(im), host_cols(im)));
+  require_all_finite(host_values(re), G * N, "The real part");
+  require_all_finite(host_values(im), G * N, "The imaginary part");
+  return {host_values(re), host_values(im), G, N};
+}
+
+void set_pair(const command_args& args, size_t rows, size_t cols, const std::vector<double>& re,
+              const std::vector<double>& im) {
+  mxArray* a = host_new_matrix(rows, cols);
+  std::copy(re.begin(), re.end(), host_matrix_values(a));
+  args.plhs[0] = a;
+  if (args.nlhs < 2) return;
+  mxArray* b = host_new_matrix(rows, cols);
+  std::copy(im.begin(), im.end(), host_matrix_values(b));
+  args.plhs[1] = b;
+}
+}  // namespace
+
+void iq_demodulate_command(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 7, "Demodulating to IQ. Calling iq_demodulate",
+               "Error: iq_demodulate needs rf, t0, fs, f0, the cutoff and the decimation");
+  const mxArray* rf = args.arg(2);
+  require_double_matrix(rf, "The RF data");
+  const size_t samples = host_rows(rf), signals = host_cols(rf);
+  if (samples == 0 || signals == 0)
+    throw command_error(format_text(
+        "Error: The RF data must be a samples x signals matrix with at least one value, but is "
+        "%zu x %zu",
+        samples, signals));
+  require_all_finite(host_values(rf), samples * signals, "The RF data");
+  const double t0 = read_number(args.arg(3), "The start time t0");
+  const double fs = read_positive(args.arg(4), "The sampling frequency fs", " Hz");
+  const double f0 = read_positive(args.arg(5), "The centre frequency f0", " Hz");
+  const double cutoff = read_number(args.arg(6), "The cutoff");
+  if (!(cutoff > 0 && cutoff < fs / 2))
+    throw command_error(format_text(
+        "Error: The cutoff must lie between 0 and fs/2 = %g Hz, but is %g", fs / 2, cutoff));
+  const size_t decimation = read_count(args.arg(7), "The decimation", 1);
+  const size_t kept = (samples + decimation - 1) / decimation;
+  std::vector<double> re(kept * signals), im(kept * signals);
+  worker_team team(calculation_threads(sys));
+  iq_demodulate(team, host_values(rf), samples, signals, t0, fs, f0, cutoff, decimation, re.data(),
+                im.data());
+  set_pair(args, kept, signals, re, im);
+}
+
+void clutter_filter_command(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 5, "Filtering clutter. Calling clutter_filter",
+               "Error: clutter_filter needs the real and imaginary parts, the method and its "
+               "parameter");
+  const slow_time x = read_slow_time(args, 2);
+  const double method = read_number(args.arg(4), "The method");
+  if (!(method == 1 || method == 2))
+    throw command_error(
+        format_text("Error: The method must be 1 (polynomial) or 2 (fir), but is %g", method));
+  worker_team team(calculation_threads(sys));
+  if (method == 1) {
+    const size_t order = read_count(args.arg(5), "The order", 0);
+    if (!(order + 1 < x.N))
+      throw command_error(format_text(
+          "Error: The ensemble (%zu firings) must be longer than order + 1 = %zu", x.N, order + 1));
+    std::vector<double> re(x.G * x.N), im(x.G * x.N);
+    clutter_polynomial(team, x, order, re.data(), im.data());
+    set_pair(args, x.G, x.N, re, im);
+    return;
+  }
+  const double cutoff = read_number(args.arg(5), "The cutoff");
+  if (!(cutoff > 0 && cutoff < 0.5))
+    throw command_error(format_text(
+        "Error: The cutoff must lie between 0 and 0.5 (a fraction of the prf), but is %g", cutoff));
+  const size_t K = clutter_fir_half_length(cutoff);
+  if (x.N < 2 * K + 2)
+    throw command_error(format_text(
+        "Error: The ensemble (%zu firings) must be longer than the filter's %zu taps by at "
+        "least one, for two outputs",
+        x.N, 2 * K + 1));
+  const size_t M = x.N - 2 * K;
+  std::vector<double> re(x.G * M), im(x.G * M);
+  clutter_fir(team, x, cutoff, re.data(), im.data());
+  set_pair(args, x.G, M, re, im);
+}
+
+void color_flow_command(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 6, "Estimating flow. Calling color_flow",
+               "Error: color_flow needs the real and imaginary parts, prf, f0 and c");
+  const slow_time x = read_slow_time(args, 2);
+  if (x.N < 2)
+    throw command_error(
+        format_text("Error: The ensemble must hold at least 2 firings, but holds %zu", x.N));
+  const double prf = read_positive(args.arg(4), "The pulse repetition frequency prf", " Hz");
+  const double f0 = read_positive(args.arg(5), "The centre frequency f0", " Hz");
+  const double c = read_positive(args.arg(6), "The speed of sound c", " m/s");
+  mxArray* m = host_new_matrix(x.G, 3);
+  double* out = host_matrix_values(m);
+  worker_team team(calculation_threads(sys));
+  color_flow(team, x, prf, f0, c, out, out + x.G, out + 2 * x.G);
+  args.plhs[0] = m;
+}
+
+void doppler_spectrum_command(sys_con& sys, const command_args& args) {
+  open_command(sys, args, 6, "Forming a spectrogram. Calling doppler_spectrum",
+               "Error: doppler_spectrum needs the real and imaginary parts, the window length, "
+               "the overlap and nfft");
+  const slow_time x = read_slow_time(args, 2);
+  const size_t L = read_count(args.arg(4), "The window length", 2);
+  if (L > x.N)
+    throw command_error(format_text(
+        "Error: The window length must be from 2 to the ensemble's %zu firings, but is %zu", x.N,
+        L));
+  const size_t overlap = read_count(args.arg(5), "The overlap", 0);
+  if (overlap >= L)
+    throw command_error(format_text(
+        "Error: The overlap must be below the window length %zu, but is %zu", L, overlap));
+  const size_t nfft = read_count(args.arg(6), "nfft", 2);
+  if (nfft < L)
+    throw command_error(
+        format_text("Error: nfft must be at least the window length %zu, but is %zu", L, nfft));
+  const size_t M = doppler_windows(x.N, L, overlap);
+  mxArray* m = host_new_matrix(nfft, M);
+  worker_team team(calculation_threads(sys));
+  doppler_spectrum(team, x, L, overlap, nfft, host_matrix_values(m));
   args.plhs[0] = m;
 }
