@@ -84,11 +84,11 @@ fuzz-python: deps
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Writes orvel_field.png, orvel_scatterers.png, orvel_nonlinear.png, orvel_sector.png and
-# orvel_convex.png into $(BUILD), and from Python orvel_field_python.png, orvel_cyst_python.png
-# and orvel_apertures_python.png.
+# Writes orvel_field.png, orvel_scatterers.png, orvel_nonlinear.png, orvel_sector.png,
+# orvel_convex.png and orvel_doppler_spectrum.png into $(BUILD), and from Python
+# orvel_field_python.png, orvel_cyst_python.png and orvel_apertures_python.png.
 demo: build demo-deps
-	cd $(BUILD) && for example in demo nonlinear sector convex; do \
+	cd $(BUILD) && for example in demo nonlinear sector convex doppler; do \
 	  octave-cli --no-gui --norc --no-history --quiet \
 	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/octave/imaging" \
 	    "$(CURDIR)/octave/examples/$$example.m" < /dev/null || exit 1; \

@@ -3,10 +3,13 @@ function [rf, t0] = scan_run(seq, tx, rx, points, amplitudes, window)
 %   [rf, t0] = scan_run(seq, tx, rx, points, amplitudes, window)
 %
 %   seq         scan sequence (scan_linear, scan_phased, scan_convex, scan_planewave,
-%               scan_diverging, scan_sta), all entries of one kind
+%               scan_diverging, scan_sta), all entries of one kind, or such a sequence
+%               fired as an ensemble (scan_ensemble)
 %   tx, rx      handles of the transmit and the receive aperture
-%   points      n x 3 scatterer positions [x y z] [m]
-%   amplitudes  n scattering amplitudes [no unit]
+%   points      n x 3 scatterer positions [x y z] [m], or a moving phantom (phantom_flow,
+%               phantom_motion): each step then simulates phantom_positions(points, t) at
+%               its firing time t (t = 0 for a step without one)
+%   amplitudes  n scattering amplitudes [no unit]; [] with a phantom
 %   window      lateral margin [m], >= 0, optional (default [], every scatterer in every
 %               step). With a window, a step simulates only the scatterers whose distance
 %               across its line lies within the extent of the active elements (the corners
@@ -20,6 +23,9 @@ function [rf, t0] = scan_run(seq, tx, rx, points, amplitudes, window)
 %               samples x elements x transmits, the calc_scat_multi signals of each
 %               transmit. All on one time axis: each signal lies at the rows of its own
 %               start time, zeros elsewhere; a step without scatterers adds none.
+%               For an ensemble slow time is the last dimension, firing j of step i at
+%               rf(:, i, j) (lines: samples x S x ensemble) or rf(:, :, i, j) (transmits:
+%               samples x elements x S x ensemble), whatever the order of firing.
 %   t0          time of row 1 [s] (0 when no step has any); row k is at t0 + (k-1)/fs, fs
 %               the sampling frequency set with set_sampling
 %
@@ -50,41 +56,73 @@ if line
 else
   word = 'transmit';
 end
+moving = isstruct(points);
+if moving && ~isempty(amplitudes)
+  error('orvel:badArgument', 'scan_run: amplitudes must be [] when points is a moving phantom');
+end
+n = numel(seq);
+% Where each step's signal goes: column k, or for an ensemble the column of its step and
+% firing, slow time last.
+slot = 1:n;
+ensemble = isfield(seq, 'ensemble');
+if ensemble
+  S = seq(1).steps;
+  E = seq(1).ensemble;
+  slot = [seq.step_index] + ([seq.firing] - 1) * S;
+  if ~isequal(sort(slot), 1:S * E)
+    error('orvel:badArgument', ['scan_run: seq must hold each firing of its ensemble (%d steps, ' ...
+          '%d firings each) once, as scan_ensemble gives them'], S, E);
+  end
+end
+times = zeros(1, n);
+if isfield(seq, 't')
+  times = [seq.t];
+end
+if moving
+  % The phantom and the times refused before the first step, not during the run.
+  phantom_positions(points, min(times));
+  phantom_positions(points, max(times));
+end
 windowed = ~isempty(window);
 if windowed
   if ~isnumeric(window) || ~isreal(window) || ~isscalar(window) || ~(window >= 0) ...
      || ~isfinite(window)
     error('orvel:badArgument', 'scan_run: window must be [] or a margin >= 0 [m]');
   end
-  if ~isnumeric(points) || ~isreal(points) || ndims(points) ~= 2 || columns(points) ~= 3
-    error('orvel:badArgument', 'scan_run: points must be an n x 3 real matrix [m], but is %s', ...
-          mat2str(size(points)));
+  if ~moving
+    if ~isnumeric(points) || ~isreal(points) || ndims(points) ~= 2 || columns(points) ~= 3
+      error('orvel:badArgument', 'scan_run: points must be an n x 3 real matrix [m], but is %s', ...
+            mat2str(size(points)));
+    end
+    if ~isnumeric(amplitudes) || numel(amplitudes) ~= rows(points)
+      error('orvel:badArgument', ['scan_run: amplitudes must hold one value per point: ' ...
+            '%d expected, %d received'], rows(points), numel(amplitudes));
+    end
+    points = double(points);
   end
-  if ~isnumeric(amplitudes) || numel(amplitudes) ~= rows(points)
-    error('orvel:badArgument', 'scan_run: amplitudes must hold one value per point: %d expected, %d received', ...
-          rows(points), numel(amplitudes));
-  end
-  points = double(points);
 end
 
 fs = get_option('fs');  % exact, to place every result on one sample grid
 
-n = numel(seq);
 signals = cell(1, n);
 starts = zeros(1, n);
 clock = tic();
 shown = -Inf;
 for k = 1:n
   scan_apply(seq(k), tx, rx);
-  these = points;
-  weights = amplitudes;
+  if moving
+    [these, weights] = phantom_positions(points, times(k));
+  else
+    these = points;
+    weights = amplitudes;
+  end
   if windowed
     [origin, across, low, high] = lateral_extent(seq(k), tx, rx);
-    s = (points - origin) * across';
+    s = (these - origin) * across';
     inside = s >= low - window & s <= high + window;
     if ~all(inside)  % all inside: the same matrices, so the same sums
-      these = points(inside, :);
-      weights = amplitudes(inside);
+      these = these(inside, :);
+      weights = weights(inside);
     end
   end
   if windowed && rows(these) == 0
@@ -115,20 +153,28 @@ if ~any(used)
   if ~line
     rf = zeros(0, max(cellfun(@columns, signals)), n);
   end
-  return;
-end
-t0 = min(starts(used));
-offsets = round((starts - t0) * fs);
-total = max(offsets(used) + lengths(used));
-if ~line
-  rf = zeros(total, max(cellfun(@columns, signals)), n);
-  for k = find(used)
-    rf(offsets(k) + (1:lengths(k)), 1:columns(signals{k}), k) = signals{k};
-  end
 else
-  rf = zeros(total, n);
-  for k = find(used)
-    rf(offsets(k) + (1:lengths(k)), k) = signals{k};
+  t0 = min(starts(used));
+  offsets = round((starts - t0) * fs);
+  total = max(offsets(used) + lengths(used));
+  if ~line
+    rf = zeros(total, max(cellfun(@columns, signals)), n);
+    for k = find(used)
+      rf(offsets(k) + (1:lengths(k)), 1:columns(signals{k}), slot(k)) = signals{k};
+    end
+  else
+    rf = zeros(total, n);
+    for k = find(used)
+      rf(offsets(k) + (1:lengths(k)), slot(k)) = signals{k};
+    end
+  end
+end
+if ensemble
+  % Slots run over the steps first, so the columns fold into steps x firings.
+  if line
+    rf = reshape(rf, rows(rf), S, E);
+  else
+    rf = reshape(rf, rows(rf), columns(rf), S, E);
   end
 end
 end

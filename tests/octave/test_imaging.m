@@ -84,7 +84,9 @@ fs = 100e6;
 % ---- The scan helpers' scripts: usage and a unit for each result in the help (test_scripts
 % checks only the scripts of octave/), shapes, and their refusals (their numbers are checked in
 % tests/python, test_imaging.py, and equal to Python's in test_imaging_octave.py).
-for name = {'scan_convex', 'scan_diverging', 'scan_sta', 'sample_depth', 'tgc'}
+for name = {'scan_convex', 'scan_diverging', 'scan_sta', 'sample_depth', 'tgc', 'phantom_flow', ...
+            'phantom_motion', 'phantom_positions', 'scan_ensemble', 'iq_demodulate', ...
+            'clutter_filter', 'color_flow', 'doppler_spectrum'}
   name = name{1};
   try
     feval(name);

@@ -1,6 +1,8 @@
 # The imaging functions of orvel.imaging and of the Octave scripts (octave/imaging) on the same
 # inputs give the same numbers: envelopes, compression, delay-and-sum images, scan conversion,
-# the fields of scan sequences, resolution cells and the acoustic output of a small array.
+# the fields of scan sequences, resolution cells and the acoustic output of a small array;
+# IQ demodulation, clutter filters, colour flow and Doppler spectra, the positions of moving
+# phantoms, firing times of ensembles and the RF of a flow phantom fired as an ensemble.
 # Inputs go to Octave as binary files and its results come back the same way; one Octave run
 # serves all the tests.
 import os
@@ -62,6 +64,57 @@ INPUTS = {
     "ao_points": np.column_stack([np.repeat(np.linspace(-3e-3, 3e-3, 7), 9), np.zeros(63),
                                   np.tile(np.linspace(10e-3, 30e-3, 9), 7)]),
 }
+# Motion and Doppler: RF, IQ with a silent signal (color_flow gives 0 there), a range gate,
+# a flow phantom built field by field (near the convex array's lines), given points moved by
+# a velocity field and by frames, and the times they are placed at (blood wraps round).
+RNG_DOPPLER = np.random.default_rng(20250302)
+DOPPLER_IQ = RNG_DOPPLER.normal(size=(4, 3, 24)) + 1j * RNG_DOPPLER.normal(size=(4, 3, 24))
+DOPPLER_IQ[3, 2, :] = 0
+DOPPLER_GATE = RNG_DOPPLER.normal(size=(5, 40)) + 1j * RNG_DOPPLER.normal(size=(5, 40))
+_MOTION_POINTS = np.column_stack([RNG_DOPPLER.uniform(-2e-3, 2e-3, 4),
+                                  RNG_DOPPLER.uniform(-1e-3, 1e-3, 4),
+                                  RNG_DOPPLER.uniform(10e-3, 20e-3, 4)])
+_DIRECTION = np.array([0.8, 0.1, -0.6])
+INPUTS.update({
+    "dop_rf": RNG_DOPPLER.normal(size=(64, 3, 2)),
+    "dop_iq_re": DOPPLER_IQ.real, "dop_iq_im": DOPPLER_IQ.imag,
+    "dop_gate_re": DOPPLER_GATE.real, "dop_gate_im": DOPPLER_GATE.imag,
+    "flow_tissue": np.column_stack([RNG_DOPPLER.uniform(-3e-3, 3e-3, 4),
+                                    RNG_DOPPLER.uniform(-0.5e-3, 0.5e-3, 4),
+                                    RNG_DOPPLER.uniform(10e-3, 18e-3, 4)]),
+    "flow_tissue_amp": RNG_DOPPLER.normal(size=4),
+    "flow_tissue_v": np.array([0.002, 0.0, -0.004]),
+    "flow_center": np.array([0.5e-3, 0.0, 14e-3]),
+    "flow_direction": _DIRECTION / np.linalg.norm(_DIRECTION),
+    "flow_chord": np.array([-4e-3, 3.5e-3]),
+    "flow_s0": RNG_DOPPLER.uniform(-4e-3, 3.5e-3, 5),
+    "flow_offset": RNG_DOPPLER.normal(size=(5, 3)) * 0.5e-3,
+    "flow_speed": RNG_DOPPLER.uniform(-0.6, 0.6, 5),
+    "flow_blood_amp": RNG_DOPPLER.normal(size=5),
+    "pos_times": np.array([0.0, 1.3e-3, -4.1e-2, 0.77]),
+    "motion_points": _MOTION_POINTS,
+    "motion_amp": RNG_DOPPLER.normal(size=4),
+    "frames_times": np.array([-1e-3, 0.5e-3, 2.75e-3]),
+    "frames_positions": _MOTION_POINTS[:, :, None] + RNG_DOPPLER.normal(size=(4, 3, 3)) * 1e-4,
+    "frames_eval": np.array([-1e-3, 0.5e-3, 1.2e-3, 2.75e-3]),
+})
+
+
+def motion_field(p):
+    """The velocity field of the motion phantom, written alike in Octave [m/s]."""
+    return np.column_stack([3 * p[:, 2], -p[:, 0], 0.5 * p[:, 1]])
+
+
+def flow_phantom():
+    return dict(kind="flow", tissue_points=INPUTS["flow_tissue"],
+                tissue_amplitudes=INPUTS["flow_tissue_amp"],
+                tissue_velocity=INPUTS["flow_tissue_v"], center=INPUTS["flow_center"],
+                direction=INPUTS["flow_direction"], s_lo=INPUTS["flow_chord"][0],
+                s_hi=INPUTS["flow_chord"][1], blood_s0=INPUTS["flow_s0"],
+                blood_offset=INPUTS["flow_offset"], blood_speed=INPUTS["flow_speed"],
+                blood_amplitudes=INPUTS["flow_blood_amp"])
+
+
 DAS = dict(t0=3.1e-6, c=C, f_number=1.4, lag=0.2e-6)
 AO = dict(fs=100e6, rho=1050.0, prf=4e3)
 
@@ -77,6 +130,17 @@ end
 function save_array(f, name, a)
   fwrite(f, [numel(name) double(name) ndims(a) size(a)], 'double');
   fwrite(f, double(a), 'double');
+end
+function save_complex(f, name, a)
+  save_array(f, [name '.re'], real(a));
+  save_array(f, [name '.im'], imag(a));
+end
+function save_positions(f, name, phantom, times)
+  for k = 1:numel(times)
+    [q, a] = phantom_positions(phantom, times(k));
+    save_array(f, sprintf('%%s%%d.points', name, k), q);
+    save_array(f, sprintf('%%s%%d.amplitudes', name, k), a);
+  end
 end
 function save_sequence(f, name, seq)
   n = numel(seq(1).tx_apodization);
@@ -125,6 +189,54 @@ save_array(f, 'scan_convert_apex', scan_convert(load_array('sc_lines'), load_arr
 save_array(f, 'sample_depth', sample_depth(7, 2.1e-6, 33e6, 1530, 0.4e-6));
 save_array(f, 'tgc', tgc(load_array('tgc_rf'), 1.3e-6, 20e6, 1540, 0.7, 3.5e6));
 save_array(f, 'resolution_cell', resolution_cell(0.5e-3, 2.5, 0.8e-3, 3e-3));
+rf = load_array('dop_rf');
+[iq, t0_iq, fs_iq] = iq_demodulate(rf, 2.3e-6, 40e6, 5e6);
+save_complex(f, 'iq_default', iq);
+save_array(f, 'iq_default.axis', [t0_iq fs_iq]);
+[iq, t0_iq, fs_iq] = iq_demodulate(rf, 2.3e-6, 40e6, 5e6, 3e6, 3);
+save_complex(f, 'iq_decimated', iq);
+save_array(f, 'iq_decimated.axis', [t0_iq fs_iq]);
+iq = complex(load_array('dop_iq_re'), load_array('dop_iq_im'));
+save_complex(f, 'clutter_poly', clutter_filter(iq, 'polynomial', 2));
+save_complex(f, 'clutter_poly0', clutter_filter(iq, 'polynomial', 0));
+save_complex(f, 'clutter_fir', clutter_filter(iq, 'fir', 0.15));
+[v, p, s] = color_flow(iq, 4e3, 5e6, 1540);
+save_array(f, 'color_flow.velocity', v);
+save_array(f, 'color_flow.power', p);
+save_array(f, 'color_flow.variance', s);
+gate = complex(load_array('dop_gate_re'), load_array('dop_gate_im'));
+spectra = {{16}, {12, 7, 33}};
+for k = 1:2
+  [S, t, vel] = doppler_spectrum(gate, 4e3, 5e6, 1540, spectra{k}{:});
+  save_array(f, sprintf('spectrum%%d.spectrum', k), S);
+  save_array(f, sprintf('spectrum%%d.times', k), t);
+  save_array(f, sprintf('spectrum%%d.velocities', k), vel);
+end
+chord = load_array('flow_chord');
+flow = struct('kind', 'flow', 'tissue_points', load_array('flow_tissue'), ...
+              'tissue_amplitudes', load_array('flow_tissue_amp'), ...
+              'tissue_velocity', load_array('flow_tissue_v')', 'center', load_array('flow_center')', ...
+              'direction', load_array('flow_direction')', 's_lo', chord(1), 's_hi', chord(2), ...
+              'blood_s0', load_array('flow_s0'), 'blood_offset', load_array('flow_offset'), ...
+              'blood_speed', load_array('flow_speed'), 'blood_amplitudes', load_array('flow_blood_amp'));
+save_positions(f, 'flow', flow, load_array('pos_times'));
+save_positions(f, 'motion', phantom_motion(load_array('motion_points'), load_array('motion_amp'), ...
+               @(p) [3 * p(:, 3), -p(:, 1), 0.5 * p(:, 2)]), load_array('pos_times'));
+frames = struct('times', load_array('frames_times'), 'positions', load_array('frames_positions'));
+save_positions(f, 'frames', phantom_motion(load_array('motion_points'), load_array('motion_amp'), ...
+               frames), load_array('frames_eval'));
+vessel = struct('center', [1e-3 -0.5e-3 21e-3], 'direction', [2 -1 -3], 'radius', 1.2e-3, ...
+                'v_peak', -0.3);
+ph = phantom_flow([-5e-3 4e-3 -3e-3 3e-3 12e-3 30e-3], vessel, 7, 0.3e-9, 5);
+save_array(f, 'phantom_flow.chord', [ph.s_lo ph.s_hi]);
+save_array(f, 'phantom_flow.direction', ph.direction);
+save_array(f, 'phantom_flow.blood', numel(ph.blood_s0));
+for order = {'line', 'frame'}
+  fired = scan_ensemble(scan_sta(3), 2.5e3, 4, order{1});
+  save_array(f, ['ensemble_' order{1} '.t'], [fired.t]);
+  save_array(f, ['ensemble_' order{1} '.firing'], [fired.firing] - 1);       %% from 0
+  save_array(f, ['ensemble_' order{1} '.step_index'], [fired.step_index] - 1);
+end
 orvel_init(-1);
 set_sampling(%(ao_fs)r);
 set_option('rho', %(rho)r);
@@ -148,6 +260,10 @@ for k = 1:2
   save_array(f, sprintf('run%%d.rf', k), rf);
   save_array(f, sprintf('run%%d.t0', k), t0);
 end
+fired = scan_ensemble(scan_convex(14, 0.35e-3, 12e-3, 5, [-0.1 0.2], 15e-3), 3e3, 3);
+evalc('[rf, t0] = scan_run(fired, tx, rx, flow, []);');
+save_array(f, 'run_flow.rf', rf);
+save_array(f, 'run_flow.t0', t0);
 orvel_end();
 fclose(f);
 """ % dict(DAS, fs=FS, ao_fs=AO["fs"], rho=AO["rho"], prf=AO["prf"])
@@ -291,3 +407,71 @@ def test_acoustic_output(octave, system):
     for name, value in out.items():
         close(np.atleast_1d(value), octave["acoustic_output." + name], 1e-10, name)
     assert out["p_r3"] > 0 and 3e6 < out["f_awf"] < 5e6
+
+
+def close_complex(mine, octave, name, rtol=1e-12):
+    """Complex results against Octave's real and imaginary parts, within rtol of the largest
+    magnitude."""
+    theirs = octave[name + ".re"] + 1j * octave[name + ".im"]
+    mine = np.asarray(mine)
+    assert mine.shape == theirs.shape, "%s: shape %s, Octave %s" % (name, mine.shape, theirs.shape)
+    error = np.abs(mine - theirs).max()
+    assert error <= rtol * np.abs(theirs).max(), "%s: differs by %.3g" % (name, error)
+
+
+def test_doppler_processing(octave):
+    rf = INPUTS["dop_rf"]
+    for name, extra in (("iq_default", ()), ("iq_decimated", (3e6, 3))):
+        iq, t0_iq, fs_iq = im.iq_demodulate(rf, 2.3e-6, 40e6, 5e6, *extra)
+        close_complex(iq, octave, name)
+        close(np.array([t0_iq, fs_iq]), octave[name + ".axis"], 0, name + ": t0 and fs")
+    for name, method, parameter in (("clutter_poly", "polynomial", 2),
+                                    ("clutter_poly0", "polynomial", 0),
+                                    ("clutter_fir", "fir", 0.15)):
+        close_complex(im.clutter_filter(DOPPLER_IQ, method, parameter), octave, name)
+    for name, value in zip(("velocity", "power", "variance"),
+                           im.color_flow(DOPPLER_IQ, 4e3, 5e6, 1540)):
+        close(value, octave["color_flow." + name], 1e-12, "color_flow " + name)
+    for k, extra in enumerate(((16,), (12, 7, 33)), 1):
+        result = im.doppler_spectrum(DOPPLER_GATE, 4e3, 5e6, 1540, *extra)
+        for name, value in zip(("spectrum", "times", "velocities"), result):
+            close(value, octave["spectrum%d.%s" % (k, name)], 1e-12, "doppler_spectrum %d %s"
+                  % (k, name))
+
+
+def test_moving_phantoms_and_ensembles(octave):
+    motion = im.phantom_motion(INPUTS["motion_points"], INPUTS["motion_amp"], motion_field)
+    frames = im.phantom_motion(INPUTS["motion_points"], INPUTS["motion_amp"],
+                               dict(times=INPUTS["frames_times"],
+                                    positions=np.moveaxis(INPUTS["frames_positions"], 2, 0)))
+    for name, phantom, times in (("flow", flow_phantom(), INPUTS["pos_times"]),
+                                 ("motion", motion, INPUTS["pos_times"]),
+                                 ("frames", frames, INPUTS["frames_eval"])):
+        for k, t in enumerate(times, 1):
+            points, amplitudes = im.phantom_positions(phantom, t)
+            close(points, octave["%s%d.points" % (name, k)], 1e-12, "%s at %g s" % (name, t))
+            close(amplitudes, octave["%s%d.amplitudes" % (name, k)], 0, "%s amplitudes" % name)
+    # The random flow phantom's deterministic parts: the axis's chord, its direction and the
+    # number of blood scatterers.
+    ph = im.phantom_flow([-5e-3, 4e-3, -3e-3, 3e-3, 12e-3, 30e-3],
+                         dict(center=[1e-3, -0.5e-3, 21e-3], direction=[2, -1, -3],
+                              radius=1.2e-3, v_peak=-0.3), 7, 0.3e-9, seed=5)
+    close(np.array([ph["s_lo"], ph["s_hi"]]), octave["phantom_flow.chord"], 1e-12, "chord")
+    close(np.asarray(ph["direction"]), octave["phantom_flow.direction"], 1e-15, "direction")
+    assert len(ph["blood_s0"]) == octave["phantom_flow.blood"].item() > 0
+    for order in ("line", "frame"):
+        fired = im.scan_ensemble(im.scan_sta(3), 2.5e3, 4, order)
+        for key in ("t", "firing", "step_index"):
+            close(np.array([step[key] for step in fired], dtype=np.float64),
+                  octave["ensemble_%s.%s" % (order, key)], 1e-15, "%s order: %s" % (order, key))
+
+
+def test_scan_run_of_a_flow_ensemble(octave, system):
+    orvel.set_sampling(AO["fs"])
+    tx = orvel.xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0, 0, 15e-3])
+    rx = orvel.xdc_convex_array(14, 0.3e-3, 3e-3, 0.05e-3, 12e-3, 1, 1, [0, 0, 15e-3])
+    fired = im.scan_ensemble(im.scan_convex(14, 0.35e-3, 12e-3, 5, [-0.1, 0.2], 15e-3), 3e3, 3)
+    rf, t0 = im.scan_run(fired, tx, rx, flow_phantom(), None)
+    close(rf, octave["run_flow.rf"], 1e-12, "scan_run of a flow ensemble")
+    close(np.array([t0]), octave["run_flow.t0"], 0, "scan_run of a flow ensemble: t0")
+    assert rf.shape[1:] == (2, 3) and not np.array_equal(rf[:, :, 0], rf[:, :, 1])
