@@ -53,6 +53,10 @@ function orvel()
 %     calc_hhp_map                 map of the pulse-echo field, the same quantities
 %     das_image                    delay-and-sum image of RF data from plane, diverging,
 %                                  focused or single-element transmits, on every thread
+%     iq_demodulate                IQ (baseband) signals of RF data: mixed, low-passed, decimated
+%     clutter_filter               polynomial-regression or FIR high-pass along slow time
+%     color_flow                   axial velocity [m/s], power and variance along slow time
+%     doppler_spectrum             spectrogram of a range gate over slow time
 %
 %   General commands
 %     orvel_init                   start the simulator (before every other command)

@@ -615,6 +615,119 @@ def das_image(rf, t0, fs, c, lag, elements, points, transmits, f_number=2.0, win
     return image if per_transmit else image.reshape(-1)
 
 
+# Slow-time processing: complex data go to the module as real and imaginary parts, G signals
+# of N firings (slow time the last axis).
+
+def _slow_time(cmd, iq):
+    a = _as_array(iq)
+    if a is None or a.ndim == 0:
+        raise TypeError("%s: iq must be an array of numbers (complex or real) with slow time "
+                        "along its last axis, but is %s" % (cmd, _describe(iq, a)))
+    x = np.asarray(a, dtype=np.complex128)
+    x = x.reshape(-1, x.shape[-1])
+    return np.ascontiguousarray(x.real), np.ascontiguousarray(x.imag), a.shape[:-1]
+
+
+def iq_demodulate(rf, t0, fs, f0, cutoff=None, decimation=1):
+    """IQ (baseband) signals of RF data along its first axis (fast time).
+
+    rf          real RF, fast time along the first axis (any further axes), sample n at
+                t0 + n/fs
+    t0 [s], fs [Hz], f0 [Hz] the demodulation frequency
+    cutoff      the low-pass cutoff [Hz], 0 < cutoff < fs/2 (default f0)
+    decimation  keep every decimation-th sample from the first (whole, >= 1)
+
+    Each signal is mixed, m_n = 2 x_n exp(-i 2 pi f0 t_n), low-passed by the FIR of 2K + 1
+    taps, K = ceil(2 fs / cutoff), h_k = (2 cutoff / fs) sinc(2 cutoff k / fs) (0.5 + 0.5
+    cos(pi k / (K + 1))) normalised to unit sum, centred (the signal taken as 0 beyond its
+    ends), and decimated. Returns (iq, t0_iq, fs_iq): complex, ceil(samples / decimation)
+    rows; t0_iq = t0, fs_iq = fs / decimation.
+    """
+    c_ = "iq_demodulate"
+    a = _as_array(rf)
+    if not _is_real(a) or a.ndim == 0:
+        raise TypeError("%s: rf must be a real array, fast time along its first axis, but is %s"
+                        % (c_, _describe(rf, a)))
+    t0, fs, f0 = _num(c_, "t0", t0), _num(c_, "fs", fs), _num(c_, "f0", f0)
+    cutoff = f0 if cutoff is None else _num(c_, "cutoff", cutoff)
+    decimation = _num(c_, "decimation", decimation)
+    x = np.asarray(a, dtype=np.float64)
+    shape = x.shape
+    x = x.reshape(shape[0], -1, order="F")
+    if x.size == 0:
+        raise ValueError("%s: rf must hold at least one value, but is %s"
+                         % (c_, _describe(rf, a)))
+    re, im = _call(c_, 7011, x, t0, fs, f0, cutoff, decimation, nout=2)
+    iq = (re + 1j * im).reshape((re.shape[0],) + shape[1:], order="F")
+    return iq, t0, fs / decimation
+
+
+def clutter_filter(iq, method, parameter):
+    """Clutter (wall) filter along slow time, the last axis of iq (N firings).
+
+    'polynomial', parameter = order p (whole, >= 0, N > p + 1): removes the least-squares
+        polynomial of degree p in the firing index; N samples out.
+    'fir', parameter = cutoff / prf in (0, 0.5): the high-pass delta - h of 2K + 1 taps,
+        K = ceil(0.5 / cutoff), h_k = 2 cutoff sinc(2 cutoff k) (0.5 + 0.5 cos(pi k /
+        (K + 1))) normalised to unit sum; only the fully overlapped outputs, N - 2K samples
+        (N >= 2K + 2).
+    Returns a complex array of iq's shape with the last axis as above.
+    """
+    c_ = "clutter_filter"
+    codes = {"polynomial": 1, "fir": 2}
+    if method not in codes:
+        raise ValueError("%s: method must be 'polynomial' or 'fir', but is %r" % (c_, method))
+    re, im, front = _slow_time(c_, iq)
+    re, im = _call(c_, 7012, re, im, float(codes[method]), _num(c_, "parameter", parameter),
+                   nout=2)
+    return (re + 1j * im).reshape(front + (re.shape[1],))
+
+
+def color_flow(iq, prf, f0, c):
+    """Lag-one estimates along slow time, the last axis of iq (N >= 2 firings).
+
+    R0 = mean |x_n|^2, R1 = mean conj(x_n) x_{n+1}:
+    velocity = c prf / (4 pi f0) angle(R1) [m/s], positive towards the transducer (depth
+    decreasing), aliasing beyond +-c prf / (4 f0); power = R0; variance = 2 prf^2 (1 -
+    |R1| / R0) [Hz^2]; velocity and variance 0 where R0 = 0.
+    Returns (velocity, power, variance), each of iq's shape without its last axis.
+    """
+    c_ = "color_flow"
+    re, im, front = _slow_time(c_, iq)
+    (m,) = _call(c_, 7013, re, im, _num(c_, "prf", prf), _num(c_, "f0", f0), _num(c_, "c", c),
+                 nout=1)
+    return tuple(np.ascontiguousarray(m[:, k]).reshape(front) for k in range(3))
+
+
+def doppler_spectrum(iq, prf, f0, c, window_length, overlap=None, nfft=None):
+    """Spectral Doppler of a range gate: iq of shape (gate samples, N) or (N,).
+
+    Windows of L = window_length firings (periodic Hann, w_k = 0.5 - 0.5 cos(2 pi k / L))
+    every L - overlap firings (overlap default L // 2), zero padded to nfft (default L); each
+    bin's power summed over the gate; bins from -prf/2 upwards.
+    Returns (spectrum, times, velocities): spectrum of shape (nfft, M); times [s], the
+    windows' centres (m H + (L - 1) / 2) / prf; velocities [m/s], c f_j / (2 f0) with f_j =
+    (j - nfft // 2) prf / nfft, positive towards the transducer.
+    """
+    c_ = "doppler_spectrum"
+    a = _as_array(iq)
+    if a is not None and a.ndim > 2:
+        raise ValueError("%s: iq must be one gate, (gate samples, N) or (N,), but is %s"
+                         % (c_, _describe(iq, a)))
+    re, im, _ = _slow_time(c_, iq)
+    L = _num(c_, "window_length", window_length)
+    overlap = (L // 2 if isinstance(L, float) else L) if overlap is None else overlap
+    overlap = _num(c_, "overlap", overlap)
+    nfft = L if nfft is None else _num(c_, "nfft", nfft)
+    prf, f0, c = _num(c_, "prf", prf), _num(c_, "f0", f0), _num(c_, "c", c)
+    (spectrum,) = _call(c_, 7014, re, im, L, overlap, nfft, nout=1)
+    hop = L - overlap
+    times = (np.arange(spectrum.shape[1]) * hop + (L - 1) / 2) / prf
+    n = int(nfft)
+    velocities = c * ((np.arange(n) - n // 2) * prf / nfft) / (2 * f0)
+    return spectrum, times, velocities
+
+
 # General commands
 
 def orvel_init(mode=0):
@@ -701,6 +814,7 @@ __all__ = [
     "calc_h", "calc_hp", "calc_hhp", "calc_scat", "calc_scat_multi", "calc_scat_all",
     "calc_hp_non_linear", "calc_hhp_non_linear", "calc_scat_non_linear",
     "calc_scat_multi_non_linear", "calc_hp_map", "calc_hhp_map", "das_image",
+    "iq_demodulate", "clutter_filter", "color_flow", "doppler_spectrum",
     "orvel_init", "orvel_end", "orvel_debug", "set_sampling", "set_option", "orvel_info",
     "get_option", "orvel_logo",
 ]

@@ -38,14 +38,10 @@ N = columns(x);
 if N < 2
   error('orvel:badArgument', 'color_flow: the ensemble must hold at least 2 firings, but holds %d', N);
 end
-R0 = mean(abs(x) .^ 2, 2);
-R1 = mean(conj(x(:, 1:N - 1)) .* x(:, 2:N), 2);
-velocity = double(c) * double(prf) / (4 * pi * double(f0)) * angle(R1);
-power = R0;
-variance = 2 * double(prf) ^ 2 * (1 - abs(R1) ./ R0);
-silent = R0 == 0;
-velocity(silent) = 0;
-variance(silent) = 0;
+flow = Orvel_mex(7013, real(x), imag(x), double(prf), double(f0), double(c));
+velocity = flow(:, 1);
+power = flow(:, 2);
+variance = flow(:, 3);
 if ~vector
   shape = [front, 1];    % a matrix's rows give a column
   velocity = reshape(velocity, shape);

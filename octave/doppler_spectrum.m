@@ -71,15 +71,8 @@ end
 nfft = double(nfft);
 H = L - double(overlap);
 M = floor((N - L) / H) + 1;
-
-w = 0.5 - 0.5 * cos(2 * pi * (0:L - 1)' / L);
-index = (1:L)' + (0:M - 1) * H;             % L x M: window m's samples mH + k, from 1
-xt = x.';                                   % N x G
-windows = reshape(xt(index(:), :), L, M * G) .* w;     % columns: window m of gate g
-power = abs(fft(windows, nfft, 1)) .^ 2;
-spectrum = sum(reshape(power, nfft, M, G), 3);
-shift = (0:nfft - 1)' - floor(nfft / 2);   % j': the frequency index of row j + 1
-spectrum = spectrum(mod(shift, nfft) + 1, :);
+spectrum = Orvel_mex(7014, real(x), imag(x), L, double(overlap), nfft);
+shift = (0:nfft - 1)' - floor(nfft / 2);   % the frequency index of row j + 1
 velocities = double(c) * (shift * double(prf) / nfft) / (2 * double(f0));
 times = ((0:M - 1) * H + (L - 1) / 2) / double(prf);
 end

@@ -38,38 +38,26 @@ if strcmp(method, 'polynomial')
     error('orvel:badArgument', ['clutter_filter: parameter, the polynomial''s order, must be ' ...
                                 'a whole number >= 0']);
   end
-  p = double(parameter);
-  if ~(N > p + 1)
+  if ~(N > parameter + 1)
     error('orvel:badArgument', ['clutter_filter: the ensemble (%d firings) must be longer ' ...
-          'than order + 1 = %d'], N, p + 1);
+          'than order + 1 = %d'], N, parameter + 1);
   end
-  n = (0:N - 1)';
-  [B, ~] = qr(((n - (N - 1) / 2) / N) .^ (0:p), 0);
-  % Each row a signal: x - B (B^H x) transposed, with B real.
-  y = x - (x * B) * B.';
+  code = 1;
 else
   if ~number || ~(parameter > 0 && parameter < 0.5)
     error('orvel:badArgument', ['clutter_filter: parameter, the cutoff over the prf, must lie ' ...
                                 'between 0 and 0.5']);
   end
-  cutoff = double(parameter);
-  K = ceil(0.5 / cutoff);       % the taps reach one period of the cutoff each way
+  K = ceil(0.5 / double(parameter));
   if ~(N >= 2 * K + 2)
     error('orvel:badArgument', ['clutter_filter: the ensemble (%d firings) must be longer than ' ...
           'the filter''s 2K + 1 = %d taps by at least one (%d firings), for two outputs'], ...
           N, 2 * K + 1, 2 * K + 2);
   end
-  k = -K:K;
-  arg = 2 * cutoff * k;
-  sinc = ones(1, 2 * K + 1);
-  sinc(k ~= 0) = sin(pi * arg(k ~= 0)) ./ (pi * arg(k ~= 0));
-  h = 2 * cutoff * sinc .* (0.5 + 0.5 * cos(pi * k / (K + 1)));
-  h = h / sum(h);
-  g = -h;
-  g(K + 1) = 1 - h(K + 1);
-  % 'valid': output n + 1 is sum_k g_k x(n + K - k + 1), the taps inside the ensemble.
-  y = conv2(x, g, 'valid');
+  code = 2;
 end
+[re, im] = Orvel_mex(7012, real(x), imag(x), code, double(parameter));
+y = complex(re, im);
 if vector
   if iscolumn(iq)
     out = y.';

@@ -67,24 +67,14 @@ if row
 end
 dims = size(rf);
 N = dims(1);
-x = reshape(double(rf), N, []);
-t = double(t0) + (0:N - 1)' / fs;
-m = 2 * x .* exp(-1i * (2 * pi * double(f0) * t));
-
-fc = double(cutoff);
-K = ceil(2 * fs / fc);          % the taps reach two periods of the cutoff each way
-k = (-K:K)';
-arg = 2 * fc * k / fs;
-sinc = ones(2 * K + 1, 1);
-sinc(k ~= 0) = sin(pi * arg(k ~= 0)) ./ (pi * arg(k ~= 0));
-h = (2 * fc / fs) * sinc .* (0.5 + 0.5 * cos(pi * k / (K + 1)));
-h = h / sum(h);
-% 'same': rows K+1 .. K+N of the full convolution, tap k = 0 on the sample itself.
-y = conv2(m, h, 'same');
-
 D = double(decimation);
-y = y(1:D:end, :);
-iq = reshape(y, [rows(y), dims(2:end)]);
+if N == 0 || prod(dims(2:end)) == 0
+  iq = complex(zeros([ceil(N / D), dims(2:end)]));
+else
+  [re, im] = Orvel_mex(7011, reshape(double(rf), N, []), double(t0), fs, double(f0), ...
+                       double(cutoff), D);
+  iq = reshape(complex(re, im), [rows(re), dims(2:end)]);
+end
 if row
   iq = iq.';
 end
