@@ -86,20 +86,22 @@ test: build unit-asan unit-tsan
 
 # Writes orvel_field.png, orvel_scatterers.png, orvel_nonlinear.png, orvel_sector.png,
 # orvel_convex.png and orvel_doppler_spectrum.png into $(BUILD), and from Python
-# orvel_field_python.png, orvel_cyst_python.png and orvel_apertures_python.png.
+# orvel_field_python.png, orvel_cyst_python.png, orvel_apertures_python.png and
+# orvel_doppler_python.png.
 demo: build demo-deps
 	cd $(BUILD) && for example in demo nonlinear sector convex doppler; do \
 	  octave-cli --no-gui --norc --no-history --quiet \
 	    --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/octave/imaging" \
 	    "$(CURDIR)/octave/examples/$$example.m" < /dev/null || exit 1; \
 	done
-	cd $(BUILD) && for example in field cyst apertures; do \
+	cd $(BUILD) && for example in field cyst apertures doppler; do \
 	  PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) "$(CURDIR)/python/examples/$$example.py" \
 	    || exit 1; \
 	done
 
 # Timings (not tests): the drivers alone, the commands through the module in Octave, an image
-# simulation on one and two local Dask workers, then image formation (core against numpy).
+# simulation on one and two local Dask workers, image formation (core against numpy), then a
+# colour-flow ensemble (its simulation and its Doppler processing).
 bench: build
 	$(BUILD)/bench/orvel_drivers_bench
 	cd $(BUILD) && for script in field_linear_array field_map_million scat_linear_array; do \
@@ -109,6 +111,7 @@ bench: build
 	done
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/distributed_cyst.py
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/das_planewave.py
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/doppler_ensemble.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -28,7 +28,10 @@ threads each worker's module uses and the order of completion do not.
 The phantom is given in memory, or as a file that every worker reads: an .npy of shape (n, 4)
 with columns x, y, z, amplitude, or an .npz holding points (n, 3) and amplitudes (n). It is
 checked once on the client before any task runs (a file is read through once): real numbers,
-at least one scatterer, every value finite. The description and a phantom in memory are
+at least one scatterer, every value finite. A moving phantom (orvel.imaging.phantom_flow or
+phantom_motion) is given in memory: each task computes its chunk's scatterers at its step's
+firing time t with phantom_positions, so a firing sequence of scan_ensemble gives the RF of
+scan_run, slow time as the last axis. The description and a phantom in memory are
 published on the scheduler for the run; each worker process fetches them once and keeps
 them, and a worker that starts during the run (after every worker was lost, say) fetches
 them anew, so the run goes on. Each task takes from the phantom only its chunk's scatterers
@@ -182,7 +185,8 @@ _files = {}
 
 
 def _phantom_data(phantom):
-    """The phantom as an (n, 4) array: given, or read from its file once per process."""
+    """The phantom as an (n, 4) array or a moving phantom's dict: given, or read from its file
+    once per process."""
     if not isinstance(phantom, str):
         return phantom
     st = os.stat(phantom)
@@ -300,7 +304,13 @@ def _task(desc, phantom, k, lo, hi, threads):
                 _cmd.set_option("threads", threads)
             tx, rx = _build(desc["tx"]), _build(desc["rx"])
             _im.scan_apply(step, tx, rx)
-            part = np.asarray(data[lo:hi], dtype=float)
+            if isinstance(data, dict):
+                # This chunk's scatterers where they are at the step's firing time.
+                points, amplitudes = _im.phantom_positions(_im._phantom_rows(data, lo, hi),
+                                                           step.get("t", 0.0))
+                part = np.column_stack([points, amplitudes])
+            else:
+                part = np.asarray(data[lo:hi], dtype=float)
             if step["kind"] == "line" and desc["window"] is not None:
                 origin, across, low, high = _window(step, tx, rx, desc["window"])
                 s = (part[:, :3] - origin) @ across
@@ -424,9 +434,10 @@ class _Steps:
                 pass
 
 
-def _assemble(steps, kind, out):
-    """Puts every step on one time axis, as orvel.imaging.scan_run does; in the output folder
-    as rf.npy (written step by step) with result.json.
+def _assemble(steps, kind, out, slow):
+    """Puts every step on one time axis, as orvel.imaging.scan_run does (slow time as the last
+    axes for a firing sequence); in the output folder as rf.npy (written step by step) with
+    result.json.
 
     Both are written to new files and renamed over the old names, rf.npy first, so that
     result.json appears last, with its data complete. A file is never rewritten in place: a
@@ -443,7 +454,7 @@ def _assemble(steps, kind, out):
     offsets = [None if h is None else int(round((h[1] - t0) * fs)) for h in heads]
     rows = max(off + h[0][0] for h, off in zip(heads, offsets) if h is not None)
     columns = max(h[0][1] for h in present)
-    shape = (rows, columns, len(heads))
+    shape = _im._rf_shape(rows, columns, len(heads), slow)
     if out is None:
         rf = np.zeros(shape)
     else:
@@ -453,7 +464,8 @@ def _assemble(steps, kind, out):
     for k, off in enumerate(offsets):
         if off is not None:
             s = steps.step(k)[0]
-            rf[off:off + s.shape[0], :s.shape[1], k] = s
+            where = (slice(off, off + s.shape[0]), slice(0, s.shape[1]))
+            rf[where + _im._rf_place(k, slow)] = s
     if out is not None:
         rf.flush()
         del rf
@@ -464,7 +476,7 @@ def _assemble(steps, kind, out):
         os.replace(data_file, os.path.join(out, "rf.npy"))
         os.replace(info_file, os.path.join(out, "result.json"))
         rf = np.load(os.path.join(out, "rf.npy"), mmap_mode="r")
-    return (rf[:, 0, :] if kind == "line" else rf), t0
+    return (rf[:, 0] if kind == "line" else rf), t0
 
 
 def _check_values(data, what):
@@ -485,7 +497,12 @@ def _check_values(data, what):
 
 def _phantom(phantom):
     """The phantom as simulate sends it, checked before any task runs: the absolute name of
-    its file, or an (n, 4) array; and its number of scatterers."""
+    its file, an (n, 4) array or a moving phantom; and its number of scatterers."""
+    if isinstance(phantom, dict):
+        n = _im._phantom_count(_FN, phantom)
+        if n == 0:
+            raise ValueError("%s: the phantom holds no scatterers" % _FN)
+        return phantom, n
     if isinstance(phantom, str):
         path = os.path.abspath(phantom)
         data = _read_phantom(path)
@@ -548,8 +565,9 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
     """Runs a simulation description over a phantom; returns (rf, t0) as scan_run does.
 
     desc      from describe(), or the name of a JSON file holding one
-    phantom   (points, amplitudes), an (n, 4) array [x y z amplitude], or the name of an .npy
-              or .npz file that every worker can read (see the module's help)
+    phantom   (points, amplitudes), an (n, 4) array [x y z amplitude], the name of an .npy
+              or .npz file that every worker can read (see the module's help), or a moving
+              phantom of orvel.imaging (phantom_flow, phantom_motion)
     client    None: a LocalCluster of `workers` processes on this machine, closed at the end;
               a scheduler address ("tcp://host:8786"); a dask.distributed Client; or "serial":
               the same tasks one after the other in this process (no Orvel session may be
@@ -566,11 +584,12 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
     progress  print a progress bar (at most once a second)
 
     'line' steps: rf has shape (samples, lines); transmits ('plane', 'diverging',
-    'element'): (samples, elements, transmits). Row r lies at time t0 + r/fs. A bad
-    description or phantom is refused (ValueError) before anything changes. A task that
-    fails raises its error with the step and scatterers it belongs to; a worker that dies has
-    its tasks run again elsewhere, and when every worker dies the run waits for new ones and
-    goes on with them.
+    'element'): (samples, elements, transmits); a firing sequence of scan_ensemble adds slow
+    time as the last axis, (samples, S, E) and (samples, elements, S, E). Row r lies at time
+    t0 + r/fs. A bad description or phantom is refused (ValueError) before anything changes.
+    A task that fails raises its error with the step and scatterers it belongs to; a worker
+    that dies has its tasks run again elsewhere, and when every worker dies the run waits for
+    new ones and goes on with them.
     """
     if isinstance(desc, str):
         with open(desc) as f:
@@ -581,6 +600,7 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
             os.path.realpath(os.path.join(out, name)) for name in ("rf.npy", "result.json")}:
         raise ValueError("%s: the phantom %s is where the result goes; give another output "
                          "folder" % (_FN, phantom))
+    slow = _im._slow_time(_FN, desc["sequence"])
     tasks, n_chunks = _tasks(desc, n)
     kind = desc["sequence"][0]["kind"]
     bar = _Progress(len(tasks), "line" if kind == "line" else "transmit", len(desc["sequence"]),
@@ -599,7 +619,7 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
                 bar.tick(steps.done)
         else:
             _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads)
-        return _assemble(steps, kind, out)
+        return _assemble(steps, kind, out, slow)
     finally:
         steps.close()
 

@@ -1,16 +1,18 @@
-"""Imaging with Orvel: phantoms, scan sequences, beamforming, B-mode pictures and the
-acoustic output of a pulse.
+"""Imaging with Orvel: phantoms, scan sequences, beamforming, B-mode pictures, moving
+scatterers and Doppler processing, and the acoustic output of a pulse.
 
 The same functions, with the same arguments, units and results, as the Octave scripts of
 octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angles in
 radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D array.
 
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
+    phantom_flow, phantom_motion, phantom_positions                       moving scatterers
     scan_linear, scan_phased, scan_convex, scan_planewave, scan_diverging,
-    scan_sta, scan_apply, scan_run                                        scan sequences
+    scan_sta, scan_ensemble, scan_apply, scan_run                         scan sequences
     das_beamform, element_positions, envelope, log_compress, scan_convert,
     show_image,
     sample_depth, tgc                                                     images
+    iq_demodulate, clutter_filter, color_flow, doppler_spectrum           Doppler
     acoustic_output                                                       acoustic output (MI)
 
 A scan sequence is a list of dicts, one per line or per transmit, with the keys:
@@ -27,6 +29,11 @@ A scan sequence is a list of dicts, one per line or per transmit, with the keys:
     tx_delays       transmit delays [s], one per element, all >= 0 (transmits; None for 'line')
     source          'diverging' only: the virtual source [x, y, z] [m]
     element         'element' only: the emitting element's index, from 0
+
+A firing sequence of scan_ensemble holds each step once per firing, in the order they are
+fired, with the further keys t (the firing time [s]), firing and step_index (from 0), prf,
+ensemble, order and steps. Doppler arrays have fast time (depth) along the first axis and slow
+time (the firings) along the last; velocities are axial, positive towards the transducer.
 
 Example (plane-wave imaging of one point)::
 
@@ -328,6 +335,335 @@ def phantom_from_map(map, x_range, z_range, count, y_range=(0.0, 0.0), seed=0):
     return points, gauss * value
 
 
+# Moving phantoms: a description from which the scatterers' positions at any slow time t are
+# computed directly (never by accumulating steps), so that a firing's scatterers do not depend
+# on the firings before it, in one process or spread over many.
+
+_VESSEL_FIELDS = ("center", "direction", "radius", "v_peak", "profile", "clutter",
+                  "tissue_velocity")
+
+
+def _vector3(fn, name, value):
+    v = _array(fn, name, value, ndim=1)
+    if v.size != 3 or not np.isfinite(v).all():
+        raise ValueError("%s: %s must be [x y z], three finite numbers, but is %r"
+                         % (fn, name, value))
+    return v
+
+
+def _unit(fn, name, value):
+    """A direction made unit: scaled by its largest component first, so that neither a huge
+    nor a tiny vector over- or underflows on the way."""
+    d = _vector3(fn, name, value)
+    largest = np.abs(d).max()
+    if not largest > 0:
+        raise ValueError("%s: %s must not be zero" % (fn, name))
+    d = d / largest
+    return d / math.sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])
+
+
+def _chord(lo, hi, center, u):
+    """Where the line center + s*u lies inside the box [lo, hi] (the slab method): (s_lo, s_hi).
+    An axis along which u does not move sets no limit, center lying inside the box."""
+    s_lo, s_hi = -math.inf, math.inf
+    for k in range(3):
+        if u[k] != 0:
+            t1, t2 = (lo[k] - center[k]) / u[k], (hi[k] - center[k]) / u[k]
+            s_lo, s_hi = max(s_lo, min(t1, t2)), min(s_hi, max(t1, t2))
+    return s_lo, s_hi
+
+
+def _round_count(fn, what, count):
+    if not (math.isfinite(count) and count >= 0):
+        raise ValueError("%s: %s must be a finite count, but is %g" % (fn, what, count))
+    return int(math.floor(count + 0.5))
+
+
+@_within_memory
+def phantom_flow(region, vessel, density, cell_volume, seed=0):
+    """A straight cylindrical vessel of moving blood in a block of tissue.
+
+    region       [x_min, x_max, y_min, y_max, z_min, z_max] [m], the tissue's box
+    vessel       dict with the fields
+                   center           [x, y, z] [m], a point on the vessel's axis, inside the region
+                   direction        [dx, dy, dz], the axis (made unit; any angle to the beam)
+                   radius           [m], > 0
+                   v_peak           speed on the axis [m/s], along direction (negative: the
+                                    other way)
+                   profile          'parabolic' (default), v(r) = v_peak (1 - (r/radius)^2),
+                                    or 'plug', v = v_peak
+                   clutter          amplitude of the tissue's scatterers over the blood's,
+                                    >= 0 (default 1)
+                   tissue_velocity  [vx, vy, vz] [m/s] of the tissue block, moving rigidly
+                                    (default [0, 0, 0])
+    density      scatterers per resolution cell, in blood and tissue alike
+    cell_volume  volume of a resolution cell [m^3] (resolution_cell)
+    seed         whole number for the random generator (default 0)
+
+    The vessel is the segment s in [s_lo, s_hi) of the axis center + s*u (u the unit
+    direction) inside the region, found by the slab method; L = s_hi - s_lo must be > 0.
+    Blood: round(density * pi * radius^2 * L / cell_volume) scatterers, s0 uniform in
+    [s_lo, s_hi), offset r*cos(phi)*a + r*sin(phi)*b from the axis, r = radius*sqrt(U1),
+    phi = 2*pi*U2 (uniform over the disc), a = (u x e)/|u x e| with e the coordinate axis
+    least parallel to u (the first of x, y, z with the smallest |u_k|), b = u x a; speed
+    v(r); amplitudes Gaussian (mean 0, sd 1). Tissue: round(density * box volume /
+    cell_volume) points uniform in the box, those inside the cylinder (radial distance
+    < radius, s in [s_lo, s_hi)) dropped; amplitudes Gaussian times clutter.
+    Counts round as floor(count + 0.5).
+
+    Returns a phantom for phantom_positions and scan_run: a dict with kind 'flow',
+    tissue_points (n_t, 3) [m], tissue_amplitudes, tissue_velocity [m/s], center [m],
+    direction (unit), s_lo, s_hi [m], blood_s0 [m], blood_offset (n_b, 3) [m],
+    blood_speed [m/s], blood_amplitudes.
+    """
+    fn = "phantom_flow"
+    lo, hi = _in_box(fn, region)
+    if not isinstance(vessel, dict):
+        raise TypeError("%s: vessel must be a dict with the fields center, direction, radius "
+                        "and v_peak, but is %s" % (fn, type(vessel).__name__))
+    for name in vessel:
+        if name not in _VESSEL_FIELDS:
+            raise ValueError("%s: vessel has no field %r (its fields: %s)"
+                             % (fn, name, ", ".join(_VESSEL_FIELDS)))
+    for name in _VESSEL_FIELDS[:4]:
+        if name not in vessel:
+            raise ValueError("%s: vessel.%s is missing" % (fn, name))
+    center = _vector3(fn, "vessel.center", vessel["center"])
+    u = _unit(fn, "vessel.direction", vessel["direction"])
+    radius = _scalar(fn, "vessel.radius", vessel["radius"], positive=True)
+    v_peak = _scalar(fn, "vessel.v_peak", vessel["v_peak"])
+    profile = vessel.get("profile", "parabolic")
+    if profile not in ("parabolic", "plug"):
+        raise ValueError("%s: vessel.profile must be 'parabolic' or 'plug', but is %r"
+                         % (fn, profile))
+    clutter = _scalar(fn, "vessel.clutter", vessel.get("clutter", 1.0))
+    if clutter < 0:
+        raise ValueError("%s: vessel.clutter must be >= 0, but is %g" % (fn, clutter))
+    tissue_velocity = _vector3(fn, "vessel.tissue_velocity",
+                               vessel.get("tissue_velocity", np.zeros(3)))
+    density = _scalar(fn, "density", density)
+    if density < 0:
+        raise ValueError("%s: density must be >= 0, but is %g" % (fn, density))
+    cell_volume = _scalar(fn, "cell_volume", cell_volume, positive=True)
+    if not ((lo <= center) & (center <= hi)).all():
+        raise ValueError("%s: vessel.center must lie inside the region" % fn)
+    s_lo, s_hi = _chord(lo, hi, center, u)
+    length = s_hi - s_lo
+    if not length > 0:
+        raise ValueError("%s: the vessel's axis must cross the region over a length > 0, but "
+                         "the region is flat across it" % fn)
+    with np.errstate(over="ignore", invalid="ignore"):
+        n_b = _round_count(fn, "density * pi * radius^2 * L / cell_volume",
+                           density * math.pi * radius ** 2 * length / cell_volume)
+        n_t = _round_count(fn, "density * box volume / cell_volume",
+                           density * np.prod(hi - lo) / cell_volume)
+    # About ten doubles per scatterer while they are drawn and placed: refused before numpy
+    # spends a minute filling memory the process will not get.
+    need, left = 80.0 * (n_b + n_t), _memory_left()
+    if left is not None and need > left:
+        raise ValueError("%s: %d blood and %d tissue scatterers need %.0f bytes, more than the "
+                         "%.0f bytes this process can have" % (fn, n_b, n_t, need, left))
+
+    rng = _rng(fn, seed)
+    s0 = s_lo + length * rng.random(n_b)
+    r = radius * np.sqrt(rng.random(n_b))
+    phi = 2 * np.pi * rng.random(n_b)
+    blood_amplitudes = rng.standard_normal(n_b)
+    e = np.zeros(3)
+    e[np.argmin(np.abs(u))] = 1.0
+    a = np.cross(u, e)
+    a = a / math.sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2])
+    b = np.cross(u, a)
+    offset = (r * np.cos(phi))[:, None] * a + (r * np.sin(phi))[:, None] * b
+    speed = v_peak * (1 - (r / radius) ** 2) if profile == "parabolic" else np.full(n_b, v_peak)
+
+    tissue = lo + (hi - lo) * rng.random((n_t, 3))
+    tissue_amplitudes = rng.standard_normal(n_t) * clutter
+    d = tissue - center
+    s = d @ u
+    across = d - s[:, None] * u
+    inside = ((np.sqrt(np.sum(across * across, axis=1)) < radius) & (s >= s_lo) & (s < s_hi))
+    return {"kind": "flow", "tissue_points": tissue[~inside],
+            "tissue_amplitudes": tissue_amplitudes[~inside],
+            "tissue_velocity": tissue_velocity, "center": center, "direction": u,
+            "s_lo": s_lo, "s_hi": s_hi, "blood_s0": s0, "blood_offset": offset,
+            "blood_speed": speed, "blood_amplitudes": blood_amplitudes}
+
+
+@_within_memory
+def phantom_motion(points, amplitudes, motion):
+    """Given scatterers in a motion of any kind.
+
+    points      scatterers, shape (n, 3) [m]: where they start (the frames form below uses
+                only their number)
+    amplitudes  one per scatterer
+    motion      either a function velocity(points) giving an (n, 3) array of finite
+                velocities [m/s] for the (n, 3) starting points: each scatterer moves in a
+                straight line at the velocity the field has at its start, p0 + t *
+                velocity(p0), exactly (the field is evaluated once, here); or a dict with
+                times, K >= 2 increasing times [s], and positions, shape (K, n, 3) [m], the
+                scatterers at those times: linear in time between them, exact at each, refused
+                outside [times[0], times[-1]]
+
+    Returns a phantom for phantom_positions and scan_run: a dict with kind 'motion' (points,
+    amplitudes, velocity) or 'frames' (times, positions, amplitudes).
+    """
+    fn = "phantom_motion"
+    points, n = _cmd._points(fn, "points", points)
+    if not np.isfinite(points).all():
+        raise ValueError("%s: points must be finite" % fn)
+    amplitudes = _array(fn, "amplitudes", amplitudes, ndim=1)
+    if amplitudes.size != n or not np.isfinite(amplitudes).all():
+        raise ValueError("%s: amplitudes must hold one finite value per point: %d expected, %d "
+                         "received" % (fn, n, amplitudes.size))
+    if callable(motion):
+        velocity = motion(points.copy())
+        try:
+            velocity = np.asarray(velocity)
+        except ValueError:
+            velocity = np.asarray(None)
+        if (velocity.dtype.kind not in "biuf" or velocity.shape != (n, 3)
+                or not np.isfinite(velocity).all()):
+            raise ValueError("%s: motion(points) must give an n x 3 array of finite velocities "
+                             "[m/s], n = %d, but gave %s of shape %s"
+                             % (fn, n, velocity.dtype, velocity.shape))
+        return {"kind": "motion", "points": points.copy(), "amplitudes": amplitudes.copy(),
+                "velocity": velocity.astype(np.float64)}
+    if not isinstance(motion, dict) or set(motion) != {"times", "positions"}:
+        raise TypeError("%s: motion must be a velocity function or a dict with times and "
+                        "positions" % fn)
+    times = _array(fn, "motion.times", motion["times"], ndim=1)
+    if times.size < 2 or not np.isfinite(times).all() or not (np.diff(times) > 0).all():
+        raise ValueError("%s: motion.times must hold at least 2 increasing finite times [s]"
+                         % fn)
+    positions = _array(fn, "motion.positions", motion["positions"])
+    if positions.shape != (times.size, n, 3) or not np.isfinite(positions).all():
+        raise ValueError("%s: motion.positions must be K x n x 3 finite positions [m], (%d, "
+                         "%d, 3), but has shape %s" % (fn, times.size, n, positions.shape))
+    return {"kind": "frames", "times": times, "positions": positions,
+            "amplitudes": amplitudes.copy()}
+
+
+_PHANTOM_FIELDS = {
+    "flow": ("tissue_points", "tissue_amplitudes", "tissue_velocity", "center", "direction",
+             "s_lo", "s_hi", "blood_s0", "blood_offset", "blood_speed", "blood_amplitudes"),
+    "motion": ("points", "amplitudes", "velocity"),
+    "frames": ("times", "positions", "amplitudes")}
+
+
+def _phantom_count(fn, phantom):
+    """Checks a phantom of phantom_flow or phantom_motion (made here or built by hand): its
+    kind, fields, shapes and finite values; returns its number of scatterers."""
+    kind = phantom.get("kind") if isinstance(phantom, dict) else None
+    if kind not in _PHANTOM_FIELDS:
+        raise ValueError("%s: a phantom must be a dict of phantom_flow or phantom_motion, with "
+                         "kind 'flow', 'motion' or 'frames'" % fn)
+    missing = [name for name in _PHANTOM_FIELDS[kind] if name not in phantom]
+    if missing:
+        raise ValueError("%s: the %s phantom lacks %s" % (fn, kind, ", ".join(missing)))
+    f = {name: _array(fn, "the phantom's %s" % name, phantom[name])
+         for name in _PHANTOM_FIELDS[kind]}
+    if kind == "flow":
+        n_t, n_b = f["tissue_amplitudes"].size, f["blood_s0"].size
+        shapes = {"tissue_points": (n_t, 3), "tissue_amplitudes": (n_t,),
+                  "tissue_velocity": (3,), "center": (3,), "direction": (3,), "s_lo": (),
+                  "s_hi": (), "blood_s0": (n_b,), "blood_offset": (n_b, 3),
+                  "blood_speed": (n_b,), "blood_amplitudes": (n_b,)}
+        n = n_t + n_b
+    elif kind == "motion":
+        n = f["amplitudes"].size
+        shapes = {"points": (n, 3), "amplitudes": (n,), "velocity": (n, 3)}
+    else:
+        n, k = f["amplitudes"].size, f["times"].size
+        shapes = {"times": (k,), "positions": (k, n, 3), "amplitudes": (n,)}
+    for name, shape in shapes.items():
+        if f[name].shape != shape or not np.isfinite(f[name]).all():
+            raise ValueError("%s: the %s phantom's %s must be finite, of shape %s, but has shape "
+                             "%s" % (fn, kind, name, shape, f[name].shape))
+    if kind == "flow" and not f["s_lo"] < f["s_hi"]:
+        raise ValueError("%s: the flow phantom's s_lo must be below its s_hi" % fn)
+    if kind == "frames" and not (k >= 2 and (np.diff(f["times"]) > 0).all()):
+        raise ValueError("%s: the frames phantom's times must be at least 2, increasing" % fn)
+    return n
+
+
+@_within_memory
+def phantom_positions(phantom, t):
+    """The scatterers of a moving phantom at slow time t: (points, amplitudes).
+
+    phantom  from phantom_flow or phantom_motion
+    t        slow time [s] (a firing's t in a sequence of scan_ensemble)
+
+    Computed from t directly:
+      'flow'    tissue: tissue_points + t * tissue_velocity; blood: s = s_lo + mod(s0 +
+                t * speed - s_lo, L), L = s_hi - s_lo, mod(a, L) = a - L * floor(a / L) (the
+                blood leaving the segment at s_hi comes back at s_lo), at center + s * u +
+                offset. Rows: tissue first, then blood, and their amplitudes likewise.
+      'motion'  p0 + t * velocity
+      'frames'  between the frames j and j + 1 around t: P_j + w * (P_{j+1} - P_j),
+                w = (t - t_j) / (t_{j+1} - t_j); at a frame's time, that frame exactly.
+                Refused outside [times[0], times[-1]].
+    Returns points of shape (n, 3) [m] and amplitudes (n,), new arrays.
+    """
+    fn = "phantom_positions"
+    _phantom_count(fn, phantom)
+    t = _scalar(fn, "t", t)
+    kind = phantom["kind"]
+    f = {name: np.asarray(phantom[name], dtype=np.float64) for name in _PHANTOM_FIELDS[kind]}
+    with np.errstate(over="ignore", invalid="ignore"):
+        if kind == "flow":
+            tissue = f["tissue_points"] + t * f["tissue_velocity"]
+            s_lo, s_hi = float(f["s_lo"]), float(f["s_hi"])
+            length = s_hi - s_lo
+            a = f["blood_s0"] + t * f["blood_speed"] - s_lo
+            s = s_lo + (a - length * np.floor(a / length))
+            blood = f["center"] + s[:, None] * f["direction"] + f["blood_offset"]
+            points = np.concatenate([tissue, blood])
+            amplitudes = np.concatenate([f["tissue_amplitudes"], f["blood_amplitudes"]])
+        elif kind == "motion":
+            points = f["points"] + t * f["velocity"]
+            amplitudes = f["amplitudes"].copy()
+        else:
+            times = f["times"]
+            if not times[0] <= t <= times[-1]:
+                raise ValueError("%s: t = %.17g s lies outside the frames' times, from %.17g to "
+                                 "%.17g s" % (fn, t, times[0], times[-1]))
+            j = int(np.searchsorted(times, t, side="right")) - 1
+            p = f["positions"]
+            if times[j] == t:
+                points = p[j].copy()
+            else:
+                w = (t - times[j]) / (times[j + 1] - times[j])
+                points = p[j] + w * (p[j + 1] - p[j])
+            amplitudes = f["amplitudes"].copy()
+    if not np.isfinite(points).all():
+        raise ValueError("%s: the positions at t = %g s are not finite (their motion carries "
+                         "them beyond the range of numbers)" % (fn, t))
+    return points, amplitudes
+
+
+def _phantom_rows(phantom, lo, hi):
+    """The phantom of the scatterers lo to hi - 1 (rows of phantom_positions): its positions are
+    those rows of the whole phantom's, bit for bit."""
+    kind = phantom["kind"]
+    part = dict(phantom)
+    if kind == "flow":
+        n_t = np.shape(phantom["tissue_amplitudes"])[0]
+        tissue = slice(min(lo, n_t), min(hi, n_t))
+        blood = slice(max(lo - n_t, 0), max(hi - n_t, 0))
+        for name in ("tissue_points", "tissue_amplitudes"):
+            part[name] = np.asarray(phantom[name])[tissue]
+        for name in ("blood_s0", "blood_offset", "blood_speed", "blood_amplitudes"):
+            part[name] = np.asarray(phantom[name])[blood]
+    elif kind == "motion":
+        for name in ("points", "amplitudes", "velocity"):
+            part[name] = np.asarray(phantom[name])[lo:hi]
+    else:
+        part["positions"] = np.asarray(phantom["positions"])[:, lo:hi]
+        part["amplitudes"] = np.asarray(phantom["amplitudes"])[lo:hi]
+    return part
+
+
 # Scan sequences
 
 def _step(kind, angle, x, no_elements, tx_focus=None, rx_center=None, tx_delays=None,
@@ -552,6 +888,87 @@ def scan_sta(no_elements):
     return seq
 
 
+@_within_memory
+def scan_ensemble(seq, prf, ensemble, order="line"):
+    """A firing sequence with slow time: every step of a sequence fired `ensemble` times.
+
+    seq       scan sequence of any kind (scan_linear, scan_planewave, ...)
+    prf       pulse repetition frequency [Hz], > 0: one firing every 1/prf
+    ensemble  firings of each step, a whole number >= 1
+    order     'line' (default): each step fired `ensemble` times in a row, firing j of step i
+              at t = (i * ensemble + j) / prf; 'frame': the whole sequence repeated, firing j of
+              step i at t = (j * S + i) / prf (S steps)
+
+    Returns the steps in the order they are fired, each a copy of its step with the fields t
+    (the firing time [s]), firing (j, from 0), step_index (i, its index in seq, from 0) and the
+    sequence's prf [Hz], ensemble, order and steps (S). scan_run simulates each firing with
+    the phantom's scatterers at its t and returns slow time as the last axis.
+    """
+    fn = "scan_ensemble"
+    if isinstance(seq, dict):
+        seq = [seq]
+    if len(seq) == 0:
+        raise ValueError("%s: seq has no steps" % fn)
+    for step in seq:
+        _check_step(fn, step)
+        if "t" in step:
+            raise ValueError("%s: seq is a firing sequence already (its steps have firing "
+                             "times t); give the sequence it was made from" % fn)
+    prf = _scalar(fn, "prf", prf, positive=True)
+    count = _scalar(fn, "ensemble", ensemble, whole=True)
+    if count < 1:
+        raise ValueError("%s: ensemble must be at least 1, but is %g" % (fn, count))
+    if order not in ("line", "frame"):
+        raise ValueError("%s: order must be 'line' or 'frame', but is %r" % (fn, order))
+    steps = len(seq)
+    if not math.isfinite((steps * count - 1) / prf):
+        raise ValueError("%s: the last firing's time, (S * ensemble - 1) / prf, must be finite, "
+                         "but prf %g makes it overflow" % (fn, prf))
+    _check_sequence_memory(fn, steps * count, np.size(seq[0]["tx_apodization"]))
+    count = int(count)
+    if order == "line":
+        fired = [(i, j, (i * count + j) / prf) for i in range(steps) for j in range(count)]
+    else:
+        fired = [(i, j, (j * steps + i) / prf) for j in range(count) for i in range(steps)]
+    out = []
+    for i, j, t in fired:
+        step = {k: (v.copy() if isinstance(v, np.ndarray) else v) for k, v in seq[i].items()}
+        step.update(t=t, firing=j, step_index=i, prf=prf, ensemble=count, order=order,
+                    steps=steps)
+        out.append(step)
+    return out
+
+
+def _slow_time(fn, seq):
+    """The place of each firing of a sequence from scan_ensemble: (S, E, places), places[k]
+    = (step_index, firing) of the k-th step; None for a sequence without slow time."""
+    if not any(isinstance(s, dict) and "ensemble" in s for s in seq):
+        return None
+    try:
+        steps, count = int(seq[0]["steps"]), int(seq[0]["ensemble"])
+        places = [(int(s["step_index"]), int(s["firing"])) for s in seq
+                  if int(s["steps"]) == steps and int(s["ensemble"]) == count]
+    except (KeyError, TypeError, ValueError, OverflowError):
+        raise ValueError("%s: the steps of a firing sequence must carry steps, ensemble, "
+                         "step_index and firing, as scan_ensemble makes them" % fn) from None
+    if (len(places) != len(seq) or len(seq) != steps * count or len(set(places)) != len(seq)
+            or not all(0 <= i < steps and 0 <= j < count for i, j in places)):
+        raise ValueError("%s: seq must hold each firing of its ensemble once (%d steps x %d "
+                         "firings, as scan_ensemble makes them), but holds %d firings"
+                         % (fn, steps, count, len(seq)))
+    return steps, count, places
+
+
+def _rf_shape(rows, columns, n, slow):
+    """The RF array of n steps: (rows, columns, n), or (rows, columns, S, E) in slow time."""
+    return (rows, columns) + ((n,) if slow is None else slow[:2])
+
+
+def _rf_place(k, slow):
+    """Where step k goes along the RF array's last axes."""
+    return (k,) if slow is None else slow[2][k]
+
+
 _KINDS = ("line", "plane", "diverging", "element")
 
 
@@ -642,9 +1059,13 @@ def _progress(fn, word, k, n, elapsed):
 def scan_run(seq, tx, rx, points, amplitudes, window=None):
     """Runs a scan sequence over scatterers: the RF data of every line or transmit.
 
-    seq         scan sequence (list of dicts, all of one kind)
+    seq         scan sequence (list of dicts, all of one kind), or a firing sequence of
+                scan_ensemble
     tx, rx      transmit and receive aperture
-    points      scatterers, shape (n, 3) [m]; amplitudes: one per scatterer
+    points      scatterers, shape (n, 3) [m]; amplitudes: one per scatterer. Or a moving
+                phantom (phantom_flow, phantom_motion) with amplitudes None: each step is
+                simulated with phantom_positions(points, step['t']) (t = 0 for a step
+                without t)
     window      lateral margin [m], >= 0, or None (default): every scatterer in every step.
                 With a window, a step simulates only the scatterers whose distance across
                 its line lies within the extent of the active elements (the corners of every
@@ -656,6 +1077,9 @@ def scan_run(seq, tx, rx, points, amplitudes, window=None):
     'line': calc_scat per line; rf has shape (samples, lines).
     'plane', 'diverging', 'element': calc_scat_multi per transmit; rf has shape (samples,
     elements, transmits).
+    A firing sequence of scan_ensemble (S steps, E firings each) gives slow time as the last
+    axis: (samples, S, E) for lines, (samples, elements, S, E) for transmits, whatever the
+    order of the firings.
     All on one time axis: each result placed by its own start time, zeros elsewhere; a step
     without scatterers adds none. Returns (rf, t0), t0 the time of the first row [s] (0 when
     no step has any); row k is at t0 + k/fs.
@@ -673,27 +1097,40 @@ def scan_run(seq, tx, rx, points, amplitudes, window=None):
                          % (fn, ", ".join(sorted(kinds))))
     kind = kinds.pop()
     word = "line" if kind == "line" else "transmit"
+    slow = _slow_time(fn, seq)
+    moving = isinstance(points, dict)
+    if moving:
+        if amplitudes is not None and np.size(amplitudes) > 0:
+            raise ValueError("%s: amplitudes must be None when points is a moving phantom (it "
+                             "holds them)" % fn)
+        _phantom_count(fn, points)
+        times = [_scalar(fn, "the time t of step %d" % (k + 1), step.get("t", 0.0))
+                 for k, step in enumerate(seq)]
     if window is not None:
         window = _scalar(fn, "window", window)
         if window < 0:
             raise ValueError("%s: window must be None or a margin >= 0 [m], but is %g"
                              % (fn, window))
-        points, count = _cmd._points(fn, "points", points)
-        amplitudes = _array(fn, "amplitudes", amplitudes, ndim=1)
-        if amplitudes.size != count:
-            raise ValueError("%s: amplitudes must hold one value per point: %d expected, %d "
-                             "received" % (fn, count, amplitudes.size))
+        if not moving:
+            points, count = _cmd._points(fn, "points", points)
+            amplitudes = _array(fn, "amplitudes", amplitudes, ndim=1)
+            if amplitudes.size != count:
+                raise ValueError("%s: amplitudes must hold one value per point: %d expected, "
+                                 "%d received" % (fn, count, amplitudes.size))
     results = []
     clock = last = time.monotonic()
     for k, step in enumerate(seq):
         scan_apply(step, tx, rx)
-        these, weights = points, amplitudes
+        if moving:
+            these, weights = phantom_positions(points, times[k])
+        else:
+            these, weights = points, amplitudes
         if window is not None:
             origin, across, low, high = _lateral_extent(step, tx, rx)
-            s = (points - origin) @ across
+            s = (these - origin) @ across
             inside = (s >= low - window) & (s <= high + window)
             if not inside.all():  # all inside: the same arrays, so the same sums
-                these, weights = points[inside], amplitudes[inside]
+                these, weights = these[inside], weights[inside]
         if window is not None and these.shape[0] == 0:
             columns = 1 if kind == "line" else np.size(step["rx_apodization"])
             signal, start = np.zeros((0, columns)), None
@@ -712,18 +1149,19 @@ def scan_run(seq, tx, rx, points, amplitudes, window=None):
     used = [(s, start) for s, start in results if start is not None and s.shape[0] > 0]
     columns = max(s.shape[1] for s, _ in results)
     if not used:
-        rf = np.zeros((0, columns, len(seq)))
-        return (rf[:, 0, :] if kind == "line" else rf), 0.0
+        rf = np.zeros(_rf_shape(0, columns, len(seq), slow))
+        return (rf[:, 0] if kind == "line" else rf), 0.0
     t0 = min(start for _, start in used)
     fs = _cmd.get_option("fs") if any(start != t0 for _, start in used) else 1.0
     offsets = [int(round((start - t0) * fs)) if start is not None else 0
                for _, start in results]
     rows = max(off + s.shape[0] for (s, _), off in zip(results, offsets))
     # Column-major, each signal's samples next to each other, as das_beamform reads them.
-    rf = np.zeros((rows, columns, len(seq)), order="F")
+    rf = np.zeros(_rf_shape(rows, columns, len(seq), slow), order="F")
     for k, ((signal, _), off) in enumerate(zip(results, offsets)):
-        rf[off:off + signal.shape[0], :signal.shape[1], k] = signal
-    return (rf[:, 0, :] if kind == "line" else rf), t0
+        where = (slice(off, off + signal.shape[0]), slice(0, signal.shape[1]))
+        rf[where + _rf_place(k, slow)] = signal
+    return (rf[:, 0] if kind == "line" else rf), t0
 
 
 # Image formation
@@ -1095,6 +1533,248 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
     except (np.linalg.LinAlgError, OverflowError) as e:
         # Axes whose extents no transform can take (x or z of 1e15 m and of 1 mm together).
         raise ValueError("%s: x and z of these extents cannot be drawn (%s)" % (fn, e)) from None
+
+
+# Doppler processing: fast time (depth) along the first axis, slow time (the firings of an
+# ensemble) along the last. Velocities are axial, positive towards the transducer (depth
+# decreasing), as colour-flow displays show them.
+
+_LONGEST = 10 ** 7  # most taps on either side of a filter's centre, and longest FFT
+
+
+def _complex(fn, name, value):
+    """Finite real or complex numbers as complex128 (any number of dimensions)."""
+    try:
+        a = np.asarray(value)
+    except ValueError:
+        a = None
+    if a is None or isinstance(value, (str, bytes)) or a.dtype.kind not in "biufc":
+        raise TypeError("%s: %s must be numbers, but is %s" % (fn, name, type(value).__name__))
+    a = a.astype(np.complex128)
+    if not np.isfinite(a).all():
+        raise ValueError("%s: %s must hold finite values" % (fn, name))
+    return a
+
+
+def _whole(fn, name, value, lo, hi=None, what=""):
+    """A whole number from lo to hi (no upper limit when hi is None), as an int."""
+    v = _scalar(fn, name, value, whole=True)
+    if v < lo or (hi is not None and v > hi):
+        within = "from %d to %d" % (lo, hi) if hi is not None else ">= %d" % lo
+        raise ValueError("%s: %s must be a whole number %s%s, but is %g"
+                         % (fn, name, within, what, v))
+    return int(v)
+
+
+def _overflow(fn, what, *results):
+    """Refuses results that left the range of doubles (the inputs being finite)."""
+    if not all(np.isfinite(r).all() for r in results):
+        raise ValueError("%s: %s overflow the range of numbers; scale the input down" % (fn, what))
+
+
+def _windowed_sinc(cutoff, rate, half):
+    """The low-pass FIR of 2*half + 1 taps for a cutoff at the sampling rate given (in the same
+    unit): the ideal response (2 cutoff / rate) sinc(2 cutoff k / rate) under a Hann window that
+    reaches 0 one tap beyond each end, k = -half .. half, normalised to a gain of 1 at zero
+    frequency."""
+    k = np.arange(-half, half + 1)
+    h = ((2 * cutoff / rate) * np.sinc(2 * cutoff * k / rate)
+         * (0.5 + 0.5 * np.cos(np.pi * k / (half + 1))))
+    return h / h.sum()
+
+
+@_within_memory
+def iq_demodulate(rf, t0, fs, f0, cutoff=None, decimation=1):
+    """Complex baseband (IQ) signals of RF data, along the first axis.
+
+    rf          RF signals, samples along the first axis, any number of dimensions
+    t0, fs      time of rf's first row [s], sampling frequency [Hz]: row n is at
+                t_n = t0 + n/fs
+    f0          demodulation frequency [Hz], > 0 (the pulse's centre frequency)
+    cutoff      the low-pass filter's cutoff fc [Hz], 0 < fc < fs/2 (default f0)
+    decimation  D, whole number >= 1: every D-th filtered sample kept
+
+    1. Mix: m_n = 2 x_n exp(-i 2 pi f0 t_n).
+    2. Low-pass: the FIR of 2K + 1 taps, K = ceil(2 fs / fc), h_k = (2 fc / fs)
+       sinc(2 fc k / fs) (0.5 + 0.5 cos(pi k / (K + 1))), k = -K .. K, sinc(x) =
+       sin(pi x)/(pi x), then divided by its sum; centred: y_n = sum_k h_k m_{n-k}, m taken
+       as 0 outside the signal.
+    3. Decimate: y_0, y_D, y_2D, ...
+    Returns (iq, t0_iq, fs_iq): complex iq with ceil(samples / D) rows and rf's other axes,
+    t0_iq = t0 (the time of its first row) [s], fs_iq = fs / D [Hz]. An echo from depth d
+    has the phase -4 pi f0 d / c: a scatterer moving towards the transducer turns it forward
+    from firing to firing.
+    """
+    fn = "iq_demodulate"
+    rf = _array(fn, "rf", rf)
+    if not np.isfinite(rf).all():
+        raise ValueError("%s: rf must hold finite values" % fn)
+    if rf.ndim == 0:
+        rf = rf.reshape(1)
+    t0 = _scalar(fn, "t0", t0)
+    fs = _scalar(fn, "fs", fs, positive=True)
+    f0 = _scalar(fn, "f0", f0, positive=True)
+    fc = f0 if cutoff is None else _scalar(fn, "cutoff", cutoff)
+    if not 0 < fc < fs / 2:
+        raise ValueError("%s: cutoff must lie between 0 and fs/2 = %g Hz, but is %g"
+                         % (fn, fs / 2, fc))
+    decimation = _whole(fn, "decimation", decimation, 1)
+    if not 2 * fs / fc <= _LONGEST:
+        raise ValueError("%s: a cutoff of %g Hz needs a filter of 2 * ceil(2 fs / cutoff) + 1 "
+                         "taps, more than %d; the cutoff must be at least fs / %d"
+                         % (fn, fc, 2 * _LONGEST + 1, _LONGEST // 2))
+    half = math.ceil(2 * fs / fc)
+    h = _windowed_sinc(fc, fs, half)
+    n = rf.shape[0]
+    shape = (n,) + (1,) * (rf.ndim - 1)
+    with np.errstate(over="ignore", invalid="ignore"):
+        t = t0 + np.arange(n) / fs
+        m = 2 * rf * np.exp(-1j * 2 * np.pi * f0 * t).reshape(shape)
+        # Taps further than n - 1 from the centre meet only the zeros outside the signal.
+        reach = min(half, n - 1)
+        padded = np.zeros((n + 2 * reach,) + rf.shape[1:], dtype=np.complex128)
+        padded[reach:reach + n] = m
+        iq = np.zeros(((n + decimation - 1) // decimation,) + rf.shape[1:],
+                      dtype=np.complex128)
+        for k in range(-reach, reach + 1):
+            iq += h[half + k] * padded[reach - k:reach - k + n:decimation]
+    _overflow(fn, "the IQ signals", iq)
+    return iq, t0, fs / decimation
+
+
+@_within_memory
+def clutter_filter(iq, method, parameter):
+    """Removes the echoes of slow tissue from an ensemble: a high-pass filter along the last
+    axis (slow time, N firings).
+
+    iq         IQ data (iq_demodulate), firings along the last axis
+    method     'polynomial': parameter = the order p, a whole number >= 0; the least-squares
+               fit of a polynomial of degree p in the firing index n = 0 .. N-1 is removed,
+               x - B (B^H x), B an orthonormal basis of the polynomials (the QR of the
+               Vandermonde matrix of (n - (N-1)/2) / N); needs N > p + 1; N firings out
+               'fir': parameter = the cutoff over the prf, in (0, 0.5); g = delta - h, h the
+               low-pass of 2K + 1 taps, K = ceil(0.5 / cutoff), h_k = 2 cutoff sinc(2 cutoff
+               k) (0.5 + 0.5 cos(pi k / (K + 1))) divided by its sum; only the outputs that
+               see a whole window are kept, y_n = sum_{k=-K..K} g_k x_{n+K-k} for n = 0 ..
+               N-2K-1: N - 2K firings out; needs N >= 2K + 2
+
+    Returns complex data of iq's shape, the last axis N (polynomial) or N - 2K (fir) long.
+    """
+    fn = "clutter_filter"
+    iq = _complex(fn, "iq", iq)
+    if iq.ndim == 0:
+        iq = iq.reshape(1)
+    n = iq.shape[-1]
+    if method == "polynomial":
+        order = _whole(fn, "parameter", parameter, 0, what=" (the polynomial's order)")
+        if not n > order + 1:
+            raise ValueError("%s: the ensemble (%d firings) must be longer than order + 1 = %d"
+                             % (fn, n, order + 1))
+        x = (np.arange(n) - (n - 1) / 2) / n
+        basis, _ = np.linalg.qr(x[:, None] ** np.arange(order + 1))
+        with np.errstate(over="ignore", invalid="ignore"):
+            out = iq - (iq @ basis) @ basis.T
+    elif method == "fir":
+        cutoff = _scalar(fn, "parameter", parameter)
+        if not 0 < cutoff < 0.5:
+            raise ValueError("%s: parameter (the cutoff over the prf) must lie between 0 and "
+                             "0.5, but is %g" % (fn, cutoff))
+        half = math.ceil(0.5 / cutoff)
+        if not n >= 2 * half + 2:
+            raise ValueError("%s: the ensemble (%d firings) must be at least 2K + 2 = %d for a "
+                             "filter of 2K + 1 = %d taps" % (fn, n, 2 * half + 2, 2 * half + 1))
+        g = -_windowed_sinc(cutoff, 1.0, half)
+        g[half] += 1
+        kept = n - 2 * half
+        out = np.zeros(iq.shape[:-1] + (kept,), dtype=np.complex128)
+        with np.errstate(over="ignore", invalid="ignore"):
+            for k in range(-half, half + 1):
+                out += g[half + k] * iq[..., half - k:half - k + kept]
+    else:
+        raise ValueError("%s: method must be 'polynomial' or 'fir', but is %r" % (fn, method))
+    _overflow(fn, "the filtered data", out)
+    return out
+
+
+@_within_memory
+def color_flow(iq, prf, f0, c):
+    """Colour-flow estimates from an ensemble along the last axis (N >= 2 firings): the
+    lag-one autocorrelation.
+
+    iq       IQ data (clutter filtered), firings along the last axis
+    prf      pulse repetition frequency [Hz]; f0: centre frequency [Hz]; c: speed of sound [m/s]
+
+    R0 = mean over n of |x_n|^2 (n = 0 .. N-1), R1 = mean over n of conj(x_n) x_{n+1}
+    (n = 0 .. N-2). Returns (velocity, power, variance), each of iq's shape without its last
+    axis:
+      velocity  c * prf / (4 pi f0) * angle(R1) [m/s], positive towards the transducer;
+                aliased beyond +-c * prf / (4 f0)
+      power     R0 [unit of iq squared]
+      variance  2 prf^2 (1 - |R1| / R0) [Hz^2], the spread of the Doppler frequency
+    Where R0 = 0, velocity and variance are 0.
+    """
+    fn = "color_flow"
+    iq = _complex(fn, "iq", iq)
+    if iq.ndim == 0 or iq.shape[-1] < 2:
+        raise ValueError("%s: iq must hold at least 2 firings along its last axis, but holds %d"
+                         % (fn, iq.shape[-1] if iq.ndim else 1))
+    prf = _scalar(fn, "prf", prf, positive=True)
+    f0 = _scalar(fn, "f0", f0, positive=True)
+    c = _scalar(fn, "c", c, positive=True)
+    with np.errstate(over="ignore", invalid="ignore", divide="ignore"):
+        r0 = np.mean(np.abs(iq) ** 2, axis=-1)
+        r1 = np.mean(np.conj(iq[..., :-1]) * iq[..., 1:], axis=-1)
+        silent = r0 == 0
+        velocity = np.where(silent, 0.0, c * prf / (4 * np.pi * f0) * np.angle(r1))
+        variance = np.where(silent, 0.0, 2 * prf ** 2 * (1 - np.abs(r1) / r0))
+    _overflow(fn, "the power or the variance", r0, velocity, variance)
+    return velocity, r0, variance
+
+
+@_within_memory
+def doppler_spectrum(iq, prf, f0, c, window_length, overlap=None, nfft=None):
+    """The spectral Doppler of one range gate: power over Doppler velocity and slow time.
+
+    iq             the gate's IQ data, gate_samples x N firings (or a vector of N)
+    prf            pulse repetition frequency [Hz]; f0: centre frequency [Hz]; c: speed of
+                   sound [m/s]
+    window_length  L, a whole number from 2 to N: the periodic Hann window
+                   w_k = 0.5 - 0.5 cos(2 pi k / L), k = 0 .. L-1
+    overlap        firings shared by neighbouring windows, 0 .. L-1 (default floor(L/2));
+                   hop H = L - overlap, M = floor((N - L) / H) + 1 windows
+    nfft           FFT length >= L (default L), the windows zero padded
+
+    spectrum(j, m) = sum over the gate samples of |sum_k w_k x_{mH+k} exp(-i 2 pi j k /
+    nfft)|^2, the frequency axis shifted to run upwards from -prf/2: row j is at f_j =
+    (j - floor(nfft/2)) prf / nfft. Returns (spectrum, times, velocities): spectrum of shape
+    (nfft, M) [unit of iq squared]; times_m = (m H + (L - 1)/2) / prf [s], each window's
+    centre; velocities_j = c f_j / (2 f0) [m/s], positive towards the transducer.
+    """
+    fn = "doppler_spectrum"
+    iq = _complex(fn, "iq", iq)
+    if iq.ndim == 1:
+        iq = iq.reshape(1, -1)
+    if iq.ndim != 2:
+        raise ValueError("%s: iq must be gate_samples x N (or a vector of N), but has shape %s"
+                         % (fn, iq.shape))
+    n = iq.shape[1]
+    prf = _scalar(fn, "prf", prf, positive=True)
+    f0 = _scalar(fn, "f0", f0, positive=True)
+    c = _scalar(fn, "c", c, positive=True)
+    length = _whole(fn, "window_length", window_length, 2, n, " (N, the firings)")
+    overlap = length // 2 if overlap is None else _whole(fn, "overlap", overlap, 0, length - 1)
+    nfft = length if nfft is None else _whole(fn, "nfft", nfft, length, _LONGEST)
+    hop = length - overlap
+    count = (n - length) // hop + 1
+    k = np.arange(length)
+    w = 0.5 - 0.5 * np.cos(2 * np.pi * k / length)
+    with np.errstate(over="ignore", invalid="ignore"):
+        windows = iq[:, np.arange(count)[:, None] * hop + k] * w  # gate x M x L
+        power = np.sum(np.abs(np.fft.fft(windows, nfft, axis=-1)) ** 2, axis=0)  # M x nfft
+    spectrum = np.roll(power.T, nfft // 2, axis=0)
+    _overflow(fn, "the spectrum's powers", spectrum)
+    f = (np.arange(nfft) - nfft // 2) * prf / nfft
+    return spectrum, (np.arange(count) * hop + (length - 1) / 2) / prf, c * f / (2 * f0)
 
 
 # Acoustic output

@@ -444,7 +444,11 @@ class Generator:
         im, np, u, i = self.im, self.np, self.u, self.i
         what = self.pick(["points", "tissue", "cell", "map", "linear", "phased", "planewave",
                           "apply", "run", "das", "envelope", "log", "convert", "show",
-                          "output", "image"])
+                          "output", "image", "flow", "motion", "positions", "ensemble", "iq",
+                          "clutter", "colour", "spectrum"])
+        if what in ("flow", "motion", "positions", "ensemble", "iq", "clutter", "colour",
+                    "spectrum"):
+            return self.doppler(what)
         if what == "points":
             m = i(1, 5)
             return Call("im.phantom_points", im.phantom_points,
@@ -480,6 +484,9 @@ class Generator:
             th2, _ = self.handle() if self.p(0.2) else (th, n)
             if what == "apply":
                 return Call("im.scan_apply", im.scan_apply, [self.pick(seq), th, th2])
+            if self.p(0.3):  # a moving phantom over a short ensemble
+                return Call("im.scan_run", im.scan_run,
+                            [im.scan_ensemble(seq[:2], 5e3, i(1, 2)), th, th2, self.flow(), None])
             pts = self.points(3)
             return Call("im.scan_run", im.scan_run,
                         [seq[:3], th, th2, pts, self.r.standard_normal(pts.shape[0])])
@@ -525,6 +532,68 @@ class Generator:
                     [os.path.join(self.folder, "picture.png"),
                      -40 * self.r.random((rows, cols)), np.linspace(-1e-3, 1e-3, cols),
                      np.linspace(1e-3, 2e-3, rows), 40.0, "fuzz"])
+
+    def flow(self):
+        """A small moving phantom: a vessel in a 2 x 1 x 2 mm block, at most 400 scatterers."""
+        u = self.u
+        vessel = {"center": [0.0, 0.0, 21e-3], "direction": self.r.standard_normal(3).tolist(),
+                  "radius": u(0.1e-3, 0.5e-3), "v_peak": u(-1, 1),
+                  "profile": self.pick(["parabolic", "plug"])}
+        return self.im.phantom_flow([-1e-3, 1e-3, -0.5e-3, 0.5e-3, 20e-3, 22e-3], vessel,
+                                    u(0.5, 5), u(1e-10, 4e-10), self.i(0, 1000))
+
+    def doppler(self, what):
+        """Moving phantoms, firing sequences and Doppler processing."""
+        im, np, u, i = self.im, self.np, self.u, self.i
+
+        def complex_data(*shape):
+            return self.r.standard_normal(shape) + 1j * self.r.standard_normal(shape)
+
+        if what == "flow":
+            vessel = {"center": [0.0, 0.0, 21e-3], "direction": self.r.standard_normal(3),
+                      "radius": u(0.1e-3, 0.5e-3), "v_peak": u(-1, 1),
+                      "profile": self.pick(["parabolic", "plug"]), "clutter": u(0, 10),
+                      "tissue_velocity": self.r.uniform(-1e-2, 1e-2, 3)}
+            return Call("im.phantom_flow", im.phantom_flow,
+                        [[-1e-3, 1e-3, -0.5e-3, 0.5e-3, 20e-3, 22e-3], vessel, u(0.5, 5),
+                         u(1e-10, 4e-10), i(0, 1000)])
+        if what in ("motion", "positions"):
+            m, k = i(1, 5), i(2, 3)
+            points = self.r.uniform(-1e-2, 1e-2, (m, 3))
+            times = np.cumsum(self.r.uniform(1e-4, 1e-3, k))
+            motion = (self.pick([lambda p: 0.1 * p, lambda p: np.cross([0.0, 20.0, 0.0], p)])
+                      if self.p(0.5) else
+                      {"times": times, "positions": self.r.uniform(-1e-2, 1e-2, (k, m, 3))})
+            if what == "motion":
+                return Call("im.phantom_motion", im.phantom_motion,
+                            [points, self.r.standard_normal(m), motion])
+            phantom = (self.flow() if self.p(0.5) else
+                       im.phantom_motion(points, self.r.standard_normal(m), motion))
+            return Call("im.phantom_positions", im.phantom_positions,
+                        [phantom, u(times[0], times[-1])])
+        if what == "ensemble":
+            seq = (self.pick(self.sequences) if self.sequences and self.p(0.8) else
+                   im.scan_planewave(i(1, 8), 0.3e-3, [0.0, 0.1], 1540.0))
+            return Call("im.scan_ensemble", im.scan_ensemble,
+                        [seq, u(1e3, 1e4), i(1, 4), self.pick(["line", "frame"])])
+        if what == "iq":
+            shape = self.pick([(i(1, 200),), (i(1, 200), i(1, 3)), (i(1, 100), 2, i(1, 4))])
+            return Call("im.iq_demodulate", im.iq_demodulate,
+                        [self.r.standard_normal(shape), u(0, 2e-6), 100e6, u(2e6, 8e6),
+                         u(1e6, 20e6) if self.p(0.5) else None, i(1, 5)])
+        if what == "clutter":
+            polynomial = self.p(0.5)
+            return Call("im.clutter_filter", im.clutter_filter,
+                        [complex_data(i(1, 4), i(1, 16)), "polynomial" if polynomial else "fir",
+                         i(0, 3) if polynomial else u(0.05, 0.45)])
+        if what == "colour":
+            return Call("im.color_flow", im.color_flow,
+                        [complex_data(i(1, 4), i(1, 8)), u(1e3, 1e4), 5e6, 1540.0])
+        n = i(2, 24)
+        data = complex_data(i(1, 3), n) if self.p(0.7) else complex_data(n)
+        return Call("im.doppler_spectrum", im.doppler_spectrum,
+                    [data, 5e3, 5e6, 1540.0, i(2, n), None if self.p(0.5) else i(0, 1),
+                     None if self.p(0.5) else i(2, 64)])
 
     # Mutations.
     def wild(self):
