@@ -672,6 +672,31 @@ struct generator {
                    double(r.range(0, 1))}})},
           1);
     }
+    if (r.chance(0.08)) {  // slow-time processing of random data, parameters in and out of range
+      const int G = r.range(0, 6), N = r.range(0, 30);
+      std::vector<std::vector<double>> re(G), im(G);
+      for (int g = 0; g < G; ++g)
+        for (int n = 0; n < N; ++n)
+          re[g].push_back(r.uniform(-1, 1)), im[g].push_back(r.uniform(-1, 1));
+      const arg x = G && N ? table(re) : num(0), y = G && N ? table(im) : num(0);
+      switch (r.range(0, 3)) {
+        case 0:
+          return make_call(
+              {num(7011), x, num(r.uniform(0, 2e-6)), num(r.uniform(10e6, 100e6)),
+               num(r.uniform(1e6, 8e6)), num(r.uniform(0.5e6, 9e6)), num(double(r.range(0, 5)))},
+              2);
+        case 1:
+          return make_call({num(7012), x, y, num(double(r.range(1, 2))),
+                            num(r.chance(0.5) ? double(r.range(0, 6)) : r.uniform(0, 0.6))},
+                           2);
+        case 2:
+          return make_call({num(7013), x, y, num(r.uniform(-1e3, 1e4)), num(5e6), num(1540)}, 1);
+        default:
+          return make_call({num(7014), x, y, num(double(r.range(1, 20))),
+                            num(double(r.range(0, 10))), num(double(r.range(1, 64)))},
+                           1);
+      }
+    }
     if (r.chance(0.15)) {  // a field map; t_peak is left out, its NaN where p = 0 is documented
       static const std::vector<std::string> names = {"p_plus",   "p_minus",  "p_peak",
                                                      "pii",      "p_rms",    "cw_amplitude",
