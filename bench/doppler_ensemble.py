@@ -1,6 +1,6 @@
 """Benchmark of colour flow: the simulation of an ensemble of 16 firings of 64 focused lines
 over a flow phantom (scan_run, one process, every core), then the Doppler processing of its RF
-in numpy (iq_demodulate decimating by 4, clutter_filter, color_flow; median of three runs), and
+in the core (iq_demodulate decimating by 4, clutter_filter, color_flow; median of three runs), and
 the spectrogram of one range gate.
 
 The phantom and the array are those of python/examples/doppler.py: a vessel of radius 2.5 mm
@@ -67,7 +67,7 @@ for _ in range(3):
     velocity, power, variance = im.color_flow(flow, prf, f0, c)
     steps["color_flow"].append(time.monotonic() - start)
 total = sum(np.median(v) for v in steps.values())
-print("  Doppler processing (numpy, medians of three runs): %.2f s in all, %s"
+print("  Doppler processing (core, medians of three runs): %.2f s in all, %s"
       % (total, ", ".join("%s %.3f s" % (k, np.median(v)) for k, v in steps.items())))
 gate = iq.shape[0] // 2 + np.arange(-10, 11)
 start = time.monotonic()
