@@ -167,6 +167,14 @@ slow_time read_slow_time(const command_args& args, int first) {
   return {host_values(re), host_values(im), G, N};
 }
 
+// Refuses results that left the range of doubles (from finite data of huge magnitude).
+void require_in_range(const double* v, size_t n, const char* what) {
+  for (size_t k = 0; k < n; ++k)
+    if (!std::isfinite(v[k]))
+      throw command_error(
+          format_text("Error: %s overflow the range of numbers; scale the data down", what));
+}
+
 void set_pair(const command_args& args, size_t rows, size_t cols, const std::vector<double>& re,
               const std::vector<double>& im) {
   mxArray* a = host_new_matrix(rows, cols);
@@ -224,6 +232,8 @@ void clutter_filter_command(sys_con& sys, const command_args& args) {
           "Error: The ensemble (%zu firings) must be longer than order + 1 = %zu", x.N, order + 1));
     std::vector<double> re(x.G * x.N), im(x.G * x.N);
     clutter_polynomial(team, x, order, re.data(), im.data());
+    require_in_range(re.data(), re.size(), "The filtered signals");
+    require_in_range(im.data(), im.size(), "The filtered signals");
     set_pair(args, x.G, x.N, re, im);
     return;
   }
@@ -240,6 +250,8 @@ void clutter_filter_command(sys_con& sys, const command_args& args) {
   const size_t M = x.N - 2 * K;
   std::vector<double> re(x.G * M), im(x.G * M);
   clutter_fir(team, x, cutoff, re.data(), im.data());
+  require_in_range(re.data(), re.size(), "The filtered signals");
+  require_in_range(im.data(), im.size(), "The filtered signals");
   set_pair(args, x.G, M, re, im);
 }
 
@@ -253,10 +265,12 @@ void color_flow_command(sys_con& sys, const command_args& args) {
   const double prf = read_positive(args.arg(4), "The pulse repetition frequency prf", " Hz");
   const double f0 = read_positive(args.arg(5), "The centre frequency f0", " Hz");
   const double c = read_positive(args.arg(6), "The speed of sound c", " m/s");
-  mxArray* m = host_new_matrix(x.G, 3);
-  double* out = host_matrix_values(m);
+  std::vector<double> out(3 * x.G);
   worker_team team(calculation_threads(sys));
-  color_flow(team, x, prf, f0, c, out, out + x.G, out + 2 * x.G);
+  color_flow(team, x, prf, f0, c, out.data(), out.data() + x.G, out.data() + 2 * x.G);
+  require_in_range(out.data(), out.size(), "The flow estimates");
+  mxArray* m = host_new_matrix(x.G, 3);
+  std::copy(out.begin(), out.end(), host_matrix_values(m));
   args.plhs[0] = m;
 }
 
@@ -279,8 +293,11 @@ void doppler_spectrum_command(sys_con& sys, const command_args& args) {
     throw command_error(
         format_text("Error: nfft must be at least the window length %zu, but is %zu", L, nfft));
   const size_t M = doppler_windows(x.N, L, overlap);
-  mxArray* m = host_new_matrix(nfft, M);
+  std::vector<double> spectrum(nfft * M);
   worker_team team(calculation_threads(sys));
-  doppler_spectrum(team, x, L, overlap, nfft, host_matrix_values(m));
+  doppler_spectrum(team, x, L, overlap, nfft, spectrum.data());
+  require_in_range(spectrum.data(), spectrum.size(), "The spectrum's powers");
+  mxArray* m = host_new_matrix(nfft, M);
+  std::copy(spectrum.begin(), spectrum.end(), host_matrix_values(m));
   args.plhs[0] = m;
 }

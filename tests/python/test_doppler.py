@@ -237,6 +237,8 @@ def test_bad_input_is_refused_with_its_reason():
             "Error: The ensemble must hold at least 2 firings, but holds 1")
     refused(lambda: im.doppler_spectrum(np.ones(8), PRF, F0, C, 9), "Error: The window length "
             "must be from 2 to the ensemble's 8 firings, but is 9")
+    refused(lambda: im.doppler_spectrum(np.full(8, 1e300), PRF, F0, C, 8), "Error: The "
+            "spectrum's powers overflow the range of numbers; scale the data down")
 
 
 def test_the_fir_clutter_filter_keeps_flow_and_removes_what_is_static():
