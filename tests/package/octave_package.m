@@ -34,8 +34,11 @@ unwind_protect
     assert_inside(which(name{1}), prefix, ['which ' name{1}]);
   end
 
-  % The module with the script layer and its private helpers ...
-  orvel_init(-1);
+  % The module of this version with the script layer and its private helpers ...
+  installed = pkg('list', 'orvel');
+  banner = evalc('orvel_init(0)');
+  assert(~isempty(strfind(banner, ['Orvel version ' installed{1}.version ' '])), ...
+         'orvel_init of package %s:\n%s', installed{1}.version, banner);
   Th = xdc_linear_array(8, 0.3e-3, 4e-3, 0.05e-3, 1, 2, [0 0 20e-3]);
   [hp, start_time] = calc_hp(Th, [0 0 20e-3]);
   assert(columns(hp) == 1 && all(isfinite(hp)) && any(hp ~= 0) && isfinite(start_time), ...
