@@ -12,7 +12,8 @@ DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 PYTHON     ?= /usr/bin/python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz fuzz-python demo bench clean
+.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz fuzz-python demo bench clean \
+        octave-package
 
 all: build
 
@@ -83,6 +84,13 @@ fuzz-python: deps
 
 test: build unit-asan unit-tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Octave package $(BUILD)/orvel-<version>.tar.gz, for `pkg install` and `pkg load orvel`:
+# the script layer, the imaging toolkit, the examples and the module built here (so for this
+# platform only). Its install test (ctest octave_package_install) runs in `make test`.
+octave-package: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(BUILD) -j $(JOBS) --target octave_package
 
 # Writes orvel_field.png, orvel_scatterers.png, orvel_nonlinear.png, orvel_sector.png,
 # orvel_convex.png and orvel_doppler_spectrum.png into $(BUILD), and from Python

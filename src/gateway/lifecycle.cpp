@@ -9,7 +9,12 @@
 #include "host/console.h"
 #include "signals/fft.h"
 
-const char* const orvel_version = "Orvel version 0.1.0";
+// The project's version (project() in CMakeLists.txt), given by the build; a build of these
+// files that does not give it says so rather than show a number that may be wrong.
+#ifndef ORVEL_VERSION
+#define ORVEL_VERSION "unknown"
+#endif
+const char* const orvel_version = "Orvel version " ORVEL_VERSION;
 
 namespace {
 int32_t init_flag = 0;             // 1 while the system is initialised
