@@ -6,7 +6,8 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev \
               python3-dev python3-pybind11 python3-numpy python3-pytest \
-              python3-distributed python3-matplotlib python3-nbclient python3-ipykernel
+              python3-distributed python3-matplotlib python3-nbclient python3-ipykernel \
+              python3-h5py python3-scipy
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 # Debian's Python, which the packages above serve (another python3 may come first on the PATH).
 PYTHON     ?= /usr/bin/python3

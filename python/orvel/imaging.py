@@ -1,5 +1,6 @@
 """Imaging with Orvel: phantoms, scan sequences, beamforming, B-mode pictures, moving
-scatterers and Doppler processing, and the acoustic output of a pulse.
+scatterers and Doppler processing, the acoustic output of a pulse, and files of channel data
+and images for other tools (HDF5 in the ultrasound file format's layout, .npz).
 
 The same functions, with the same arguments, units and results, as the Octave scripts of
 octave/imaging. Lengths are in metres, times in seconds, frequencies in Hz, angles in
@@ -14,6 +15,7 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     sample_depth, tgc                                                     images
     iq_demodulate, clutter_filter, color_flow, doppler_spectrum           Doppler
     acoustic_output                                                       acoustic output (MI)
+    uff_write_channel, uff_read_channel, uff_write_image, uff_read_image  exchange files
 
 A scan sequence is a list of dicts, one per line or per transmit, with the keys:
 
@@ -1672,3 +1674,654 @@ def acoustic_output(Th, points, prf):
             "mi": (p_r3 / 1e6) / math.sqrt(f_awf / 1e6), "pii_3": pii_3,
             "pii_point": points[i_pii].copy(), "pd": pd, "isppa_3": pii_3 / pd,
             "ispta_3": pii_3 * prf}
+
+
+# Exchange files: channel data and images for other tools
+#
+# HDF5 in the layout of the ultrasound file format (UFF) that open beamforming toolboxes read
+# and write: every object a group with the attributes class ('uff.channel_data', 'uff.wave',
+# ...), name, size and array (a list of objects is a group of array 1 holding
+# NAME_0001, NAME_0002, ...; a list of one is written as the object itself); every number a
+# dataset with the attributes class ('double'), name, complex and imaginary (a complex array
+# is a group of the datasets real and imag); arrays in column-major order, so that MATLAB and
+# Octave see channel data as samples x channels x waves (x frames) and h5py sees the
+# dimensions reversed; the format's version as the root's attribute version. The format's
+# waves hold a transmit as a wavefront, a source and one delay; Orvel's own description of
+# the steps (per-element delays, receive weights, line origins) goes beside them into the
+# root group orvel, which has no class attribute, so that the toolboxes pass it by.
+_UFF_VERSION = "v1.2.0"
+_UFF_SUFFIXES = (".uff", ".h5", ".hdf5")
+_KIND_CODE = {"line": 1, "plane": 2, "diverging": 3, "element": 4}
+_ORDER_CODE = {None: 0, "line": 1, "frame": 2}
+# The flat fields of a channel file (.npz, .mat, and the orvel group of HDF5) by shape:
+# numbers, vectors (one value per step or wave) and matrices (one row per element or step).
+_CHANNEL_NUMBERS = ("t0", "lag", "fs", "c", "prf", "modulation_frequency", "initial_time",
+                    "seq_order")
+_CHANNEL_VECTORS = ("wave_wavefront", "wave_delay", "seq_kind", "seq_angle", "seq_x",
+                    "seq_element")
+_CHANNEL_MATRICES = ("elements", "element_size", "wave_source", "seq_tx_apodization",
+                     "seq_rx_apodization", "seq_tx_focus", "seq_rx_center", "seq_tx_delays",
+                     "seq_source")
+_ORVEL_FIELDS = ("t0", "lag", "seq_order", "seq_kind", "seq_angle", "seq_x", "seq_element",
+                 "seq_tx_apodization", "seq_rx_apodization", "seq_tx_focus", "seq_rx_center",
+                 "seq_tx_delays", "seq_source")
+
+
+def _file_format(fn, file, writing):
+    """'hdf5', 'npz' or 'mat' by the file's extension ('mat' is read, not written)."""
+    if not isinstance(file, (str, os.PathLike)):
+        raise TypeError("%s: file must be a file name, but is %s" % (fn, type(file).__name__))
+    suffix = os.path.splitext(os.fspath(file))[1].lower()
+    if suffix in _UFF_SUFFIXES:
+        return "hdf5"
+    if suffix == ".npz":
+        return "npz"
+    if suffix == ".mat" and not writing:
+        return "mat"
+    raise ValueError("%s: file must end in .uff, .h5 or .hdf5 (HDF5 in the ultrasound file "
+                     "format's layout) or .npz%s, but is %r"
+                     % (fn, "" if writing else " or .mat (as Octave writes it)", file))
+
+
+def _h5py(fn):
+    try:
+        import h5py
+    except ImportError:
+        raise ImportError("%s: HDF5 files need h5py (Debian: apt-get install python3-h5py); "
+                          ".npz files do not" % fn) from None
+    return h5py
+
+
+def _replace_file(file, write):
+    """Writes through write(path) into a new file beside `file` and renames it into place:
+    the file is either the complete new one or what it was before."""
+    file = os.fspath(file)
+    folder, base = os.path.split(os.path.abspath(file))
+    temporary = os.path.join(folder, ".%s.%d.part" % (base, os.getpid()))
+    try:
+        write(temporary)
+        os.replace(temporary, file)
+    finally:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+
+
+def _uff_step(fn, step, n, k):
+    """One step of a sequence, checked, with its arrays as float64 copies, in the fields and
+    order of the scan_* functions."""
+    what = "step %d of seq" % (k + 1)
+
+    def vector(name, size):
+        v = _array(fn, "%s's %s" % (what, name), step.get(name), ndim=1)
+        if v.size != size or not np.isfinite(v).all():
+            raise ValueError("%s: %s's %s must be %d finite values, but is %d values"
+                             % (fn, what, name, size, v.size))
+        return v.copy()
+
+    kind = step["kind"]
+    out = {"kind": kind, "angle": _scalar(fn, what + "'s angle", step.get("angle")),
+           "x": _scalar(fn, what + "'s x", step.get("x")),
+           "tx_apodization": vector("tx_apodization", n),
+           "rx_apodization": vector("rx_apodization", n),
+           "tx_focus": vector("tx_focus", 3) if kind == "line" else None,
+           "rx_center": vector("rx_center", 3) if kind == "line" else None,
+           "tx_delays": None if kind == "line" else vector("tx_delays", n)}
+    if kind == "diverging":
+        out["source"] = vector("source", 3)
+    if kind == "element":
+        e = _scalar(fn, what + "'s element", step.get("element"), whole=True)
+        if not 0 <= e < n:
+            raise ValueError("%s: %s's element must be an element's index from 0 to %d, but "
+                             "is %g" % (fn, what, n - 1, e))
+        out["element"] = int(e)
+    return out
+
+
+def _uff_steps(fn, seq, n):
+    """(steps, prf, order): the steps of a scan sequence, or of the sequence a firing sequence
+    of scan_ensemble was made from, with its prf and order (None, None without slow time)."""
+    if isinstance(seq, dict):
+        seq = [seq]
+    if not isinstance(seq, (list, tuple)) or len(seq) == 0:
+        raise ValueError("%s: seq must be a scan sequence (a list of steps), but is %r"
+                         % (fn, type(seq).__name__))
+    kinds = {_check_step(fn, step) for step in seq}
+    if len(kinds) > 1:
+        raise ValueError("%s: seq mixes steps of the kinds %s" % (fn, ", ".join(sorted(kinds))))
+    slow = _slow_time(fn, seq)
+    prf = order = None
+    if slow is not None:
+        steps = [None] * slow[0]
+        for step, (i, j) in zip(seq, slow[2]):
+            if j == 0:
+                steps[i] = step
+        seq = steps
+        prf = _scalar(fn, "the firing sequence's prf", seq[0].get("prf"), positive=True)
+        order = seq[0].get("order")
+        if order not in ("line", "frame"):
+            raise ValueError("%s: the firing sequence's order must be 'line' or 'frame', but "
+                             "is %r" % (fn, order))
+    return [_uff_step(fn, step, n, k) for k, step in enumerate(seq)], prf, order
+
+
+def _uff_point(p):
+    """A point [x, y, z] as the format's point: [distance, azimuth, elevation], with
+    x = d sin(az) cos(el), y = d sin(el), z = d cos(az) cos(el)."""
+    d = math.sqrt(p[0] ** 2 + p[1] ** 2 + p[2] ** 2)
+    return [d, math.atan2(p[0], p[2]), math.asin(p[1] / d) if d > 0 else 0.0]
+
+
+def _uff_waves(steps, elements, c):
+    """The format's waves of the steps: wavefront (0 plane, 1 spherical), source [distance,
+    azimuth, elevation] [m, rad, rad] and delay [s]. The format's model puts a wave at point p
+    at tx(p)/c - delay on the data's time axis, tx = u.p for a plane wave, |p - s| - |s| from
+    a source behind the array (z < 0), |s| -+ |p - s| from a source in front of it or on it
+    (minus before it); Orvel's wave is there at t_ref + u.p/c, t_ref + |p - s|/c and
+    t_ref -+ |p - s|/c (help das_image), so delay is what makes the two agree."""
+    count = len(steps)
+    wavefront, source, delay = np.ones(count), np.zeros((count, 3)), np.zeros(count)
+    for k, step in enumerate(steps):
+        kind = step["kind"]
+        if kind == "plane":
+            a = step["angle"]
+            u = np.array([math.sin(a), 0.0, math.cos(a)])
+            # Each element fires as the front passes it: t_ref = d_e - u.e/c for every e.
+            t_ref = np.mean(step["tx_delays"] - elements @ u / c)
+            wavefront[k], source[k], delay[k] = 0.0, [math.inf, a, 0.0], -t_ref
+        elif kind == "diverging":
+            s = step["source"]
+            t_ref = np.mean(step["tx_delays"] - np.linalg.norm(elements - s, axis=1) / c)
+            source[k] = _uff_point(s)
+            delay[k] = -source[k, 0] / c - t_ref
+        elif kind == "line":
+            # A focus with reference point o (xdc_center_focus): t_ref = |s - o|/c.
+            f = step["tx_focus"]
+            source[k] = _uff_point(f)
+            delay[k] = (source[k, 0] - np.linalg.norm(f - step["rx_center"])) / c
+        else:
+            e = step["element"]
+            source[k] = _uff_point(elements[e])
+            delay[k] = source[k, 0] / c - step["tx_delays"][e]
+    return wavefront, source, delay
+
+
+def _uff_flat_steps(steps, n):
+    """The steps as the seq_* fields: one value or row per step, NaN where a kind has none,
+    elements numbered from 1 (0: none)."""
+    nan3, nan_n = np.full(3, np.nan), np.full(n, np.nan)
+
+    def rows(name, empty):
+        return np.array([empty if s.get(name) is None else s[name] for s in steps])
+
+    return {"seq_kind": np.array([float(_KIND_CODE[s["kind"]]) for s in steps]),
+            "seq_angle": np.array([s["angle"] for s in steps]),
+            "seq_x": np.array([s["x"] for s in steps]),
+            "seq_element": np.array([s.get("element", -1) + 1.0 for s in steps]),
+            "seq_tx_apodization": rows("tx_apodization", nan_n),
+            "seq_rx_apodization": rows("rx_apodization", nan_n),
+            "seq_tx_focus": rows("tx_focus", nan3), "seq_rx_center": rows("rx_center", nan3),
+            "seq_tx_delays": rows("tx_delays", nan_n), "seq_source": rows("source", nan3)}
+
+
+def _uff_unflat_steps(flat):
+    """The steps of the seq_* fields, as the scan_* functions make them."""
+    kinds = {code: kind for kind, code in _KIND_CODE.items()}
+    steps = []
+    for k, code in enumerate(flat["seq_kind"]):
+        kind = kinds[int(code)]
+        row = {name: flat["seq_" + name][k] for name in ("tx_focus", "rx_center", "tx_delays")}
+        step = {"kind": kind, "angle": float(flat["seq_angle"][k]), "x": float(flat["seq_x"][k]),
+                "tx_apodization": flat["seq_tx_apodization"][k].copy(),
+                "rx_apodization": flat["seq_rx_apodization"][k].copy()}
+        for name, value in row.items():
+            step[name] = None if np.isnan(value).all() else value.copy()
+        if kind == "diverging":
+            step["source"] = flat["seq_source"][k].copy()
+        if kind == "element":
+            step["element"] = int(flat["seq_element"][k]) - 1
+        steps.append(step)
+    return steps
+
+
+def _normalise_channel(flat):
+    """Numbers as floats, vectors 1-D and matrices 2-D, whichever file they came from."""
+    out = dict(flat)
+    for name in _CHANNEL_NUMBERS:
+        out[name] = float(np.asarray(flat[name], dtype=np.float64).reshape(-1)[0])
+    for name in _CHANNEL_VECTORS:
+        out[name] = np.asarray(flat[name], dtype=np.float64).reshape(-1)
+    for name in _CHANNEL_MATRICES:
+        out[name] = np.atleast_2d(np.asarray(flat[name], dtype=np.float64))
+    rf = np.asarray(flat["rf"])
+    out["rf"] = rf if np.iscomplexobj(rf) else rf.astype(np.float64)
+    return out
+
+
+def _channel_result(flat):
+    """What uff_read_channel returns, from the flat fields of any of its files."""
+    flat = _normalise_channel(flat)
+    order = {code: name for name, code in _ORDER_CODE.items()}[int(flat["seq_order"])]
+    out = {name: flat[name] for name in ("rf", "t0", "lag", "fs", "c")}
+    out["prf"] = None if math.isnan(flat["prf"]) else flat["prf"]
+    out.update(modulation_frequency=flat["modulation_frequency"], elements=flat["elements"],
+               element_size=flat["element_size"],
+               sequence=_uff_unflat_steps(flat) if flat["seq_kind"].size else None,
+               order=order, initial_time=flat["initial_time"],
+               wave_wavefront=flat["wave_wavefront"], wave_source=flat["wave_source"],
+               wave_delay=flat["wave_delay"])
+    return out
+
+
+# HDF5 in the format's layout.
+
+def _h5_attrs(obj, cls, name, **numbers):
+    obj.attrs["class"] = np.bytes_(cls)   # fixed-length text, as MATLAB's h5writeatt writes it
+    obj.attrs["name"] = np.bytes_(name)
+    for key, value in numbers.items():
+        obj.attrs[key] = np.asarray(value, dtype=np.float64)
+
+
+def _h5_group(parent, name, cls, size=(1, 1)):
+    group = parent.create_group(name)
+    _h5_attrs(group, cls, name, size=size, array=float(size != (1, 1)))
+    return group
+
+
+def _h5_numbers(parent, name, value, cls="double"):
+    """A number or an array as MATLAB holds it (a vector as a column), in column-major order:
+    the dataset's dimensions are MATLAB's reversed."""
+    a = np.asarray(value)
+    a = a.reshape(-1, 1) if a.ndim <= 1 else a
+    if np.iscomplexobj(a):
+        group = parent.create_group(name)
+        _h5_attrs(group, cls, name, complex=1, imaginary=0)
+        for part, values, imaginary in (("real", a.real, 0), ("imag", a.imag, 1)):
+            dataset = group.create_dataset(part, data=values.astype(np.float64).T)
+            _h5_attrs(dataset, cls, name, imaginary=imaginary)
+    else:
+        dataset = parent.create_dataset(name, data=a.astype(np.float64).T)
+        if cls == "double":
+            _h5_attrs(dataset, cls, name, complex=0, imaginary=0)
+        else:
+            _h5_attrs(dataset, cls, name)   # an enumeration's value
+
+
+def _h5_point(parent, name, point):
+    group = _h5_group(parent, name, "uff.point")
+    for key, value in zip(("distance", "azimuth", "elevation"), point):
+        _h5_numbers(group, key, value)
+
+
+def _h5_wave(parent, name, wavefront, source, delay, c, apodization):
+    wave = _h5_group(parent, name, "uff.wave")
+    _h5_numbers(wave, "wavefront", wavefront, cls="uff.wavefront")
+    _h5_point(wave, "source", source)
+    _h5_point(wave, "origin", (0.0, 0.0, 0.0))
+    _h5_numbers(_h5_group(wave, "apodization", "uff.apodization"), "apodization_vector",
+                apodization)
+    _h5_numbers(wave, "delay", delay)
+    _h5_numbers(wave, "sound_speed", c)
+
+
+def _h5_text(value):
+    if isinstance(value, np.ndarray):
+        value = value.reshape(-1)[0] if value.size else ""
+    return value.decode("utf-8", "replace") if isinstance(value, bytes) else str(value)
+
+
+def _h5_read(h5py, obj):
+    """A dataset (or a complex array's group) in MATLAB's dimension order."""
+    if isinstance(obj, h5py.Group):
+        return _h5_read(h5py, obj["real"]) + 1j * _h5_read(h5py, obj["imag"])
+    return np.asarray(obj[()]).T
+
+
+def _h5_number(h5py, group, name, default):
+    return float(np.reshape(_h5_read(h5py, group[name]), -1)[0]) if name in group else default
+
+
+def _h5_find(fn, h5py, f, cls, name):
+    """The object of class cls: at /name, or else the first at the root."""
+    candidates = [name] + sorted(k for k in f if k != name)
+    for key in candidates:
+        if key in f and _h5_text(f[key].attrs.get("class", "")) == cls:
+            return f[key]
+    raise ValueError("%s: %s holds no object of class %s" % (fn, f.filename, cls))
+
+
+def _h5_list(group):
+    """The objects of a group that may be one object or a list of them (NAME_0001, ...)."""
+    if "array" in group.attrs:
+        listed = float(np.reshape(group.attrs["array"], -1)[0]) != 0
+    else:
+        listed = not any(k in group for k in ("wavefront", "source", "delay"))
+    return [group[k] for k in sorted(group)] if listed else [group]
+
+
+def _h5_point_read(h5py, group):
+    return [_h5_number(h5py, group, key, 0.0) for key in ("distance", "azimuth", "elevation")]
+
+
+def _read_channel_hdf5(fn, file):
+    h5py = _h5py(fn)
+    with h5py.File(file, "r") as f:
+        g = _h5_find(fn, h5py, f, "uff.channel_data", "channel_data")
+        geometry = np.atleast_2d(_h5_read(h5py, g["probe"]["geometry"]))
+        waves = _h5_list(g["sequence"])
+        flat = {"rf": _h5_read(h5py, g["data"]),
+                "fs": _h5_number(h5py, g, "sampling_frequency", math.nan),
+                "initial_time": _h5_number(h5py, g, "initial_time", 0.0),
+                "c": _h5_number(h5py, g, "sound_speed", math.nan),
+                "modulation_frequency": _h5_number(h5py, g, "modulation_frequency", 0.0),
+                "prf": _h5_number(h5py, g, "PRF", math.nan),
+                "elements": geometry[:, 0:3], "element_size": geometry[:, 5:7],
+                "wave_wavefront": [_h5_number(h5py, w, "wavefront", 1.0) for w in waves],
+                "wave_source": [_h5_point_read(h5py, w["source"]) if "source" in w
+                                else [0.0, 0.0, 0.0] for w in waves],
+                "wave_delay": [_h5_number(h5py, w, "delay", 0.0) for w in waves]}
+        # Orvel's own description; a file from elsewhere has none: its data start at t0 =
+        # initial_time with no pulse delay, and its steps are not known.
+        flat.update(t0=flat["initial_time"], lag=0.0, seq_order=0.0)
+        flat.update({name: np.zeros((0, 0)) for name in _ORVEL_FIELDS
+                     if name.startswith("seq_") and name != "seq_order"})
+        if "orvel" in f:
+            flat.update({name: _h5_read(h5py, f["orvel"][name]) for name in _ORVEL_FIELDS})
+    return flat
+
+
+def _write_channel_hdf5(path, content, steps):
+    h5py = _h5py("uff_write_channel")
+    with h5py.File(path, "w") as f:
+        f.attrs["version"] = _UFF_VERSION
+        g = _h5_group(f, "channel_data", "uff.channel_data")
+        _h5_numbers(g, "sampling_frequency", content["fs"])
+        _h5_numbers(g, "initial_time", content["initial_time"])
+        _h5_numbers(g, "sound_speed", content["c"])
+        _h5_numbers(g, "modulation_frequency", content["modulation_frequency"])
+        if not math.isnan(content["prf"]):
+            _h5_numbers(g, "PRF", content["prf"])
+        _h5_numbers(g, "data", content["rf"])
+        probe = _h5_group(g, "probe", "uff.probe")
+        n = content["elements"].shape[0]
+        # One row per element: [x y z azimuth elevation width height] [m m m rad rad m m].
+        _h5_numbers(probe, "geometry", np.column_stack(
+            [content["elements"], np.zeros((n, 2)), content["element_size"]]))
+        _h5_point(probe, "origin", (0.0, 0.0, 0.0))
+        count = len(steps)
+        parent, names = g, ["sequence"]
+        if count > 1:
+            parent = _h5_group(g, "sequence", "uff.wave", size=(1, count))
+            names = ["sequence_%04d" % (k + 1) for k in range(count)]
+        for k, name in enumerate(names):
+            _h5_wave(parent, name, content["wave_wavefront"][k], content["wave_source"][k],
+                     content["wave_delay"][k], content["c"], steps[k]["tx_apodization"])
+        orvel = f.create_group("orvel")
+        for name in _ORVEL_FIELDS:
+            _h5_numbers(orvel, name, content[name])
+
+
+def _read_flat(fn, file, kind):
+    if kind == "npz":
+        with np.load(file, allow_pickle=False) as z:
+            return {k: z[k] for k in z.files}
+    try:
+        from scipy.io import loadmat
+    except ImportError:
+        raise ImportError("%s: .mat files need scipy (Debian: apt-get install python3-scipy)"
+                          % fn) from None
+    return {k: v for k, v in loadmat(file).items() if not k.startswith("__")}
+
+
+@_within_memory
+def uff_write_channel(file, rf, t0, fs, c, elements, seq, *, lag=0.0, prf=None,
+                      element_size=None, modulation_frequency=0.0, order=None):
+    """Writes channel data with its array and its scan sequence to a file that other tools
+    read.
+
+    file        .uff, .h5 or .hdf5: HDF5 in the layout of the ultrasound file format (UFF)
+                of open beamforming toolboxes (the group channel_data, class
+                uff.channel_data, and Orvel's own description of the steps in the group
+                orvel); .npz: the same content as numpy arrays (fields below). The file is
+                replaced whole, or left as it was when the call fails.
+    rf          RF of each element in each step: samples x elements x steps (x frames), or
+                samples x elements for one step; a firing sequence of scan_ensemble gives
+                samples x elements x steps x firings (the firings as the format's frames).
+                Complex for IQ data (with modulation_frequency). A sequence of lines needs
+                the RF of each element too (scan_run's summed lines are not channel data).
+    t0          time of rf's first row [s], as scan_run returns it; fs: sampling frequency
+                [Hz]; c: speed of sound [m/s]
+    elements    the elements' centres: N x 3 [m] (element_positions), or N x positions of a
+                linear array along x [m]
+    seq         the scan sequence rf was made with (scan_planewave, scan_diverging, scan_sta,
+                scan_linear, scan_phased, scan_convex), or a firing sequence of scan_ensemble
+    lag         the pulse's own delay [s] (as das_beamform takes it), default 0
+    prf         pulse repetition frequency [Hz] (default: a firing sequence's, else none)
+    element_size  N x 2 [width, height] of the elements [m] (or one pair for all; default 0)
+    modulation_frequency  [Hz], 0 (default) for RF data
+    order       'line' or 'frame': the firing order of the frames (default: a firing
+                sequence's, else none), kept for uff_read_channel
+
+    The format's time axis is t0 - lag + k/fs (initial_time = t0 - lag), so that a
+    toolbox that knows no pulse delay focuses on the pulse's centre. Each step becomes a
+    wave: plane waves (wavefront 0, source [Inf, angle, 0]), diverging waves (wavefront 1,
+    source the virtual source), focused lines (wavefront 1, source the focus) and single
+    elements (wavefront 1, source the element), each with its transmit weights as the
+    apodization vector and the delay [s] with which the format's model of the wave (its
+    source in spherical coordinates, time 0 as the wave passes the origin) meets Orvel's
+    (help das_image). Sound speed c in every wave, the probe as one geometry row per element
+    [x y z 0 0 width height], PRF when there is one.
+
+    The fields of the .npz (and of Octave's .mat): rf, t0, lag, fs, c, prf (NaN: none),
+    modulation_frequency, initial_time, elements (N x 3), element_size (N x 2),
+    wave_wavefront, wave_source (W x 3: distance, azimuth, elevation), wave_delay, and the
+    steps as seq_order (0 no firing order, 1 'line', 2 'frame'), seq_kind (1 line, 2 plane,
+    3 diverging, 4 element), seq_angle, seq_x, seq_element (from 1; 0 none),
+    seq_tx_apodization, seq_rx_apodization, seq_tx_delays (W x N), seq_tx_focus,
+    seq_rx_center, seq_source (W x 3), NaN where a kind has none.
+    """
+    fn = "uff_write_channel"
+    form = _file_format(fn, file, writing=True)
+    rf = np.asarray(rf)
+    if rf.dtype.kind not in "biufc":
+        raise TypeError("%s: rf must be numbers, but is %s" % (fn, rf.dtype))
+    if rf.ndim not in (2, 3, 4) or not np.isfinite(rf).all():
+        raise ValueError("%s: rf must be finite samples x elements x steps (x firings), but "
+                         "has shape %s" % (fn, rf.shape))
+    e = _array(fn, "elements", elements)
+    if e.ndim == 1 or (e.ndim == 2 and e.shape[1] != 3 and 1 in e.shape):
+        e = np.column_stack([e.reshape(-1), np.zeros((e.size, 2))])
+    if e.ndim != 2 or e.shape[1] != 3 or not np.isfinite(e).all():
+        raise ValueError("%s: elements must be N x 3 finite positions [m] (or N x positions), "
+                         "but has shape %s" % (fn, e.shape))
+    n = e.shape[0]
+    given_order = order
+    steps, seq_prf, order = _uff_steps(fn, seq, n)
+    if steps[0]["kind"] == "line" and rf.ndim == 2 and len(steps) > 1:
+        raise ValueError("%s: rf of a line sequence must be samples x elements x lines, the RF "
+                         "of each element (scan_run's samples x lines are lines, not channel "
+                         "data)" % fn)
+    if (rf.shape[1:3] + (1,))[:2] != (n, len(steps)):
+        raise ValueError("%s: rf must be samples x %d elements x %d steps (x firings), but has "
+                         "shape %s" % (fn, n, len(steps), rf.shape))
+    if order is None and given_order is not None:
+        if given_order not in ("line", "frame"):
+            raise ValueError("%s: order must be None, 'line' or 'frame', but is %r"
+                             % (fn, given_order))
+        order = given_order
+    size = np.zeros((n, 2)) if element_size is None else _array(fn, "element_size",
+                                                                element_size)
+    if size.shape == (2,):
+        size = np.tile(size, (n, 1))
+    if size.shape != (n, 2) or not np.isfinite(size).all():
+        raise ValueError("%s: element_size must be N x 2 finite [width, height] [m], N = %d, "
+                         "but has shape %s" % (fn, n, size.shape))
+    t0, lag = _scalar(fn, "t0", t0), _scalar(fn, "lag", lag)
+    fs, c = _scalar(fn, "fs", fs, positive=True), _scalar(fn, "c", c, positive=True)
+    prf = seq_prf if prf is None else _scalar(fn, "prf", prf, positive=True)
+    wavefront, source, delay = _uff_waves(steps, e, c)
+    content = {"rf": rf if np.iscomplexobj(rf) else rf.astype(np.float64), "t0": t0,
+               "lag": lag, "fs": fs, "c": c, "prf": math.nan if prf is None else prf,
+               "modulation_frequency": _scalar(fn, "modulation_frequency",
+                                               modulation_frequency),
+               "initial_time": t0 - lag, "elements": e, "element_size": size,
+               "wave_wavefront": wavefront, "wave_source": source, "wave_delay": delay,
+               "seq_order": float(_ORDER_CODE[order])}
+    content.update(_uff_flat_steps(steps, n))
+    if form == "hdf5":
+        _replace_file(file, lambda path: _write_channel_hdf5(path, content, steps))
+    else:
+        def write(path):
+            with open(path, "wb") as f:
+                np.savez(f, **content)
+        _replace_file(file, write)
+
+
+def uff_read_channel(file):
+    """Reads channel data written by uff_write_channel (or by Octave's: .uff, .npz, .mat), or
+    the channel data of another tool's file in the ultrasound file format.
+
+    file  .uff, .h5, .hdf5 (HDF5; the object of class uff.channel_data at /channel_data, or
+          else the first at the root), .npz, or .mat as Octave's uff_write_channel writes it
+
+    Returns a dict: rf (samples x elements x steps (x firings)), t0 [s], lag [s], fs [Hz],
+    c [m/s], prf [Hz] (None: none), modulation_frequency [Hz], elements (N x 3) [m],
+    element_size (N x 2) [m], sequence (the steps as the scan_* functions make them; None
+    for a file from elsewhere, which has no Orvel description), order ('line' or 'frame' for
+    a firing sequence, else None; scan_ensemble(sequence, prf, firings, order) makes it
+    again), and the format's view of the transmits: initial_time [s] (t0 - lag),
+    wave_wavefront (0 plane, 1 spherical), wave_source (W x 3: distance [m], azimuth [rad],
+    elevation [rad]) and wave_delay [s]. A file from elsewhere gives t0 = initial_time and
+    lag 0.
+    """
+    fn = "uff_read_channel"
+    form = _file_format(fn, file, writing=False)
+    flat = _read_channel_hdf5(fn, file) if form == "hdf5" else _read_flat(fn, file, form)
+    missing = [k for k in ("rf",) + _CHANNEL_NUMBERS + _CHANNEL_VECTORS + _CHANNEL_MATRICES
+               if k not in flat]
+    if missing:
+        raise ValueError("%s: %s lacks the fields %s" % (fn, file, ", ".join(missing)))
+    return _channel_result(flat)
+
+
+def _image_points(fn, image, x, z):
+    """(image, x, z, points): the image with its grid (points None) or with its points (x, z
+    None)."""
+    image = np.asarray(image)
+    if image.dtype.kind not in "biufc" or not np.isfinite(image).all():
+        raise ValueError("%s: image must be finite numbers" % fn)
+    if z is None or np.size(z) == 0:
+        points = _array(fn, "x", x)
+        if points.ndim != 2 or points.shape[1] != 3 or not np.isfinite(points).all():
+            raise ValueError("%s: with z None, x must be P x 3 finite points [m], but has shape "
+                             "%s" % (fn, points.shape))
+        if image.ndim not in (1, 2) or image.shape[0] != points.shape[0]:
+            raise ValueError("%s: image must be P (x transmits) values, P = %d, but has shape "
+                             "%s" % (fn, points.shape[0], image.shape))
+        return image, None, None, points
+    x, z = _array(fn, "x", x, ndim=1), _array(fn, "z", z, ndim=1)
+    if not (np.isfinite(x).all() and np.isfinite(z).all()):
+        raise ValueError("%s: x and z must be finite [m]" % fn)
+    if image.ndim not in (2, 3) or image.shape[:2] != (z.size, x.size):
+        raise ValueError("%s: image must be len(z) x len(x) (x transmits) = %d x %d, but has "
+                         "shape %s" % (fn, z.size, x.size, image.shape))
+    return image, x, z, None
+
+
+@_within_memory
+def uff_write_image(file, image, x, z, *, modulation_frequency=0.0):
+    """Writes a beamformed image with its grid to a file that other tools read.
+
+    file    .uff, .h5 or .hdf5: HDF5 in the layout of the ultrasound file format (the group
+            beamformed_data, class uff.beamformed_data); .npz: the same content as numpy
+            arrays (image, x, z or points, modulation_frequency). Replaced whole, or left as
+            it was when the call fails.
+    image   len(z) x len(x), or len(z) x len(x) x T (one image per transmit, das_beamform's
+            per_transmit), as das_beamform returns it; complex for IQ images
+    x, z    the grid [m] (vectors): the format's uff.linear_scan with x_axis and z_axis; or
+            x the image's points, P x 3 [m], with z None (image P or P x T): uff.scan with
+            the points' x, y and z
+    modulation_frequency  [Hz], 0 (default) for RF images
+
+    The format's data are pixels x channels x waves: the pixels in the order of the scan's,
+    depth fastest (the image's column-major order), one channel, T waves.
+    """
+    fn = "uff_write_image"
+    form = _file_format(fn, file, writing=True)
+    image, x, z, points = _image_points(fn, image, x, z)
+    f_mod = _scalar(fn, "modulation_frequency", modulation_frequency)
+    image = image if np.iscomplexobj(image) else image.astype(np.float64)
+    content = {"image": image, "modulation_frequency": f_mod}
+    content.update({"points": points} if points is not None else {"x": x, "z": z})
+    if form == "npz":
+        def write(path):
+            with open(path, "wb") as f:
+                np.savez(f, **content)
+        _replace_file(file, write)
+        return
+    per_transmit = image.ndim > (1 if points is not None else 2)
+    transmits = image.shape[-1] if per_transmit else 1
+    pixels = image.reshape((-1, 1, transmits) if transmits > 1 else (-1, 1), order="F")
+
+    def write(path):
+        with _h5py(fn).File(path, "w") as f:
+            f.attrs["version"] = _UFF_VERSION
+            g = _h5_group(f, "beamformed_data", "uff.beamformed_data")
+            if points is None:
+                scan = _h5_group(g, "scan", "uff.linear_scan")
+                _h5_numbers(scan, "x_axis", x)
+                _h5_numbers(scan, "z_axis", z)
+            else:
+                scan = _h5_group(g, "scan", "uff.scan")
+                for k, name in enumerate("xyz"):
+                    _h5_numbers(scan, name, points[:, k])
+            _h5_numbers(g, "data", pixels)
+            _h5_numbers(g, "modulation_frequency", f_mod)
+    _replace_file(file, write)
+
+
+def uff_read_image(file):
+    """Reads a beamformed image written by uff_write_image (or by Octave's: .uff, .npz,
+    .mat), or the beamformed data of another tool's file in the ultrasound file format with
+    a linear scan (uff.linear_scan) or a list of pixels (uff.scan).
+
+    Returns a dict: image (len(z) x len(x) (x T) on a linear scan; P (x T) for a list of
+    points), x and z [m] (vectors) or points (P x 3) [m], modulation_frequency [Hz]. Of the
+    format's channel and frame dimensions only single ones are taken.
+    """
+    fn = "uff_read_image"
+    form = _file_format(fn, file, writing=False)
+    if form != "hdf5":
+        flat = _read_flat(fn, file, form)
+        out = {"image": np.asarray(flat["image"]),
+               "modulation_frequency": float(np.reshape(flat["modulation_frequency"], -1)[0])}
+        if "points" in flat:
+            out["points"] = np.atleast_2d(np.asarray(flat["points"], dtype=np.float64))
+        else:
+            out.update(x=np.reshape(flat["x"], -1).astype(np.float64),
+                       z=np.reshape(flat["z"], -1).astype(np.float64))
+        if form == "mat" and out["image"].ndim == 2 and "points" in flat \
+                and out["image"].shape[1] == 1:
+            out["image"] = out["image"][:, 0]    # MATLAB's column for a vector of pixels
+        return out
+    h5py = _h5py(fn)
+    with h5py.File(file, "r") as f:
+        g = _h5_find(fn, h5py, f, "uff.beamformed_data", "beamformed_data")
+        data = _h5_read(h5py, g["data"])
+        scan = g["scan"]
+        out = {"modulation_frequency": _h5_number(h5py, g, "modulation_frequency", 0.0)}
+        if "x_axis" in scan and "z_axis" in scan:
+            out["x"] = np.reshape(_h5_read(h5py, scan["x_axis"]), -1).astype(np.float64)
+            out["z"] = np.reshape(_h5_read(h5py, scan["z_axis"]), -1).astype(np.float64)
+            grid = (out["z"].size, out["x"].size)
+        else:
+            out["points"] = np.column_stack([np.reshape(_h5_read(h5py, scan[k]), -1)
+                                             for k in "xyz"]).astype(np.float64)
+            grid = (out["points"].shape[0],)
+    if data.ndim > 2 and data.shape[1] != 1 or data.ndim > 3 and data.shape[3] != 1:
+        raise ValueError("%s: %s holds %s pixels x channels x waves x frames; only one channel "
+                         "and one frame are read" % (fn, file, data.shape))
+    transmits = data.shape[2] if data.ndim > 2 else 1
+    shape = grid + ((transmits,) if transmits > 1 else ())
+    data = data.reshape(shape, order="F")
+    out["image"] = data if np.iscomplexobj(data) else data.astype(np.float64)
+    return out
