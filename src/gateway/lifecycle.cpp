@@ -9,7 +9,11 @@
 #include "host/console.h"
 #include "signals/fft.h"
 
-const char* const orvel_version = "Orvel version 0.1.0";
+// ORVEL_VERSION is the one in the file VERSION, defined by the build for this file.
+#ifndef ORVEL_VERSION
+#error "ORVEL_VERSION is not defined: compile with -DORVEL_VERSION=\"x.y.z\" from the file VERSION"
+#endif
+const char* const orvel_version = "Orvel version " ORVEL_VERSION;
 
 namespace {
 int32_t init_flag = 0;             // 1 while the system is initialised
