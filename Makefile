@@ -9,6 +9,8 @@ PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev \
               python3-distributed python3-matplotlib python3-nbclient python3-ipykernel \
               python3-h5py python3-scipy
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
+# pip, its build backend and virtual environments, for the wheel's test.
+WHEEL_PACKAGES := python3-pip python3-setuptools python3-wheel python3-venv
 # Debian's Python, which the packages above serve (another python3 may come first on the PATH).
 PYTHON     ?= /usr/bin/python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -83,7 +85,16 @@ fuzz-python: deps
 	  $(PYTHON) tests/fuzz/fuzz_python.py --calls $(FUZZ_CALLS) --seed $(FUZZ_SEED) --slow 30 \
 	  --hang 120
 
-test: build unit-asan unit-tsan
+# The Python package as a user installs it (tests/packaging): pip builds the wheel through CMake
+# (python/pyproject.toml, offline, the extension alone), installs it into a new virtual
+# environment and runs it outside the tree; it must compute what the build above computes.
+.PHONY: wheel-test
+wheel-test: build
+	$(call install_missing,$(WHEEL_PACKAGES))
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) ORVEL_INTREE="$(CURDIR)/$(BUILD)/python" \
+	  $(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging
+
+test: build unit-asan unit-tsan wheel-test
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The Octave package $(BUILD)/orvel-<version>.tar.gz, for `pkg install` and `pkg load orvel`:
@@ -123,4 +134,4 @@ bench: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/doppler_ensemble.py
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) python/build python/orvel.egg-info

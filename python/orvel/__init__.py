@@ -19,6 +19,7 @@ Example::
 import inspect as _inspect
 
 from . import _commands
+from ._version import __version__  # written by the build from the file VERSION
 from ._commands import *  # noqa: F401,F403 (the commands, listed in _commands.__all__)
 from ._commands import Aperture, OrvelError
 

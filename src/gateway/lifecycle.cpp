@@ -9,10 +9,9 @@
 #include "host/console.h"
 #include "signals/fft.h"
 
-// The project's version (project() in CMakeLists.txt), given by the build; a build of these
-// files that does not give it says so rather than show a number that may be wrong.
+// ORVEL_VERSION is the one in the file VERSION, defined by the build for this file.
 #ifndef ORVEL_VERSION
-#define ORVEL_VERSION "unknown"
+#error "ORVEL_VERSION is not defined: compile with -DORVEL_VERSION=\"x.y.z\" from the file VERSION"
 #endif
 const char* const orvel_version = "Orvel version " ORVEL_VERSION;
 
