@@ -92,7 +92,7 @@ fuzz-python: deps
 wheel-test: build
 	$(call install_missing,$(WHEEL_PACKAGES))
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) ORVEL_INTREE="$(CURDIR)/$(BUILD)/python" \
-	  $(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging
+	  $(PYTHON) -m pytest -q -p no:cacheprovider --confcutdir=tests/packaging tests/packaging
 
 test: build unit-asan unit-tsan wheel-test
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
