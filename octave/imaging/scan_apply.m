@@ -11,11 +11,10 @@ function scan_apply(step, tx, rx)
 %                 line's origin) and the fixed focus tx_focus (xdc_focus at time 0); rx gets
 %                 rx_apodization, the reference point rx_center and dynamic focusing along
 %                 the line's angle (xdc_dynamic_focusing(rx, 0, angle, 0)).
-%   kind 'plane', 'diverging': both apertures get unit apodization; tx the delays
-%                 tx_delays [s] (xdc_focus_delays), rx zero delays, so that calc_scat_multi
-%                 gives the unfocused signal of each element.
-%   kind 'element': as 'plane', but tx gets the apodization tx_apodization (the one
-%                 element) with the delays tx_delays (zeros).
+%   kind 'plane', 'diverging', 'element': tx gets the apodization tx_apodization (ones
+%                 as the scan functions make them, but scan_sta's one element) and the
+%                 delays tx_delays [s] (xdc_focus_delays); rx unit apodization and zero
+%                 delays, so that calc_scat_multi gives the unfocused signal of each element.
 %
 %   The time lines set replace those the apertures had.
 %
@@ -37,11 +36,7 @@ switch step.kind
     xdc_center_focus(rx, step.rx_center);
     xdc_dynamic_focusing(rx, 0, step.angle, 0);
   case {'plane', 'diverging', 'element'}
-    if strcmp(step.kind, 'element')
-      xdc_apodization(tx, 0, step.tx_apodization);
-    else
-      xdc_apodization(tx, 0, ones(1, numel(step.tx_delays)));
-    end
+    xdc_apodization(tx, 0, step.tx_apodization);
     xdc_focus_delays(tx, 0, step.tx_delays);
     xdc_apodization(rx, 0, ones(1, numel(step.rx_apodization)));
     xdc_focus_delays(rx, 0, zeros(1, numel(step.rx_apodization)));

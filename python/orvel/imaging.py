@@ -9,6 +9,7 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
     phantom_flow, phantom_motion, phantom_positions                       moving scatterers
     scan_linear, scan_phased, scan_convex, scan_planewave, scan_diverging,
+    scan_planewave_2d, scan_diverging_2d,
     scan_sta, scan_ensemble, scan_apply, scan_run                         scan sequences
     das_beamform, element_positions, envelope, log_compress, scan_convert,
     show_image,
@@ -23,6 +24,7 @@ A scan sequence is a list of dicts, one per line or per transmit, with the keys:
                     every element comes through calc_scat_multi: 'plane' (plane waves),
                     'diverging' (from a virtual source) or 'element' (one element alone)
     angle           steering angle [rad] from the z axis towards +x
+    angle_y         scan_planewave_2d only: the steering angle ay [rad] towards +y
     x               lateral position of the line's origin [m] (0 for phased and transmits)
     tx_apodization  transmit weights, one per element (1-D)
     rx_apodization  receive weights, one per element (1-D)
@@ -171,20 +173,22 @@ def _element_x(no_elements, pitch):
 
 @_within_memory
 def phantom_points(xz, amplitudes=None):
-    """Point scatterers in the plane y = 0.
+    """Point scatterers in the plane y = 0, or anywhere in space.
 
-    xz          positions [x, z] [m], shape (n, 2) (one pair: a vector of 2)
+    xz          positions [x, z] [m], shape (n, 2), put in the plane y = 0; or positions
+                [x, y, z] [m], shape (n, 3), taken as they are (one point: a vector of 2
+                or of 3)
     amplitudes  scattering amplitudes, one per point (default ones)
 
-    Returns (points, amplitudes): points of shape (n, 3) with y = 0 [m], amplitudes 1-D.
+    Returns (points, amplitudes): points of shape (n, 3) [m], amplitudes 1-D.
     """
     fn = "phantom_points"
     xz = _array(fn, "xz", xz)
-    if xz.shape == (2,):
-        xz = xz.reshape(1, 2)
-    if xz.ndim != 2 or xz.shape[1] != 2:
-        raise ValueError("%s: xz must be an n x 2 array, one row [x z] per point, but has "
-                         "shape %s" % (fn, xz.shape))
+    if xz.shape in ((2,), (3,)):
+        xz = xz.reshape(1, -1)
+    if xz.ndim != 2 or xz.shape[1] not in (2, 3):
+        raise ValueError("%s: xz must be an n x 2 array, one row [x z] per point, or n x 3, "
+                         "one row [x y z], but has shape %s" % (fn, xz.shape))
     n = xz.shape[0]
     if amplitudes is None:
         amplitudes = np.ones(n)
@@ -192,6 +196,8 @@ def phantom_points(xz, amplitudes=None):
     if amplitudes.size != n:
         raise ValueError("%s: amplitudes must hold one value per point: %d expected, %d "
                          "received" % (fn, n, amplitudes.size))
+    if xz.shape[1] == 3:
+        return xz.copy(), amplitudes
     points = np.column_stack([xz[:, 0], np.zeros(n), xz[:, 1]])
     return points, amplitudes
 
@@ -222,8 +228,9 @@ def _in_box(fn, region):
 
 
 @_within_memory
-def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
-    """Randomly placed scatterers for fully developed speckle, with cylindrical cysts.
+def phantom_tissue(region, density, cell_volume, cysts=None, seed=0, spheres=None):
+    """Randomly placed scatterers for fully developed speckle, with cylindrical and spherical
+    cysts.
 
     region       [x_min, x_max, y_min, y_max, z_min, z_max] [m], the box filled
     density      scatterers per resolution cell (10 gives fully developed speckle)
@@ -232,9 +239,13 @@ def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
                  cylinders along y; a scatterer inside has its amplitude multiplied by gain
                  (0: anechoic, > 1: brighter than the background)
     seed         whole number for the random generator (default 0)
+    spheres      k x 5 rows [x, y, z, radius, gain] [m, m, m, m, -] (None or empty: none):
+                 balls, for volumes; a scatterer inside has its amplitude multiplied by gain.
+                 A scatterer inside several cysts or spheres takes the product of their gains
 
     round(density * box volume / cell_volume) scatterers, uniform in the box, amplitudes
-    Gaussian with mean 0 and standard deviation 1. The same seed gives the same phantom.
+    Gaussian with mean 0 and standard deviation 1. The same seed gives the same phantom
+    (spheres change amplitudes only, never the positions or the other draws).
     Returns (points, amplitudes): shape (n, 3) [m] and 1-D.
     """
     fn = "phantom_tissue"
@@ -243,6 +254,8 @@ def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
     cell_volume = _scalar(fn, "cell_volume", cell_volume, positive=True)
     if density < 0:
         raise ValueError("%s: density must be >= 0, but is %g" % (fn, density))
+    cysts = _cyst_rows(fn, "cysts", cysts, "[x z radius gain]")
+    spheres = _cyst_rows(fn, "spheres", spheres, "[x y z radius gain]")
     with np.errstate(over="ignore", invalid="ignore"):
         count = density * np.prod(hi - lo) / cell_volume
     if not math.isfinite(count):
@@ -252,17 +265,28 @@ def phantom_tissue(region, density, cell_volume, cysts=None, seed=0):
     rng = _rng(fn, seed)
     points = lo + (hi - lo) * rng.random((n, 3))
     amplitudes = rng.standard_normal(n)
-    if cysts is not None and np.size(cysts) > 0:
-        cysts = _array(fn, "cysts", cysts)
-        if cysts.ndim == 1:
-            cysts = cysts.reshape(1, -1)
-        if cysts.ndim != 2 or cysts.shape[1] != 4:
-            raise ValueError("%s: cysts must be k x 4, one row [x z radius gain] per cyst, "
-                             "but has shape %s" % (fn, cysts.shape))
-        for xc, zc, radius, gain in cysts:
-            inside = (points[:, 0] - xc) ** 2 + (points[:, 2] - zc) ** 2 <= radius ** 2
-            amplitudes[inside] *= gain
+    for xc, zc, radius, gain in cysts:
+        inside = (points[:, 0] - xc) ** 2 + (points[:, 2] - zc) ** 2 <= radius ** 2
+        amplitudes[inside] *= gain
+    for xc, yc, zc, radius, gain in spheres:
+        inside = np.sum((points - [xc, yc, zc]) ** 2, axis=1) <= radius ** 2
+        amplitudes[inside] *= gain
     return points, amplitudes
+
+
+def _cyst_rows(fn, name, rows, layout):
+    """The rows of cysts (4 columns) or spheres (5 columns), shape (k, columns); (0, columns)
+    for None or empty."""
+    columns = layout.count(" ") + 1
+    if rows is None or np.size(rows) == 0:
+        return np.zeros((0, columns))
+    rows = _array(fn, name, rows)
+    if rows.ndim == 1:
+        rows = rows.reshape(1, -1)
+    if rows.ndim != 2 or rows.shape[1] != columns:
+        raise ValueError("%s: %s must be k x %d, one row %s per %s, but has shape %s"
+                         % (fn, name, columns, layout, name[:-1], rows.shape))
+    return rows
 
 
 def _read_map(fn, name):
@@ -867,6 +891,118 @@ def scan_diverging(no_elements, pitch, sources, c):
     return seq
 
 
+def _element_rows(fn, element_positions):
+    """Element centres, shape (N, 3) [m], finite, at least one."""
+    e = _array(fn, "element_positions", element_positions)
+    if e.shape == (3,):
+        e = e.reshape(1, 3)
+    if e.ndim != 2 or e.shape[1] != 3 or e.shape[0] < 1 or not np.isfinite(e).all():
+        raise ValueError("%s: element_positions must be N x 3 finite element centres [m] "
+                         "(element_positions(Th)), but has shape %s" % (fn, e.shape))
+    if e.shape[0] > _most_elements:
+        raise ValueError("%s: element_positions holds %d elements, more than an aperture "
+                         "holds (%d)" % (fn, e.shape[0], _most_elements))
+    return e
+
+
+@_within_memory
+def scan_planewave_2d(element_positions, angles, c, apodization=None):
+    """Plane-wave transmits from any array (a 2-D array for volumes), steered in two angles,
+    all elements in receive.
+
+    element_positions  the elements' centres, shape (N, 3) [m] (element_positions(Th)), in
+                       the order of the aperture's physical elements
+    angles             T x 2 rows [ax, ay] [rad] (one transmit: a vector of 2): the wave
+                       travels along u = [sin(ax) cos(ay), sin(ay), cos(ax) cos(ay)], ax
+                       from the z axis towards +x, ay towards +y
+    c                  speed of sound [m/s]
+    apodization        transmit weights, one per element (default ones). A weight falling
+                       to the array's edges (e.g. a Hann window in x and in y) weakens the
+                       edge waves, which on a small array trail the plane wave closely and
+                       move the echo of a near point by a tenth of a wavelength or more
+
+    Returns the sequence, one dict per transmit: kind 'plane', angle ax and angle_y ay
+    [rad], x 0, tx_apodization the weights, rx_apodization ones, tx_delays = (u.e - min(u.e))/c [s] for element e (all
+    >= 0: the element the wave leaves first emits at 0). das_beamform with the element
+    positions and the T x 2 angles forms the image; for a linear array along x and ay = 0
+    the delays are those of scan_planewave.
+    """
+    fn = "scan_planewave_2d"
+    e = _element_rows(fn, element_positions)
+    angles = _array(fn, "angles", angles)
+    if angles.shape == (2,):
+        angles = angles.reshape(1, 2)
+    if angles.ndim != 2 or angles.shape[1] != 2 or not np.isfinite(angles).all():
+        raise ValueError("%s: angles must be T x 2 finite rows [ax ay] [rad], but has shape "
+                         "%s" % (fn, angles.shape))
+    c = _scalar(fn, "c", c, positive=True)
+    if apodization is not None:
+        apodization = _array(fn, "apodization", apodization, ndim=1)
+        if apodization.size != e.shape[0] or not np.isfinite(apodization).all():
+            raise ValueError("%s: apodization must hold %d finite weights, one per element, "
+                             "but holds %d" % (fn, e.shape[0], apodization.size))
+    _check_sequence_memory(fn, angles.shape[0], e.shape[0])
+    seq = []
+    for ax, ay in angles:
+        u = np.array([np.sin(ax) * np.cos(ay), np.sin(ay), np.cos(ax) * np.cos(ay)])
+        with np.errstate(over="ignore", invalid="ignore"):
+            ue = e @ u / c
+            delays = ue - ue.min()
+        if not np.isfinite(delays).all():
+            raise ValueError("%s: the delays (u.e - min(u.e))/c must be finite, but the "
+                             "positions and c %g make them overflow" % (fn, c))
+        step = _step("plane", ax, 0.0, e.shape[0], tx_delays=delays)
+        if apodization is not None:
+            step["tx_apodization"] = apodization.copy()
+        step["angle_y"] = float(ay)
+        seq.append(step)
+    return seq
+
+
+@_within_memory
+def scan_diverging_2d(element_positions, sources, c):
+    """Diverging-wave transmits from virtual sources behind any array (a 2-D array for
+    volumes), all elements in receive.
+
+    element_positions  the elements' centres, shape (N, 3) [m] (element_positions(Th))
+    sources            virtual sources, shape (k, 3) (one source: a vector of 3), each
+                       [x, y, z] [m] with z below every element's: behind the array
+    c                  speed of sound [m/s]
+
+    Returns the sequence, one dict per source: kind 'diverging', source [x, y, z] [m],
+    angle atan2(-x_s, -z_s) [rad] (as scan_diverging), x 0, apodizations ones,
+    tx_delays = (d_e - min(d_e))/c [s], d_e the distance from element e's centre to the
+    source. das_beamform takes them as transmit table rows [2, x_s, y_s, z_s, t_ref, 0, 0,
+    0], t_ref = -min(d_e)/c (help das_image): for a linear array along x these are the
+    delays of scan_diverging.
+    """
+    fn = "scan_diverging_2d"
+    e = _element_rows(fn, element_positions)
+    sources = _array(fn, "sources", sources)
+    if sources.shape == (3,):
+        sources = sources.reshape(1, 3)
+    if sources.ndim != 2 or sources.shape[1] != 3:
+        raise ValueError("%s: sources must be a k x 3 array, one row [x y z] per source, but "
+                         "has shape %s" % (fn, sources.shape))
+    if not np.isfinite(sources).all() or not (sources[:, 2] < e[:, 2].min()).all():
+        raise ValueError("%s: sources must be finite and lie behind the array (z below every "
+                         "element's) [m]" % fn)
+    c = _scalar(fn, "c", c, positive=True)
+    _check_sequence_memory(fn, sources.shape[0], e.shape[0])
+    seq = []
+    for s in sources:
+        with np.errstate(over="ignore", invalid="ignore"):
+            d = np.sqrt(np.sum((e - s) ** 2, axis=1))
+            delays = (d - d.min()) / c
+        if not np.isfinite(delays).all():
+            raise ValueError("%s: the delays (d_e - min(d_e))/c must be finite, but the "
+                             "positions, the sources and c %g make them overflow" % (fn, c))
+        step = _step("diverging", math.atan2(-s[0], -s[2]), 0.0, e.shape[0], tx_delays=delays)
+        step["source"] = s.copy()
+        seq.append(step)
+    return seq
+
+
 @_within_memory
 def scan_sta(no_elements):
     """Synthetic transmit aperture: each element emits alone, all elements receive.
@@ -991,10 +1127,9 @@ def scan_apply(step, tx, rx):
 
     'line': transmit apodization, reference point rx_center (the line's origin) and fixed
     focus at tx_focus; receive apodization, reference point rx_center and dynamic focusing
-    along the line's angle. 'plane' and 'diverging': transmit delays tx_delays with
-    apodization ones; receive apodization ones and no delays. 'element': transmit
-    apodization tx_apodization (the one element) with delays tx_delays (zeros); receive as
-    for 'plane'.
+    along the line's angle. 'plane', 'diverging' and 'element': transmit apodization
+    tx_apodization (ones, but for scan_planewave_2d's weights and scan_sta's one element)
+    with delays tx_delays; receive apodization ones and no delays.
     """
     kind = _check_step("scan_apply", step)
     if kind == "line":
@@ -1009,8 +1144,7 @@ def scan_apply(step, tx, rx):
     else:
         delays = np.reshape(step["tx_delays"], (1, -1))
         ones = np.ones_like(delays)
-        weights = np.reshape(step["tx_apodization"], (1, -1)) if kind == "element" else ones
-        _cmd.xdc_apodization(tx, 0.0, weights)
+        _cmd.xdc_apodization(tx, 0.0, np.reshape(step["tx_apodization"], (1, -1)))
         _cmd.xdc_focus_delays(tx, 0.0, delays)
         _cmd.xdc_apodization(rx, 0.0, ones)
         _cmd.xdc_focus_delays(rx, 0.0, np.zeros_like(delays))

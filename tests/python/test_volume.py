@@ -1,0 +1,84 @@
+# Volumes with orvel.imaging: a point imaged by a 2-D array's plane wave steered in two
+# angles, through scan_planewave_2d, scan_run and das_beamform on an x-y-z grid, lies within a
+# tenth of a wavelength of where it was put; the sequence's delays against the geometry of a
+# plane front; spherical cysts change the amplitudes inside the ball alone.
+import numpy as np
+import pytest
+
+import orvel
+import orvel.imaging as im
+
+F0, FS, C = 4e6, 100e6, 1540.0
+LAMBDA = C / F0
+STEP = LAMBDA / 20        # image grid spacing [m]
+
+
+def test_a_point_is_imaged_in_3d_by_a_plane_wave_steered_in_two_angles(system):
+    # 24 x 24 elements at half a wavelength (an aperture of 4.6 mm), Hann-weighted in transmit:
+    # with the aperture's even weight the edge waves trail the plane wave at 6 mm by under a
+    # wavelength and move the echo's envelope by 0.1 to 0.25 wavelengths.
+    n, pitch, kerf = 24, LAMBDA / 2, 0.02e-3
+    t = np.arange(0, 2 / F0 + 1e-12, 1 / FS)
+    orvel.set_option("c", C)
+    orvel.set_sampling(FS)
+    tx, rx = (orvel.xdc_2d_array(n, n, pitch - kerf, pitch - kerf, kerf, kerf, np.ones((n, n)),
+                                 1, 1, [0, 0, 0.02]) for _ in range(2))
+    for th in (tx, rx):
+        orvel.xdc_impulse(th, np.sin(2 * np.pi * F0 * t) * np.hanning(t.size))
+    orvel.xdc_excitation(tx, np.sin(2 * np.pi * F0 * t))
+    lag = (3 * t.size - 3) / (2 * FS)    # centre of the three 2-cycle pieces convolved
+    e = im.element_positions(rx)
+    W = n * pitch
+    hann = (np.cos(np.pi * e[:, 0] / W) * np.cos(np.pi * e[:, 1] / W)) ** 2
+    angles = np.array([[0.1, -0.08]])
+    seq = im.scan_planewave_2d(e, angles, C, apodization=hann)
+
+    # The delays make a plane front along u: delay + (u . (p - e))/c is the same for every
+    # element at any point p, the first element firing at 0.
+    ax, ay = angles[0]
+    u = np.array([np.sin(ax) * np.cos(ay), np.sin(ay), np.cos(ax) * np.cos(ay)])
+    p = np.array([1e-3, -2e-3, 5e-3])
+    arrival = seq[0]["tx_delays"] + (p - e) @ u / C
+    assert np.ptp(arrival) < 1e-15 and seq[0]["tx_delays"].min() == 0
+    assert seq[0]["angle"] == ax and seq[0]["angle_y"] == ay
+
+    target = np.array([0.62e-3, -0.47e-3, 6.0e-3])   # near the steered axis
+    points, amplitudes = im.phantom_points(target, [1.0])
+    rf, t0 = im.scan_run(seq, tx, rx, points, amplitudes)
+    # A grid anchored at whole steps, so that the target falls between its points: +-1
+    # wavelength across, +-3 in depth (the whole echo, for the envelope along depth).
+    axis = lambda v, k: (np.round(v / STEP) + np.arange(-k, k + 1)) * STEP  # noqa: E731
+    x, y, z = axis(target[0], 20), axis(target[1], 20), axis(target[2], 60)
+    image = im.das_beamform(rf, t0, FS, e, x, z, C, 2.0, angles, lag, y=y)
+    assert image.shape == (z.size, x.size, y.size)
+    iz, ix, iy = np.unravel_index(np.argmax(im.envelope(image)), image.shape)
+    offset = (np.array([x[ix], y[iy], z[iz]]) - target) / LAMBDA
+    assert np.abs(offset).max() <= 0.1, offset
+
+    # The transmit weights reached the aperture (the receive weights stayed ones).
+    assert np.allclose(orvel.xdc_get(tx, "apod").reshape(-1)[1:], hann, rtol=1e-12, atol=0)
+    assert np.all(orvel.xdc_get(rx, "apod").reshape(-1)[1:] == 1)
+
+
+def test_spherical_cysts_and_points_in_space():
+    region = [-2e-3, 2e-3, -2e-3, 2e-3, 3e-3, 7e-3]
+    plain, a0 = im.phantom_tissue(region, 10, 1e-10, seed=3)
+    ball = [0.5e-3, -0.5e-3, 5e-3, 1e-3, 0.0]
+    bright = [-1e-3, 1e-3, 4e-3, 0.6e-3, 3.0]
+    points, a = im.phantom_tissue(region, 10, 1e-10, seed=3, spheres=[ball, bright])
+    assert np.array_equal(points, plain)
+    for (xc, yc, zc, r, gain) in (ball, bright):
+        inside = np.linalg.norm(points - [xc, yc, zc], axis=1) <= r
+        assert inside.sum() > 50
+        assert np.array_equal(a[inside], a0[inside] * gain)
+    outside = (np.linalg.norm(points - ball[:3], axis=1) > ball[3]) \
+        & (np.linalg.norm(points - bright[:3], axis=1) > bright[3])
+    assert np.array_equal(a[outside], a0[outside])
+    with pytest.raises(ValueError, match="spheres must be k x 5"):
+        im.phantom_tissue(region, 10, 1e-10, spheres=[[0, 0, 1e-3, 0]])
+
+    xyz = np.array([[1e-3, 2e-3, 3e-3], [-1e-3, 0.0, 5e-3]])
+    p, w = im.phantom_points(xyz, [2.0, 3.0])
+    assert np.array_equal(p, xyz) and np.array_equal(w, [2.0, 3.0])
+    p, _ = im.phantom_points([[1e-3, 3e-3]])
+    assert np.array_equal(p, [[1e-3, 0.0, 3e-3]])
