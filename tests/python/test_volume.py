@@ -82,3 +82,18 @@ def test_spherical_cysts_and_points_in_space():
     assert np.array_equal(p, xyz) and np.array_equal(w, [2.0, 3.0])
     p, _ = im.phantom_points([[1e-3, 3e-3]])
     assert np.array_equal(p, [[1e-3, 0.0, 3e-3]])
+
+
+def test_the_2d_sequences_on_a_linear_array_are_those_of_scan_planewave_and_scan_diverging():
+    n, pitch = 8, 0.3e-3
+    e = np.column_stack([(np.arange(1, n + 1) - (n + 1) / 2) * pitch, np.zeros((n, 2))])
+    for a, b in zip(im.scan_planewave_2d(e, [[0.2, 0.0], [-0.3, 0.0]], C),
+                    im.scan_planewave(n, pitch, [0.2, -0.3], C)):
+        assert np.allclose(a["tx_delays"], b["tx_delays"], rtol=0, atol=1e-18)
+    sources = [[1e-3, 0.0, -5e-3], [-2e-3, 1e-3, -8e-3]]
+    for a, b in zip(im.scan_diverging_2d(e, sources, C), im.scan_diverging(n, pitch, sources, C)):
+        assert a["kind"] == "diverging" and a["angle"] == b["angle"]
+        assert np.array_equal(a["source"], b["source"])
+        assert np.allclose(a["tx_delays"], b["tx_delays"], rtol=0, atol=1e-18)
+    with pytest.raises(ValueError, match="behind the array"):
+        im.scan_diverging_2d(e, [0.0, 0.0, 1e-3], C)
