@@ -12,7 +12,7 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     scan_planewave_2d, scan_diverging_2d,
     scan_sta, scan_ensemble, scan_apply, scan_run                         scan sequences
     das_beamform, element_positions, envelope, log_compress, scan_convert,
-    show_image,
+    show_image, show_volume,
     sample_depth, tgc                                                     images
     iq_demodulate, clutter_filter, color_flow, doppler_spectrum           Doppler
     acoustic_output                                                       acoustic output (MI)
@@ -1670,6 +1670,68 @@ def show_image(file, image_db, x, z, dynamic_range, title=""):
         # Axes whose extents no transform can take (x or z of 1e15 m and of 1 mm together).
         raise ValueError("%s: x and z of these extents cannot be drawn (%s)" % (fn, e)) from None
 
+
+
+@_within_memory
+def show_volume(file, volume_db, x, y, z, dynamic_range, title=""):
+    """Writes a picture of a volume as a PNG file: three slices through its maximum and its
+    maximum-intensity projections.
+
+    file           name of the PNG file
+    volume_db      volume [dB], shape (len(z), len(x), len(y)) (log_compress of the envelope
+                   of das_beamform's image on an x-y-z grid); NaN is shown black
+    x, y, z        positions of its columns, of its planes and of its rows [m], shown in mm
+    dynamic_range  grey scale from -dynamic_range (black) to 0 dB (white)
+    title          title of the picture
+
+    The top row holds the slices through the brightest voxel (the first, if several): x-z at
+    its y, y-z at its x and x-y at its depth; the bottom row the largest value along y
+    (x-z), along x (y-z) and along z (x-y). Each panel is in proportion, one pixel per grid
+    point; the slices' positions in mm are in the panels' titles. Needs matplotlib (drawn
+    with its Agg canvas, no display).
+    """
+    fn = "show_volume"
+    if not isinstance(file, (str, os.PathLike)) or not os.fspath(file):
+        raise TypeError("%s: file must be a file name" % fn)
+    volume_db = _array(fn, "volume_db", volume_db, ndim=3)
+    x, y, z = (_array(fn, name, v, ndim=1) * 1e3 for name, v in (("x", x), ("y", y), ("z", z)))
+    if volume_db.shape != (z.size, x.size, y.size) or volume_db.size == 0:
+        raise ValueError("%s: volume_db must have shape (len(z), len(x), len(y)) = (%d, %d, "
+                         "%d), but has %s" % (fn, z.size, x.size, y.size, volume_db.shape))
+    dynamic_range = _scalar(fn, "dynamic_range", dynamic_range, positive=True)
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from matplotlib.figure import Figure
+
+    # NaN as the black end of the scale, as show_image shows it.
+    v = np.where(np.isnan(volume_db), -dynamic_range, volume_db)
+    iz, ix, iy = np.unravel_index(np.argmax(v), v.shape)
+
+    def extent(across, down):
+        da = (across[-1] - across[0]) / (across.size - 1) if across.size > 1 else 1.0
+        dd = (down[-1] - down[0]) / (down.size - 1) if down.size > 1 else 1.0
+        return [across[0] - da / 2, across[-1] + da / 2, down[-1] + dd / 2, down[0] - dd / 2]
+
+    panels = [(v[:, :, iy], x, z, "x", "z", "x-z at y = %.2f mm" % y[iy]),
+              (v[:, ix, :], y, z, "y", "z", "y-z at x = %.2f mm" % x[ix]),
+              (v[iz, :, :].T, x, y, "x", "y", "x-y at z = %.2f mm" % z[iz]),
+              (v.max(axis=2), x, z, "x", "z", "x-z, maximum along y"),
+              (v.max(axis=1), y, z, "y", "z", "y-z, maximum along x"),
+              (v.max(axis=0).T, x, y, "x", "y", "x-y, maximum along z")]
+    fig = Figure(figsize=(13, 8.5), layout="constrained")
+    FigureCanvasAgg(fig)
+    axes = fig.subplots(2, 3)
+    for ax, (plane, across, down, xlabel, ylabel, name) in zip(axes.reshape(-1), panels):
+        shown = ax.imshow(plane, extent=extent(across, down), cmap="gray", aspect="equal",
+                          vmin=-dynamic_range, vmax=0, interpolation="nearest")
+        ax.set_xlabel("%s [mm]" % xlabel)
+        ax.set_ylabel("%s [mm]" % ylabel)
+        ax.set_title(name, fontsize=10)
+    fig.colorbar(shown, ax=axes.ravel().tolist(), label="dB", shrink=0.6)
+    fig.suptitle(str(title))
+    try:
+        fig.savefig(file, format="png", dpi=100)
+    except (np.linalg.LinAlgError, OverflowError) as e:
+        raise ValueError("%s: x, y and z of these extents cannot be drawn (%s)" % (fn, e)) from None
 
 # Doppler processing (in the core, on every thread; help in orvel): fast time (depth) along
 # the first axis, slow time (the firings of an ensemble) along the last. Velocities are axial,

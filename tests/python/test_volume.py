@@ -97,3 +97,19 @@ def test_the_2d_sequences_on_a_linear_array_are_those_of_scan_planewave_and_scan
         assert np.allclose(a["tx_delays"], b["tx_delays"], rtol=0, atol=1e-18)
     with pytest.raises(ValueError, match="behind the array"):
         im.scan_diverging_2d(e, [0.0, 0.0, 1e-3], C)
+
+
+def test_show_volume_draws_slices_through_the_maximum(tmp_path):
+    import matplotlib.image
+
+    x, y, z = np.linspace(-2e-3, 2e-3, 21), np.linspace(-1e-3, 1e-3, 11), np.linspace(0, 4e-3, 41)
+    volume = np.full((z.size, x.size, y.size), -40.0)
+    volume[30, 5, 8] = 0.0           # the maximum: z 3 mm, x -1 mm, y 0.6 mm
+    volume[10, 15, 2] = -10.0        # elsewhere: in the projections alone
+    volume[0, 0, 0] = np.nan
+    name = tmp_path / "v.png"
+    im.show_volume(str(name), volume, x, y, z, 40, "a point")
+    picture = matplotlib.image.imread(str(name))
+    assert picture.shape[0] > 400 and picture.shape[1] > 600
+    with pytest.raises(ValueError, match=r"shape \(len\(z\), len\(x\), len\(y\)\)"):
+        im.show_volume(str(tmp_path / "w.png"), volume[:, :, :5], x, y, z, 40)
