@@ -922,8 +922,9 @@ def scan_planewave_2d(element_positions, angles, c, apodization=None):
                        move the echo of a near point by a tenth of a wavelength or more
 
     Returns the sequence, one dict per transmit: kind 'plane', angle ax and angle_y ay
-    [rad], x 0, tx_apodization the weights, rx_apodization ones, tx_delays = (u.e - min(u.e))/c [s] for element e (all
-    >= 0: the element the wave leaves first emits at 0). das_beamform with the element
+    [rad], x 0, tx_apodization the weights, rx_apodization ones, tx_delays =
+    (u.e - min(u.e))/c [s] for element e (all >= 0: the element the wave leaves first emits
+    at 0). das_beamform with the element
     positions and the T x 2 angles forms the image; for a linear array along x and ay = 0
     the delays are those of scan_planewave.
     """
