@@ -1998,6 +1998,9 @@ def _uff_steps(fn, seq, n):
         if order not in ("line", "frame"):
             raise ValueError("%s: the firing sequence's order must be 'line' or 'frame', but "
                              "is %r" % (fn, order))
+    if any(step.get("angle_y", 0.0) != 0.0 for step in seq):
+        raise ValueError("%s: plane waves steered in two angles (scan_planewave_2d's angle_y) "
+                         "are not written yet" % fn)
     return [_uff_step(fn, step, n, k) for k, step in enumerate(seq)], prf, order
 
 
