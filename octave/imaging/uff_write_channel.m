@@ -120,20 +120,7 @@ if isempty(d.seq_order)
   d.seq_order = 0;
 end
 d = flat_steps(d, steps, n);
-part = [file '.part'];
-try
-  save('-v7', part, '-struct', 'd');
-catch err
-  if exist(part, 'file')
-    delete(part);
-  end
-  error('orvel:badArgument', '%s: cannot write %s (%s)', fn, file, err.message);
-end
-[status, message] = rename(part, file);
-if status ~= 0
-  delete(part);
-  error('orvel:badArgument', '%s: cannot write %s (%s)', fn, file, message);
-end
+uff_save_mat(fn, file, d);
 end
 
 function v = checked_number(fn, name, v, positive)

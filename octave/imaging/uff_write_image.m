@@ -59,18 +59,5 @@ else
   d.z = double(z(:));
 end
 d.modulation_frequency = double(f_mod);
-part = [file '.part'];
-try
-  save('-v7', part, '-struct', 'd');
-catch err
-  if exist(part, 'file')
-    delete(part);
-  end
-  error('orvel:badArgument', '%s: cannot write %s (%s)', fn, file, err.message);
-end
-[status, message] = rename(part, file);
-if status ~= 0
-  delete(part);
-  error('orvel:badArgument', '%s: cannot write %s (%s)', fn, file, message);
-end
+uff_save_mat(fn, file, d);
 end
