@@ -57,6 +57,7 @@ Chunks: a step's scatterers are split by their index in the phantom into chunks 
 order. Split finer to spread a few steps (transmits) over many workers.
 """
 import argparse
+import contextlib
 import json
 import math
 import os
@@ -69,6 +70,7 @@ import time
 import numpy as np
 
 from . import _commands as _cmd
+from . import _store
 from . import imaging as _im
 
 FORMAT = "orvel.distributed/1"
@@ -368,6 +370,26 @@ def _place(parts):
     return rf, start, fs
 
 
+# A step's chunks are summed by a tree of tasks (in Dask's way, on the workers): groups of
+# _SPLIT consecutive results are summed in index order, then groups of those sums, until one
+# group is left, which the last task sums. Every path (in memory, folder, store, serial) sums
+# by this same tree, so their results agree bit for bit; a step of at most _SPLIT chunks is
+# summed in one go, in index order.
+_SPLIT = 8
+
+
+def _sum(*parts):
+    return _place(list(parts))
+
+
+def _tree(parts, add=_sum):
+    """Reduces parts to the last group of at most _SPLIT, each group summed by add."""
+    parts = list(parts)
+    while len(parts) > _SPLIT:
+        parts = [add(*parts[i:i + _SPLIT]) for i in range(0, len(parts), _SPLIT)]
+    return parts
+
+
 class _Steps:
     """Collects task results, sums each step's chunks once all are in, and keeps each step
     in memory or writes it to a folder of its own inside the output folder.
@@ -396,7 +418,7 @@ class _Steps:
         self.pending[k][c] = result
         if len(self.pending[k]) < self.n_chunks:
             return
-        placed = _place([self.pending[k][i] for i in range(self.n_chunks)])
+        placed = _sum(*_tree([self.pending[k][i] for i in range(self.n_chunks)]))
         self.pending[k] = None
         self.done += 1
         if self.out is None:
@@ -561,7 +583,8 @@ def _failed(desc, k, lo, hi, error):
     return RuntimeError(text)
 
 
-def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, progress=True):
+def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, progress=True,
+             store=None, overwrite=False):
     """Runs a simulation description over a phantom; returns (rf, t0) as scan_run does.
 
     desc      from describe(), or the name of a JSON file holding one
@@ -578,6 +601,17 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
               result.json an earlier run left there; a run that fails leaves neither, and
               no steps. New files replace the old by renaming, never by rewriting: an
               earlier run's rf.npy, memory-mapped, keeps its data.
+    store     a folder that the client and every worker reach under the same name (a shared
+              file system): the result is written there by the workers, as a Zarr store,
+              and (rf, t0) comes back with rf a lazy dask array read from it (open_store).
+              Each step's chunks are summed on the workers by a tree of tasks and written
+              once; the client receives only each step's start and shape. Refused before any
+              task runs: a path whose parent folder does not exist or that cannot be
+              written, a file, a folder holding anything but an Orvel store, a store of
+              another run (unless overwrite=True), and a store some worker does not see. A
+              store of the same run (same description and phantom) is resumed: the steps it
+              finished are not computed again. Not with out.
+    overwrite replace a store of another run
     workers   worker processes of the LocalCluster (default: the usable cores)
     threads   threads of each worker's module (default on a LocalCluster: cores / workers;
               elsewhere the module's own default, every core of the worker)
@@ -605,6 +639,17 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
     kind = desc["sequence"][0]["kind"]
     bar = _Progress(len(tasks), "line" if kind == "line" else "transmit", len(desc["sequence"]),
                     progress)
+    if store is not None:
+        if out is not None:
+            raise ValueError("%s: give either out or store, not both" % _FN)
+        digest = _store.fingerprint(desc, phantom)
+        path, reuse = _store.check_path(store, digest, overwrite)
+        if isinstance(phantom, str) and os.path.realpath(phantom).startswith(
+                os.path.realpath(path) + os.sep):
+            raise ValueError("%s: the phantom %s lies inside the store; give another store"
+                             % (_FN, phantom))
+        return _simulate_store(desc, phantom, tasks, n_chunks, slow, bar, client, workers,
+                               threads, path, reuse, digest)
     # Everything above refuses bad input and changes nothing; from here on the output folder
     # holds either this run's complete result or none.
     steps = _Steps(len(desc["sequence"]), n_chunks, out)
@@ -624,9 +669,12 @@ def simulate(desc, phantom, client=None, out=None, workers=None, threads=None, p
         steps.close()
 
 
-def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
-    from dask.distributed import Client, LocalCluster, as_completed
-    cluster = own = run = None
+@contextlib.contextmanager
+def _connected(client, workers, threads):
+    """(client, threads) for a run: a LocalCluster of `workers` processes when client is None
+    (closed at the end), a scheduler address, or the client given."""
+    from dask.distributed import Client, LocalCluster
+    cluster = own = None
     try:
         if client is None:
             cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (
@@ -639,16 +687,45 @@ def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
             client = own = Client(cluster)
         elif isinstance(client, str):
             client = own = Client(client)
-        # Held by the scheduler, not scattered: scattered data dies with the last worker that
-        # holds it, and every task with it; a worker that lacks the run's data fetches it
-        # (_remote_task). (Data as a task's result would be computed again, but Dask 2022.12
-        # can leave the tasks that need it waiting for ever once every worker is lost.)
-        run = "orvel-run-%s" % os.urandom(8).hex()
-        client.publish_dataset([desc, phantom], name=run)
+        yield client, threads
+    finally:
+        if own is not None:
+            own.close()
+        if cluster is not None:
+            cluster.close()
+
+
+@contextlib.contextmanager
+def _published(client, desc, phantom):
+    """The run's name, its description and phantom held by the scheduler for the run.
+
+    Held by the scheduler, not scattered: scattered data dies with the last worker that holds
+    it, and every task with it; a worker that lacks the run's data fetches it (_remote_task).
+    (Data as a task's result would be computed again, but Dask 2022.12 can leave the tasks
+    that need it waiting for ever once every worker is lost.)"""
+    run = "orvel-run-%s" % os.urandom(8).hex()
+    client.publish_dataset([desc, phantom], name=run)
+    try:
+        yield run
+    finally:
+        try:
+            client.unpublish_dataset(run)
+        except Exception:
+            pass  # the scheduler is gone, and the data with it
+
+
+def _key(name, *numbers):
+    return "orvel-%s-%s-%s" % (name, "-".join(str(n) for n in numbers), os.urandom(4).hex())
+
+
+def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
+    from dask.distributed import as_completed
+    with _connected(client, workers, threads) as (client, threads), \
+            _published(client, desc, phantom) as run:
         futures = {}
         for k, c, lo, hi in tasks:
             f = client.submit(_remote_task, run, k, lo, hi, threads, pure=False,
-                              key="orvel-%d-%d-%s" % (k, c, os.urandom(4).hex()))
+                              key=_key("chunk", k, c))
             futures[f] = (k, c, lo, hi)
         for f in as_completed(list(futures)):
             k, c, lo, hi = futures.pop(f)
@@ -662,16 +739,283 @@ def _run_dask(desc, phantom, tasks, steps, bar, client, workers, threads):
             steps.add(k, c, result)
             f.release()
             bar.tick(steps.done)
-    finally:
-        if run is not None:
-            try:
-                client.unpublish_dataset(run)
-            except Exception:
-                pass  # the scheduler is gone, and the data with it
-        if own is not None:
-            own.close()
-        if cluster is not None:
-            cluster.close()
+
+
+# ---- Results in a store -------------------------------------------------------------------------
+
+def _located_task(where, run, k, lo, hi, threads, desc=None, phantom=None):
+    """A chunk's task whose error names its step and scatterers (`where`): its result goes on
+    to other tasks, not to the client, which would otherwise name them. run None: in this
+    process, over desc and phantom."""
+    try:
+        if run is None:
+            return _task(desc, phantom, k, lo, hi, threads)
+        return _remote_task(run, k, lo, hi, threads)
+    except Exception as error:
+        text = "%s: %s: %s" % (_FN, where, error)
+        raise (_cmd.OrvelError(text) if isinstance(error, _cmd.OrvelError)
+               else RuntimeError(text)) from None
+
+
+def _stage_root(path, k, *parts):
+    return _store.stage(path, k, _sum(*parts))
+
+
+def _layout(records, slow, kind):
+    """t0, fs, the result's shape and each step's row offset, from the steps' records."""
+    present = [r for r in records if r["start"] is not None]
+    if not present:
+        raise ValueError("%s: no scatterer lies in the window of any step" % _FN)
+    t0 = min(r["start"] for r in present)
+    fs = present[0]["fs"]
+    offsets = [None if r["start"] is None else int(round((r["start"] - t0) * fs))
+               for r in records]
+    rows = max(off + r["shape"][0] for r, off in zip(records, offsets) if off is not None)
+    columns = max(r["shape"][1] for r in present)
+    return t0, fs, _im._rf_shape(rows, columns, len(records), slow), offsets
+
+
+def _simulate_store(desc, phantom, tasks, n_chunks, slow, bar, client, workers, threads,
+                    path, reuse, digest):
+    """simulate() with a store: the tasks sum each step's chunks and write it, then write it
+    into the result array; the client receives only each step's start and shape."""
+    n_steps = len(desc["sequence"])
+    kind = desc["sequence"][0]["kind"]
+    made = not os.path.isdir(path)
+    token = _store.create(path, digest, desc, reuse)
+    records = [_store.staged(path, k) if reuse else None for k in range(n_steps)]
+    todo = [k for k in range(n_steps) if records[k] is None]
+    by_step = {k: [] for k in todo}
+    for k, c, lo, hi in tasks:
+        if k in by_step:
+            by_step[k].append((c, lo, hi))
+
+    def finish():
+        t0, fs, shape, offsets = _layout(records, slow, kind)
+        shape = _store.result_array(path, shape, kind)
+        return t0, fs, shape, [(k, off, _im._rf_place(k, slow))
+                               for k, off in enumerate(offsets) if off is not None]
+
+    if client == "serial":
+        for done, k in enumerate(todo):
+            parts = []
+            for c, lo, hi in by_step[k]:
+                parts.append(_located_task(_where(desc, k, lo, hi), None, k, lo, hi, threads,
+                                           desc, phantom))
+                bar.tick(done)
+            records[k] = _store.stage(path, k, _sum(*_tree(parts)))
+        t0, fs, shape, places = finish()
+        for k, off, where in places:
+            _store.place(path, k, off, where)
+    else:
+        from dask.distributed import as_completed, wait
+        with _connected(client, workers, threads) as (client, threads):
+            unseen = [a for a, ok in client.run(_store.reach, path, token).items() if not ok]
+            if unseen:
+                if made:
+                    shutil.rmtree(path, ignore_errors=True)
+                raise ValueError("%s: the store %s is not reachable from the worker(s) %s; give "
+                                 "a folder every worker reaches under the same name"
+                                 % (_FN, path, ", ".join(sorted(unseen))))
+            with _published(client, desc, phantom) as run:
+                roots = {}
+                for k in todo:
+                    level = [client.submit(_located_task, _where(desc, k, lo, hi), run, k, lo,
+                                           hi, threads, pure=False, key=_key("chunk", k, c))
+                             for c, lo, hi in by_step[k]]
+                    level = _tree(level, lambda *g: client.submit(_sum, *g, pure=False,
+                                                                  key=_key("sum", k)))
+                    roots[client.submit(_stage_root, path, k, *level, pure=False,
+                                        key=_key("stage", k))] = k
+                done = 0
+                for f in as_completed(list(roots)):
+                    k = roots.pop(f)
+                    try:
+                        records[k] = f.result()
+                    except Exception as error:
+                        for g in roots:
+                            g.cancel()
+                        if str(error).startswith(_FN):
+                            raise
+                        raise RuntimeError("%s: step %d: %s" % (_FN, k + 1, error)) from error
+                    f.release()
+                    done += 1
+                    for _ in by_step[k]:
+                        bar.tick(done)
+            t0, fs, shape, places = finish()
+            writes = [client.submit(_store.place, path, k, off, where, pure=False,
+                                    key=_key("place", k)) for k, off, where in places]
+            wait(writes)
+            for f in writes:
+                f.result()
+    _store.finish(path, {"format": _store.FORMAT, "fingerprint": digest, "complete": True,
+                         "kind": kind, "t0": t0, "fs": fs, "shape": list(shape),
+                         "steps": n_steps})
+    return open_store(path)["rf"], t0
+
+
+def open_store(path):
+    """A complete store's contents, read lazily: a dict with
+        rf      the RF as simulate returned it, a dask array (numpy.asarray(rf) reads it all)
+        t0, fs  time of row 0 [s] and the sampling frequency [Hz]
+        kind    the steps' kind ('line', 'plane', 'diverging', 'element')
+        image   the image beamform() wrote, a dask array, or None
+        grid    the image's x, z and y (None for a 2-D image) [m], or None
+    """
+    import dask.array as da
+    path = os.path.abspath(path)
+    attrs = _store.info(path)
+    if attrs is None:
+        raise ValueError("%s: %s is not an Orvel store" % (_FN, path))
+    if not attrs.get("complete"):
+        raise ValueError("%s: the store %s holds no complete result (its run has not finished "
+                         "or failed; running the same again completes it)" % (_FN, path))
+    rf = da.from_zarr(path, component="rf")
+    image = grid = None
+    if "image" in attrs:
+        image = da.from_zarr(path, component="image")
+        grid = {k: (None if v is None else np.asarray(v)) for k, v in attrs["image"].items()}
+    return {"rf": rf, "t0": attrs["t0"], "fs": attrs["fs"], "kind": attrs["kind"],
+            "image": image, "grid": grid}
+
+
+# ---- Beamforming on the cluster -----------------------------------------------------------------
+
+def _bf_task(path, t, angle, elements, x, z, y, c, f_number, lag, options, threads):
+    """One transmit's image over one block of the grid, from the RF in the store."""
+    import zarr
+    attrs = _store.info(path)
+    rf = zarr.open_array(os.path.join(path, "rf"), mode="r")[:, :, t]
+    with _module_lock:
+        _cmd.orvel_init(-1)
+        try:
+            if threads:
+                _cmd.set_option("threads", threads)
+            return _im.das_beamform(np.asfortranarray(rf), attrs["t0"], attrs["fs"], elements,
+                                    x, z, c, f_number, angle, lag, y=y, **options)
+        finally:
+            _cmd.orvel_end()
+
+
+def _add(*images):
+    total = images[0].copy()
+    for image in images[1:]:
+        total += image
+    return total
+
+
+def _write_root(path, where, *images):
+    return _store.write_image(path, where, _add(*images))
+
+
+def _blocks(nx, ny, nz, block):
+    """Column ranges of the image blocks: [(x slice, y slice or None)], each block whole in z."""
+    if block is None:
+        per = max(1, 65536 // max(nz, 1))
+        bx = max(1, min(nx, int(round(math.sqrt(per))) if ny else per))
+        by = max(1, min(ny, per // bx)) if ny else None
+    else:
+        block = np.atleast_1d(block).astype(int)
+        bx, by = int(block[0]), (int(block[-1]) if ny else None)
+        if bx < 1 or (by is not None and by < 1):
+            raise ValueError("%s: block must give whole numbers >= 1 of columns" % _FN)
+    xs = [slice(i, min(i + bx, nx)) for i in range(0, nx, bx)]
+    ys = [slice(j, min(j + by, ny)) for j in range(0, ny, by)] if ny else [None]
+    return [(a, b) for a in xs for b in ys], bx, by
+
+
+def beamform(store, element_positions, x, z, c, f_number, angle, lag, *, y=None, client=None,
+             block=None, workers=None, threads=None, progress=True, **options):
+    """Delay-and-sum image of a store's transmits (simulate(..., store=)), formed by tasks
+    on the cluster and written into the store; returns the image as a lazy dask array.
+
+    store       a complete store of 'plane', 'diverging' or 'element' steps (no slow time)
+    element_positions, x, z, c, f_number, angle, lag, y, options (window, tukey_alpha,
+                interpolation): as orvel.imaging.das_beamform, with angle one row (or
+                number) per transmit of the store
+    block       (bx,) or (bx, by): x (and y) columns of one image block, all depths; default
+                about 65,536 points per block
+    client, workers, threads, progress: as simulate; client="serial" runs the same tasks in
+                this process
+
+    One task per transmit and block reads that transmit's RF from the store and forms its
+    image of the block (das_beamform of one transmit); each block's transmits are summed in
+    the order of the store by a tree of tasks (as simulate sums chunks) and the sum is
+    written to the store's image. So the image is the same, bit for bit, for any number of
+    workers and with client="serial"; it equals das_beamform of all transmits at once to
+    rounding (das_beamform sums in another order). Shape (len(z), len(x)), or (len(z),
+    len(x), len(y)) with y; open_store(store)["image"] reads it again.
+    """
+    path = os.path.abspath(store) if isinstance(store, str) else store
+    contents = open_store(path)
+    rf = contents["rf"]
+    if contents["kind"] == "line" or rf.ndim != 3:
+        raise ValueError("%s: beamform needs a store of transmits received on every element "
+                         "(samples x elements x transmits), but this store holds %s steps of "
+                         "shape %s" % (_FN, contents["kind"], rf.shape))
+    if set(options) - {"window", "tukey_alpha", "interpolation"}:
+        raise ValueError("%s: beamform: unknown options %s (window, tukey_alpha, "
+                         "interpolation)" % (_FN, ", ".join(sorted(set(options) - {
+                             "window", "tukey_alpha", "interpolation"}))))
+    n_t = rf.shape[2]
+    angle = np.asarray(angle, dtype=float)
+    rows = angle if angle.ndim == 2 else angle.reshape(-1)
+    if angle.ndim > 2 or rows.shape[0] != n_t:
+        raise ValueError("%s: beamform: angle must give one transmit per transmit of the store "
+                         "(%d), but has shape %s" % (_FN, n_t, angle.shape))
+    elements = np.asarray(element_positions, dtype=float)
+    x, z = np.asarray(x, dtype=float).reshape(-1), np.asarray(z, dtype=float).reshape(-1)
+    y = None if y is None else np.asarray(y, dtype=float).reshape(-1)
+    # The whole call checked once, in this process, on an empty grid: bad arguments are
+    # refused before any task runs.
+    _im.das_beamform(np.zeros((2, rf.shape[1], 1)), 0.0, contents["fs"], elements, x[:0], z,
+                     c, f_number, rows[:1], lag, y=y, **options)
+    ny = 0 if y is None else y.size
+    blocks, bx, by = _blocks(x.size, ny, z.size, block)
+    shape = (z.size, x.size) + ((ny,) if y is not None else ())
+    chunks = (max(z.size, 1), bx) + ((by,) if y is not None else ())
+    _store.image_array(path, shape, chunks)
+
+    def task_args(t, xs, ys):
+        return (path, t, rows[t:t + 1], elements, x[xs], z, None if ys is None else y[ys], c,
+                f_number, lag, options)
+
+    bar = _Progress(len(blocks) * n_t, "block", len(blocks), progress)
+    if client == "serial":
+        for i, (xs, ys) in enumerate(blocks):
+            images = [_bf_task(*task_args(t, xs, ys), threads) for t in range(n_t)]
+            where = (slice(None), xs) + ((ys,) if ys is not None else ())
+            _write_root(path, where, *_tree(images, _add))
+            for _ in range(n_t):
+                bar.tick(i + 1)
+    else:
+        from dask.distributed import as_completed
+        with _connected(client, workers, threads) as (client, threads):
+            roots = {}
+            for i, (xs, ys) in enumerate(blocks):
+                level = [client.submit(_bf_task, *task_args(t, xs, ys), threads, pure=False,
+                                       key=_key("image", i, t)) for t in range(n_t)]
+                level = _tree(level, lambda *g: client.submit(_add, *g, pure=False,
+                                                              key=_key("add", i)))
+                where = (slice(None), xs) + ((ys,) if ys is not None else ())
+                roots[client.submit(_write_root, path, where, *level, pure=False,
+                                    key=_key("write", i))] = i
+            done = 0
+            for f in as_completed(list(roots)):
+                roots.pop(f)
+                try:
+                    f.result()
+                except Exception as error:
+                    for g in roots:
+                        g.cancel()
+                    raise RuntimeError("%s: beamform: %s" % (_FN, error)) from error
+                done += 1
+                for _ in range(n_t):
+                    bar.tick(done)
+    attrs = _store.info(path)
+    attrs["image"] = {"x": x.tolist(), "z": z.tolist(), "y": None if y is None else y.tolist()}
+    _store._set_info(path, attrs)
+    return open_store(path)["image"]
 
 
 # ---- Command line -------------------------------------------------------------------------------
@@ -681,11 +1025,17 @@ def main(argv=None):
         prog="python3 -m orvel.distributed",
         description="Run a simulation description (JSON, from orvel.distributed.describe or "
                     "the Octave helper scan_export) over a phantom file on a Dask cluster; "
-                    "writes rf.npy and result.json (t0, fs, kind, shape) to the output folder.")
+                    "writes rf.npy and result.json (t0, fs, kind, shape) to the output folder, "
+                    "or has the workers write a Zarr store.")
     p.add_argument("description", help="the description, a JSON file")
     p.add_argument("phantom", help="the phantom: .npy (n, 4) [x y z amplitude], or .npz with "
                                    "points and amplitudes")
-    p.add_argument("--out", required=True, help="output folder")
+    where = p.add_mutually_exclusive_group(required=True)
+    where.add_argument("--out", help="output folder: rf.npy and result.json")
+    where.add_argument("--store", help="a Zarr store that the workers write (a folder every "
+                                       "worker reaches; Octave's scan_import reads it)")
+    p.add_argument("--overwrite", action="store_true",
+                   help="replace a store that holds another run")
     p.add_argument("--scheduler", help="scheduler address (default: a local cluster)")
     p.add_argument("--workers", type=int, help="worker processes of the local cluster")
     p.add_argument("--threads", type=int, help="threads of each worker's module")
@@ -695,14 +1045,16 @@ def main(argv=None):
     client = "serial" if a.serial else a.scheduler
     try:
         rf, t0 = simulate(a.description, a.phantom, client=client, out=a.out,
-                          workers=a.workers, threads=a.threads, progress=not a.quiet)
+                          workers=a.workers, threads=a.threads, progress=not a.quiet,
+                          store=a.store, overwrite=a.overwrite)
     except (ValueError, OSError, _cmd.OrvelError) as e:
         text = str(e)
         print(text if text.startswith("orvel.distributed") else "orvel.distributed: " + text,
               file=sys.stderr)
         return 1
     print("orvel.distributed: wrote %s, %s, t0 = %.9g s"
-          % (os.path.join(a.out, "rf.npy"), "x".join(str(d) for d in rf.shape), t0))
+          % (os.path.join(a.out, "rf.npy") if a.store is None else a.store,
+             "x".join(str(d) for d in rf.shape), t0))
     return 0
 
 
