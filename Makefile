@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake g++ make libgtest-dev libfftw3-dev octave liboctave-dev \
               python3-dev python3-pybind11 python3-numpy python3-pytest \
               python3-distributed python3-matplotlib python3-nbclient python3-ipykernel \
-              python3-h5py python3-scipy
+              python3-h5py python3-scipy python3-zarr
 DEMO_PACKAGES := gnuplot-nox fonts-freefont-otf
 # pip, its build backend and virtual environments, for the wheel's test.
 WHEEL_PACKAGES := python3-pip python3-setuptools python3-wheel python3-venv

@@ -48,6 +48,16 @@ focus) leaving them out changes the RF by less than 1% of its RMS value (-40 dB)
 window=None to use every scatterer. Transmits ('plane', 'diverging' and 'element' steps)
 always use every scatterer.
 
+Stores: with simulate(..., store=folder) the result is not sent to the client. The tasks of
+a step sum its chunks on the workers (a tree of tasks, _SPLIT results to a task) and write
+the step into a Zarr store in the folder (every worker must reach it under the same name);
+once every step is written, one task per step places it on the common time axis in the
+store's array rf, chunked per step, and the client receives only each step's start time
+and shape. The array is read back lazily (open_store, a dask array); Octave's scan_import
+reads the store too. beamform() forms the image of a store's transmits on the cluster, one
+task per transmit and image block, and writes it into the store. Every path sums by the
+same tree, so the store holds, bit for bit, what simulate returns in memory.
+
 A script that starts a LocalCluster (simulate without a client) must do so under
 `if __name__ == "__main__":`, since every worker is a new Python process that imports the
 script's main module.
