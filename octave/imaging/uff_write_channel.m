@@ -19,7 +19,9 @@ function uff_write_channel(file, rf, t0, fs, c, elements, seq, options)
 %   elements  the elements' centres, N x 3 [m] (element_positions), or a vector of N x
 %             positions of a linear array [m]
 %   seq       the scan sequence of rf (scan_planewave, scan_diverging, scan_sta,
-%             scan_linear, scan_phased, scan_convex), or a firing sequence of scan_ensemble
+%             scan_linear, scan_phased, scan_convex, scan_diverging_2d, scan_planewave_2d
+%             with angle_y 0: plane waves steered in two angles are refused), or a firing
+%             sequence of scan_ensemble
 %   options   struct (optional): lag, the pulse's own delay [s] (0); prf [Hz] (a firing
 %             sequence's, else none); element_size, N x 2 [width height] [m] (or one pair;
 %             0); modulation_frequency [Hz] (0); order, 'line' or 'frame' (a firing
@@ -154,6 +156,11 @@ if isfield(seq, 'ensemble')
   end
   prf = seq(1).prf;
   order = seq(1).order;
+end
+if isfield(steps, 'angle_y') && any(cellfun(@(a) any(a(:) ~= 0), {steps.angle_y}))
+  % The format's plane wave here holds one angle: refused rather than written without ay.
+  error('orvel:badArgument', ['%s: plane waves steered in two angles (scan_planewave_2d''s ' ...
+        'angle_y) are not written yet'], fn);
 end
 for k = 1:numel(steps)
   s = steps(k);

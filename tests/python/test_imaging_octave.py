@@ -2,11 +2,14 @@
 # inputs give the same numbers: envelopes, compression, delay-and-sum images, scan conversion,
 # the fields of scan sequences, resolution cells and the acoustic output of a small array;
 # IQ demodulation, clutter filters, colour flow and Doppler spectra, the positions of moving
-# phantoms, firing times of ensembles and the RF of a flow phantom fired as an ensemble; the
+# phantoms, firing times of ensembles and the RF of a flow phantom fired as an ensemble;
+# volumes: spherical cysts, points in space, plane and diverging waves from a 2-D array through
+# scan_run and das_beamform on an x-y-z grid, show_volume's panels and the refusals; the
 # pyramidal scan (scan_phased_2d, its RF from a sparse 2-D array, scan_convert_3d).
 # Inputs go to Octave as binary files and its results come back the same way; one Octave run
 # serves all the tests.
 import os
+import re
 import subprocess
 
 import numpy as np
@@ -102,16 +105,48 @@ INPUTS.update({
 
 # A pyramidal scan: a grid of 3 ax by 2 ay values, its rows shuffled; lines on uneven radii;
 # a volume grid reaching beyond the pyramid; a sparse 6 x 5 array (a random half enabled).
-RNG_VOLUME = np.random.default_rng(20250611)
+RNG_PYRAMID = np.random.default_rng(20250611)
 _AX, _AY = np.meshgrid([-0.2, 0.05, 0.3], [-0.15, 0.1])
 INPUTS.update({
-    "p2d_angles": np.column_stack([_AX.ravel(), _AY.ravel()])[RNG_VOLUME.permutation(6)],
-    "sc3_lines": RNG_VOLUME.normal(size=(25, 6)),
-    "sc3_r": 5e-3 + np.cumsum(RNG_VOLUME.uniform(0.2e-3, 0.6e-3, size=25)),
+    "p2d_angles": np.column_stack([_AX.ravel(), _AY.ravel()])[RNG_PYRAMID.permutation(6)],
+    "sc3_lines": RNG_PYRAMID.normal(size=(25, 6)),
+    "sc3_r": 5e-3 + np.cumsum(RNG_PYRAMID.uniform(0.2e-3, 0.6e-3, size=25)),
     "sc3_x": np.linspace(-3e-3, 4e-3, 13),
     "sc3_y": np.linspace(-2e-3, 1.5e-3, 8),
     "sc3_z": np.linspace(4e-3, 15e-3, 14),
-    "sparse_enabled": (RNG_VOLUME.permutation(30) < 15).reshape(6, 5).astype(float),
+    "sparse_enabled": (RNG_PYRAMID.permutation(30) < 15).reshape(6, 5).astype(float),
+})
+
+
+# Volumes: element centres off any grid (some out of the plane z = 0), steering angles, transmit
+# weights and sources; points in space and in the plane; a box with a cylinder and two balls,
+# one overlapping the cylinder; a volume in dB with NaNs, values above 0 and two voxels tied for
+# the maximum, the first in C order (B) not the first in Fortran order (A).
+RNG_VOLUME = np.random.default_rng(20250918)
+VOL_DB = RNG_VOLUME.uniform(-50, -1, size=(9, 7, 5))
+VOL_DB[5, 2, 1] = VOL_DB[2, 4, 3] = 3.0             # A and B
+VOL_DB[0, 0, 0] = VOL_DB[6, 3, 2] = np.nan
+INPUTS.update({
+    "vol_elements": np.column_stack([RNG_VOLUME.uniform(-2e-3, 2e-3, 10),
+                                     RNG_VOLUME.uniform(-1.5e-3, 1.5e-3, 10),
+                                     RNG_VOLUME.uniform(-0.3e-3, 0.2e-3, 10)]),
+    "vol_angles": np.array([[0.1, -0.08], [-0.25, 0.0], [0.0, 0.3]]),
+    "vol_apod": RNG_VOLUME.uniform(0.2, 1.0, 10),
+    "vol_sources": np.array([[0.5e-3, -0.2e-3, -4e-3], [-1e-3, 1e-3, -6e-3]]),
+    "vol_xyz": np.column_stack([RNG_VOLUME.uniform(-1e-3, 1e-3, 4),
+                                RNG_VOLUME.uniform(-1e-3, 1e-3, 4),
+                                RNG_VOLUME.uniform(6e-3, 9e-3, 4)]),
+    "vol_xz": RNG_VOLUME.uniform(-1e-3, 1e-3, size=(3, 2)),
+    "vol_amp": RNG_VOLUME.normal(size=4),
+    "vol_run_apod": RNG_VOLUME.uniform(0.2, 1.0, 12),
+    "vol_db": VOL_DB,
+    "vol_region": np.array([-2e-3, 2e-3, -1.5e-3, 1.5e-3, 3e-3, 7e-3]),
+    "vol_cysts": np.array([[0.5e-3, 5e-3, 1e-3, 0.5]]),
+    "vol_spheres": np.array([[0.3e-3, -0.2e-3, 5.2e-3, 0.9e-3, 3.0],
+                             [-1e-3, 0.8e-3, 4e-3, 0.6e-3, 0.0]]),
+    "vol_x": np.linspace(-1e-3, 1e-3, 5),                # a grid for the volume's images
+    "vol_y": np.linspace(-0.8e-3, 0.8e-3, 4),
+    "vol_z": np.linspace(6e-3, 9e-3, 7),
 })
 
 
@@ -180,6 +215,15 @@ function save_sequence(f, name, seq)
   if isfield(seq, 'angle_y')
     save_array(f, [name '.angle_y'], [seq.angle_y]);
   end
+end
+function save_refusal(f, name, call)
+  message = 'no error';
+  try
+    call();
+  catch err
+    message = err.message;
+  end
+  save_array(f, name, double(message));
 end
 f = fopen(getenv('ORVEL_OUT'), 'w');
 save_array(f, 'envelope_even', envelope(load_array('rf_even')));
@@ -297,6 +341,68 @@ seq = scan_phased_2d(15, load_array('p2d_angles'), 12e-3);
 evalc('[rf, t0] = scan_run(seq, tx, rx, points, amplitudes, 1e-3);');
 save_array(f, 'sparse.rf', rf);
 save_array(f, 'sparse.t0', t0);
+orvel_end();
+e = load_array('vol_elements');
+angles = load_array('vol_angles');
+sources = load_array('vol_sources');
+save_sequence(f, 'plane2d', scan_planewave_2d(e, angles, 1540, load_array('vol_apod')));
+save_sequence(f, 'plane2d_ones', scan_planewave_2d(e, angles(2, :), 1540));
+save_sequence(f, 'diverging2d', scan_diverging_2d(e, sources, 1540));
+xyz = load_array('vol_xyz');
+amplitudes = load_array('vol_amp');
+[q, a] = phantom_points(xyz, amplitudes');
+save_array(f, 'points_xyz.points', q);
+save_array(f, 'points_xyz.amplitudes', a);
+[q, a] = phantom_points(load_array('vol_xz'));
+save_array(f, 'points_xz.points', q);
+save_array(f, 'points_xz.amplitudes', a);
+region = load_array('vol_region');
+[q, a] = phantom_tissue(region, 10, 1e-10, load_array('vol_cysts'), 4);
+save_array(f, 'tissue_plain.points', q);
+save_array(f, 'tissue_plain.amplitudes', a);
+[q, a] = phantom_tissue(region, 10, 1e-10, load_array('vol_cysts'), 4, load_array('vol_spheres'));
+save_array(f, 'tissue_spheres.points', q);
+save_array(f, 'tissue_spheres.amplitudes', a);
+gx = load_array('vol_x');
+gy = load_array('vol_y');
+gz = load_array('vol_z');
+%% show_volume without gnuplot on the PATH: the panels alone, read back.
+picture = fullfile(getenv('ORVEL_IN'), 'volume.png');
+path_before = getenv('PATH');
+setenv('PATH', getenv('ORVEL_IN'));
+show_volume(picture, load_array('vol_db'), (1:7) * 1e-3, (1:5) * 1e-3, (1:9) * 1e-3, 40);
+setenv('PATH', path_before);
+save_array(f, 'show_volume', imread(picture));
+refusals = {@() phantom_tissue(region, 10, 1e-10, [], 0, [0 0 1e-3 0]), ...
+            @() phantom_points(ones(2, 4)), ...
+            @() scan_planewave_2d(e, [0.1 0.2 0.3], 1540), ...
+            @() scan_planewave_2d(e, [0.1 0.2], 1540, ones(1, 3)), ...
+            @() scan_planewave_2d(e(:, 1:2), [0.1 0.2], 1540), ...
+            @() scan_diverging_2d(e, [0 0 -0.1e-3], 1540), ...
+            @() show_volume(picture, zeros(3, 4, 5), 1:4, 1:4, 1:3, 40)};
+for k = 1:numel(refusals)
+  save_refusal(f, sprintf('refusal%%d', k), refusals{k});
+end
+%% A small 2-D array: plane waves in two angles and diverging waves, simulated and beamformed
+%% on an x-y-z grid (the diverging waves through their transmit table).
+orvel_init(-1);
+set_sampling(%(ao_fs)r);
+tx = xdc_2d_array(4, 3, 0.28e-3, 0.28e-3, 0.02e-3, 0.02e-3, ones(4, 3), 1, 1, [0 0 20e-3]);
+rx = xdc_2d_array(4, 3, 0.28e-3, 0.28e-3, 0.02e-3, 0.02e-3, ones(4, 3), 1, 1, [0 0 20e-3]);
+e = element_positions(rx);
+d = sqrt((e(:, 1) - sources(:, 1)').^2 + (e(:, 2) - sources(:, 2)').^2 ...
+         + (e(:, 3) - sources(:, 3)').^2);
+table = [2 * ones(2, 1), sources, -min(d, [], 1)' / 1540, zeros(2, 3)];
+runs = {scan_planewave_2d(e, angles, 1540, load_array('vol_run_apod')), angles;
+        scan_diverging_2d(e, sources, 1540), table};
+names = {'vol_plane', 'vol_diverging'};
+for k = 1:2
+  evalc('[rf, t0] = scan_run(runs{k, 1}, tx, rx, xyz, amplitudes);');
+  save_array(f, [names{k} '.rf'], rf);
+  save_array(f, [names{k} '.t0'], t0);
+  save_array(f, [names{k} '.image'], das_beamform(rf, t0, %(ao_fs)r, e, gx, gz, 1540, 1.5, ...
+                                                   runs{k, 2}, 0, struct('y', gy)));
+end
 orvel_end();
 fclose(f);
 """ % dict(DAS, fs=FS, ao_fs=AO["fs"], rho=AO["rho"], prf=AO["prf"])
@@ -535,3 +641,107 @@ def test_pyramidal_scan_from_a_sparse_2d_array(octave, system):
     close(rf, octave["sparse.rf"], 1e-12, "scan_run of a pyramidal scan")
     close(np.array([t0]), octave["sparse.t0"], 0, "scan_run of a pyramidal scan: t0")
     assert rf.shape[1] == 6 and np.abs(rf).max() > 0
+
+
+def test_volume_phantoms_sequences_and_refusals(octave):
+    e = INPUTS["vol_elements"]
+    cases = {"plane2d": im.scan_planewave_2d(e, INPUTS["vol_angles"], C, INPUTS["vol_apod"]),
+             "plane2d_ones": im.scan_planewave_2d(e, INPUTS["vol_angles"][1], C),
+             "diverging2d": im.scan_diverging_2d(e, INPUTS["vol_sources"], C)}
+    for name, seq in cases.items():
+        fields = ["kind", "angle", "x", "tx_apodization", "rx_apodization", "tx_delays"]
+        fields += [k for k in ("source", "angle_y") if k in seq[0]]
+        assert len(fields) == 7, "%s: angle_y or source missing in Python" % name
+        for field in fields:
+            if field == "kind":
+                mine = np.array([["line", "plane", "diverging"].index(s["kind"]) for s in seq])
+            else:
+                mine = np.array([np.asarray(s[field], dtype=np.float64) for s in seq])
+            assert name + "." + field in octave, "%s: Octave has no %s" % (name, field)
+            close(mine, octave[name + "." + field], 1e-12, name + "." + field)
+    assert not np.all(octave["plane2d.tx_apodization"] == 1)
+
+    for name, args in (("points_xyz", (INPUTS["vol_xyz"], INPUTS["vol_amp"])),
+                       ("points_xz", (INPUTS["vol_xz"],))):
+        points, amplitudes = im.phantom_points(*args)
+        close(points, octave[name + ".points"], 0, name)
+        close(amplitudes, octave[name + ".amplitudes"], 0, name + " amplitudes")
+
+    # Octave's random draws are its own: the count is Python's, the positions do not move with
+    # the spheres, and the amplitudes are those without them times the gains of the cylinder
+    # and the balls holding each point, the balls found here from Octave's positions.
+    plain, a0 = octave["tissue_plain.points"], octave["tissue_plain.amplitudes"].reshape(-1)
+    points, a = octave["tissue_spheres.points"], octave["tissue_spheres.amplitudes"].reshape(-1)
+    mine = im.phantom_tissue(INPUTS["vol_region"], 10, 1e-10, INPUTS["vol_cysts"], 4,
+                             spheres=INPUTS["vol_spheres"])[0]
+    assert points.shape == mine.shape and np.array_equal(points, plain)
+    want = a0.copy()
+    for xc, yc, zc, r, gain in INPUTS["vol_spheres"]:
+        inside = np.sum((points - [xc, yc, zc]) ** 2, axis=1) <= r ** 2
+        assert inside.sum() > 20
+        want[inside] *= gain
+    assert np.array_equal(a, want) and (a == 0).sum() > 20 and (a != a0).sum() > 40
+
+    e2 = e[:, :2]
+    calls = [
+        (lambda: im.phantom_tissue(INPUTS["vol_region"], 10, 1e-10, None, 0,
+                                   [0, 0, 1e-3, 0]), "phantom_tissue: spheres"),
+        (lambda: im.phantom_points(np.ones((2, 4))), "phantom_points: xy?z "),
+        (lambda: im.scan_planewave_2d(e, [0.1, 0.2, 0.3], C), "scan_planewave_2d: angles"),
+        (lambda: im.scan_planewave_2d(e, [0.1, 0.2], C, np.ones(3)),
+         "scan_planewave_2d: apodization"),
+        (lambda: im.scan_planewave_2d(e2, [0.1, 0.2], C), "scan_planewave_2d: element_pos"),
+        (lambda: im.scan_diverging_2d(e, [0, 0, -0.1e-3], C),
+         "scan_diverging_2d: sources must be finite and lie behind the array"),
+        (lambda: im.show_volume("w.png", np.zeros((3, 4, 5)), np.arange(1, 5),
+                                np.arange(1, 5), np.arange(1, 4), 40), "show_volume: volume_db"),
+    ]
+    for k, (call, start) in enumerate(calls, 1):
+        with pytest.raises(ValueError, match="^" + start):
+            call()
+        message = "".join(chr(int(ch)) for ch in octave["refusal%d" % k].reshape(-1))
+        assert re.match(start, message), "Octave: %s" % message
+
+
+def test_volume_scan_run_das_beamform_and_show_volume_panels(octave, system):
+    orvel.set_sampling(AO["fs"])
+    tx, rx = (orvel.xdc_2d_array(4, 3, 0.28e-3, 0.28e-3, 0.02e-3, 0.02e-3, np.ones((4, 3)), 1,
+                                 1, [0, 0, 20e-3]) for _ in range(2))
+    e = im.element_positions(rx)
+    angles, sources = INPUTS["vol_angles"], INPUTS["vol_sources"]
+    d = np.linalg.norm(e[:, None, :] - sources[None, :, :], axis=2)
+    table = np.column_stack([np.full(2, 2.0), sources, -d.min(axis=0) / C, np.zeros((2, 3))])
+    runs = {"vol_plane": (im.scan_planewave_2d(e, angles, C, INPUTS["vol_run_apod"]), angles),
+            "vol_diverging": (im.scan_diverging_2d(e, sources, C), table)}
+    for name, (seq, transmits) in runs.items():
+        rf, t0 = im.scan_run(seq, tx, rx, INPUTS["vol_xyz"], INPUTS["vol_amp"])
+        close(rf, octave[name + ".rf"], 1e-12, name + " rf")
+        close(np.array([t0]), octave[name + ".t0"], 0, name + " t0")
+        image = im.das_beamform(rf, t0, AO["fs"], e, INPUTS["vol_x"], INPUTS["vol_z"], C, 1.5,
+                                transmits, 0.0, y=INPUTS["vol_y"])
+        close(image, octave[name + ".image"], 1e-10, name + " image")
+        assert image.shape == (7, 5, 4) and np.abs(image).max() > 0
+
+    # show_volume's panels drawn without gnuplot: grey blocks of s x s pixels on a blue
+    # ground, the slices through the first maximum in C order (NaN as -40 dB) and the
+    # projections, from numpy's indexing.
+    v = np.where(np.isnan(VOL_DB), -40.0, VOL_DB)
+    iz, ix, iy = np.unravel_index(np.argmax(v), v.shape)
+    assert (iz, ix, iy) == (2, 4, 3)
+    panels = [v[:, :, iy], v[:, ix, :], v[iz].T, v.max(axis=2), v.max(axis=1), v.max(axis=0).T]
+    picture = octave["show_volume"]
+    nz, nx, ny = v.shape
+    s, gap = int(np.ceil(200 / max(nz, nx, ny))), 8
+    height = s * max(nz, ny)
+    assert picture.shape == (2 * height + 3 * gap, s * (2 * nx + ny) + 4 * gap, 3)
+    ground = np.ones(picture.shape[:2], dtype=bool)
+    for p, panel in enumerate(panels):
+        level = np.round((np.clip(panel, -40, 0) + 40) / 40 * 255)
+        top = gap + (p // 3) * (height + gap)
+        left = gap + [0, s * nx + gap, s * (nx + ny) + 2 * gap][p % 3]
+        rows, cols = s * panel.shape[0], s * panel.shape[1]
+        block = picture[top:top + rows, left:left + cols]
+        assert np.array_equal(block, np.repeat(np.kron(level, np.ones((s, s)))[:, :, None], 3,
+                                               axis=2)), "panel %d" % (p + 1)
+        ground[top:top + rows, left:left + cols] = False
+    assert (picture[ground] == [0, 0, 160]).all()
