@@ -1665,8 +1665,8 @@ def scan_convert_3d(lines, angles, r, x, y, z):
     fn = "scan_convert_3d"
     lines = _array(fn, "lines", lines, ndim=2)
     r = _array(fn, "r", r, ndim=1)
-    if r.size < 2 or not (np.diff(r) > 0).all():
-        raise ValueError("%s: r must hold at least 2 increasing values" % fn)
+    if r.size < 2 or not np.isfinite(r).all() or not (np.diff(r) > 0).all():
+        raise ValueError("%s: r must hold at least 2 finite increasing values [m]" % fn)
     if lines.shape[0] != r.size:
         raise ValueError("%s: lines must have shape (len(r), T) = (%d, T), but has %s"
                          % (fn, r.size, lines.shape))
