@@ -121,7 +121,7 @@ demo: build demo-deps
 
 # Volumes from 2-D arrays: writes orvel_sector3d.png (a pyramidal sector scan of focused lines
 # through scan_convert_3d) into $(BUILD), and from Python orvel_volume_python.png (plane waves
-# steered in two angles, beamformed on an x-y-z grid). A few minutes on two cores.
+# steered in two angles, beamformed on an x-y-z grid). About a minute and a half on two cores.
 demo-3d: build demo-deps
 	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
 	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/octave/imaging" \
