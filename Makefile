@@ -15,8 +15,8 @@ WHEEL_PACKAGES := python3-pip python3-setuptools python3-wheel python3-venv
 PYTHON     ?= /usr/bin/python3
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz fuzz-python demo bench clean \
-        octave-package
+.PHONY: all deps demo-deps build test unit-asan unit-tsan fuzz fuzz-python demo demo-3d bench \
+        clean octave-package
 
 all: build
 
@@ -118,6 +118,16 @@ demo: build demo-deps
 	  PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) "$(CURDIR)/python/examples/$$example.py" \
 	    || exit 1; \
 	done
+
+# Volumes from 2-D arrays: writes orvel_sector3d.png (a pyramidal sector scan of focused lines
+# through scan_convert_3d) into $(BUILD), and from Python orvel_volume_python.png (plane waves
+# steered in two angles, beamformed on an x-y-z grid). About a minute and a half on two cores.
+demo-3d: build demo-deps
+	cd $(BUILD) && octave-cli --no-gui --norc --no-history --quiet \
+	  --path "$(CURDIR)/$(BUILD)" --path "$(CURDIR)/octave" --path "$(CURDIR)/octave/imaging" \
+	  "$(CURDIR)/octave/examples/sector3d.m" < /dev/null
+	cd $(BUILD) && PYTHONPATH="$(CURDIR)/$(BUILD)/python" $(PYTHON) \
+	  "$(CURDIR)/python/examples/volume.py"
 
 # Timings (not tests): the drivers alone, the commands through the module in Octave, an image
 # simulation on one and two local Dask workers, image formation (core against numpy), then a

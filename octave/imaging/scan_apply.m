@@ -2,15 +2,16 @@ function scan_apply(step, tx, rx)
 %SCAN_APPLY  Set the apertures for one step of a scan sequence.
 %   scan_apply(step, tx, rx)
 %
-%   step  one entry of a sequence from scan_linear, scan_phased, scan_convex,
-%         scan_planewave, scan_diverging or scan_sta
+%   step  one entry of a sequence from scan_linear, scan_phased, scan_phased_2d,
+%         scan_convex, scan_planewave, scan_planewave_2d, scan_diverging or scan_sta
 %   tx    handle of the transmit aperture
 %   rx    handle of the receive aperture
 %
 %   kind 'line':  tx gets the apodization tx_apodization, the reference point rx_center (the
 %                 line's origin) and the fixed focus tx_focus (xdc_focus at time 0); rx gets
 %                 rx_apodization, the reference point rx_center and dynamic focusing along
-%                 the line's angle (xdc_dynamic_focusing(rx, 0, angle, 0)).
+%                 the line's angles (xdc_dynamic_focusing(rx, 0, angle, angle_y), angle_y 0
+%                 when the step has none, as in the sequences of a linear array).
 %   kind 'plane', 'diverging', 'element': tx gets the apodization tx_apodization (ones
 %                 as the scan functions make them, but scan_sta's one element) and the
 %                 delays tx_delays [s] (xdc_focus_delays); rx unit apodization and zero
@@ -34,7 +35,11 @@ switch step.kind
     xdc_focus(tx, 0, step.tx_focus);
     xdc_apodization(rx, 0, step.rx_apodization);
     xdc_center_focus(rx, step.rx_center);
-    xdc_dynamic_focusing(rx, 0, step.angle, 0);
+    angle_y = 0;
+    if isfield(step, 'angle_y') && ~isempty(step.angle_y)
+      angle_y = step.angle_y;
+    end
+    xdc_dynamic_focusing(rx, 0, step.angle, angle_y);
   case {'plane', 'diverging', 'element'}
     xdc_apodization(tx, 0, step.tx_apodization);
     xdc_focus_delays(tx, 0, step.tx_delays);

@@ -9,10 +9,10 @@ radians. Points are numpy arrays of shape (n, 3); one value per point is a 1-D a
     phantom_points, phantom_tissue, resolution_cell, phantom_from_map   scatterers
     phantom_flow, phantom_motion, phantom_positions                       moving scatterers
     scan_linear, scan_phased, scan_convex, scan_planewave, scan_diverging,
-    scan_planewave_2d, scan_diverging_2d,
+    scan_phased_2d, scan_planewave_2d, scan_diverging_2d,
     scan_sta, scan_ensemble, scan_apply, scan_run                         scan sequences
     das_beamform, element_positions, envelope, log_compress, scan_convert,
-    show_image, show_volume,
+    scan_convert_3d, show_image, show_volume,
     sample_depth, tgc                                                     images
     iq_demodulate, clutter_filter, color_flow, doppler_spectrum           Doppler
     acoustic_output                                                       acoustic output (MI)
@@ -24,7 +24,8 @@ A scan sequence is a list of dicts, one per line or per transmit, with the keys:
                     every element comes through calc_scat_multi: 'plane' (plane waves),
                     'diverging' (from a virtual source) or 'element' (one element alone)
     angle           steering angle [rad] from the z axis towards +x
-    angle_y         scan_planewave_2d only: the steering angle ay [rad] towards +y
+    angle_y         scan_planewave_2d and scan_phased_2d only: the steering angle ay [rad]
+                    towards +y (taken as 0 where a step has none)
     x               lateral position of the line's origin [m] (0 for phased and transmits)
     tx_apodization  transmit weights, one per element (1-D)
     rx_apodization  receive weights, one per element (1-D)
@@ -762,6 +763,54 @@ def scan_phased(no_elements, angles, focus_r):
                   np.zeros(3)) for a in angles]
 
 
+def _angle_pairs(fn, angles):
+    """Angle pairs [ax, ay] [rad], shape (T, 2), finite (one pair: a vector of 2)."""
+    a = _array(fn, "angles", angles)
+    if a.shape == (2,):
+        a = a.reshape(1, 2)
+    if a.ndim != 2 or a.shape[1] != 2 or a.shape[0] < 1 or not np.isfinite(a).all():
+        raise ValueError("%s: angles must be T x 2 finite rows [ax ay] [rad], but has shape %s"
+                         % (fn, a.shape))
+    return a
+
+
+def _direction(ax, ay):
+    """The unit vector of the angles ax (towards +x) and ay (towards +y) from the z axis."""
+    return np.array([np.sin(ax) * np.cos(ay), np.sin(ay), np.cos(ax) * np.cos(ay)])
+
+
+@_within_memory
+def scan_phased_2d(no_elements, angles, focus_r):
+    """A pyramidal sector scan of a 2-D array: focused lines from the array's centre, steered
+    in two angles.
+
+    no_elements  physical elements of the array (those enabled in a sparse one), all used
+                 for every line
+    angles       T x 2 rows [ax, ay] [rad] (one line: a vector of 2): the line runs along
+                 d = [sin(ax) cos(ay), sin(ay), cos(ax) cos(ay)], ax from the z axis
+                 towards +x, ay towards +y (as xdc_dynamic_focusing's angles and
+                 scan_planewave_2d's). For scan_convert_3d they must form a grid of ax
+                 values by ay values
+    focus_r      distance of the transmit focus from the centre [m]
+
+    Returns the sequence, one dict per line: kind 'line', angle ax, angle_y ay [rad], x 0,
+    apodizations ones, tx_focus focus_r * d [m], rx_center [0, 0, 0]. scan_apply focuses
+    the receive aperture dynamically along d; scan_run gives samples x lines, each sample
+    at the range sample_depth from the centre.
+    """
+    fn = "scan_phased_2d"
+    n = _count(fn, "no_elements", no_elements)
+    angles = _angle_pairs(fn, angles)
+    focus_r = _scalar(fn, "focus_r", focus_r)
+    _check_sequence_memory(fn, angles.shape[0], n)
+    seq = []
+    for ax, ay in angles:
+        step = _step("line", ax, 0.0, n, focus_r * _direction(ax, ay), np.zeros(3))
+        step["angle_y"] = float(ay)
+        seq.append(step)
+    return seq
+
+
 @_within_memory
 def scan_planewave(no_elements, pitch, angles, c):
     """Plane-wave transmits at the given steering angles, all elements in receive.
@@ -1122,15 +1171,17 @@ def _check_step(fn, step):
 def scan_apply(step, tx, rx):
     """Sets up the transmit and the receive aperture for one step of a sequence.
 
-    step    one dict of a sequence (scan_linear, scan_phased, scan_convex, scan_planewave,
-            scan_diverging, scan_sta)
+    step    one dict of a sequence (scan_linear, scan_phased, scan_phased_2d, scan_convex,
+            scan_planewave, scan_planewave_2d, scan_diverging, scan_diverging_2d, scan_sta)
     tx, rx  the transmit and the receive aperture (Aperture or handle)
 
     'line': transmit apodization, reference point rx_center (the line's origin) and fixed
     focus at tx_focus; receive apodization, reference point rx_center and dynamic focusing
-    along the line's angle. 'plane', 'diverging' and 'element': transmit apodization
-    tx_apodization (ones, but for scan_planewave_2d's weights and scan_sta's one element)
-    with delays tx_delays; receive apodization ones and no delays.
+    along the line's angles, xdc_dynamic_focusing(rx, 0, angle, angle_y) (angle_y 0 when
+    the step has none, as in the sequences of a linear array). 'plane', 'diverging' and
+    'element': transmit apodization tx_apodization (ones, but for scan_planewave_2d's
+    weights and scan_sta's one element) with delays tx_delays; receive apodization ones and
+    no delays.
     """
     kind = _check_step("scan_apply", step)
     if kind == "line":
@@ -1141,7 +1192,8 @@ def scan_apply(step, tx, rx):
         _cmd.xdc_focus(tx, 0.0, step["tx_focus"])
         _cmd.xdc_apodization(rx, 0.0, np.reshape(step["rx_apodization"], (1, -1)))
         _cmd.xdc_center_focus(rx, step["rx_center"])
-        _cmd.xdc_dynamic_focusing(rx, 0.0, step["angle"], 0.0)
+        angle_y = step.get("angle_y")
+        _cmd.xdc_dynamic_focusing(rx, 0.0, step["angle"], 0.0 if angle_y is None else angle_y)
     else:
         delays = np.reshape(step["tx_delays"], (1, -1))
         ones = np.ones_like(delays)
@@ -1567,6 +1619,74 @@ def scan_convert(lines, angles, r, x, z, apex=(0.0, 0.0)):
     value = ((1 - fr) * ((1 - fa) * lines[ir, ia] + fa * lines[ir, ia + 1])
              + fr * ((1 - fa) * lines[ir + 1, ia] + fa * lines[ir + 1, ia + 1]))
     return np.where(in_r & in_a, value, np.nan)
+
+
+def _angle_grid(fn, angles, count):
+    """The grid of a pyramidal scan's lines: (ax values, ay values, ix, iy), both value lists
+    increasing, line k at [ax values[ix[k]], ay values[iy[k]]]; refused unless the T rows
+    hold every pair of the two lists once."""
+    angles = _angle_pairs(fn, angles)
+    if angles.shape[0] != count:
+        raise ValueError("%s: angles must hold one row [ax ay] per line: %d rows expected (the "
+                         "columns of lines), %d received" % (fn, count, angles.shape[0]))
+    ax, ix = np.unique(angles[:, 0], return_inverse=True)
+    ay, iy = np.unique(angles[:, 1], return_inverse=True)
+    ix, iy = ix.reshape(-1), iy.reshape(-1)
+    cells = np.unique(ix + ax.size * iy).size
+    if ax.size < 2 or ay.size < 2 or ax.size * ay.size != count or cells != count:
+        raise ValueError("%s: angles must form a grid of at least 2 ax values by at least 2 ay "
+                         "values, each pair [ax ay] once (in any order), but its %d rows hold "
+                         "%d ax values, %d ay values and %d distinct pairs"
+                         % (fn, count, ax.size, ay.size, cells))
+    return ax, ay, ix, iy
+
+
+@_within_memory
+def scan_convert_3d(lines, angles, r, x, y, z):
+    """Pyramidal sector data (scan_phased_2d) on a Cartesian grid: a volume.
+
+    lines   data of the lines, shape (len(r), T): samples along r, one column per line
+            (e.g. the envelope of scan_run's rf)
+    angles  the lines' angles, T x 2 rows [ax, ay] [rad], as scan_phased_2d takes them:
+            they must form a full grid, every pair of nx distinct ax values and ny distinct
+            ay values (nx, ny >= 2) once, in any order; e.g. ax running fastest:
+            np.column_stack([AX.ravel(), AY.ravel()]) with AX, AY = np.meshgrid(ax, ay)
+    r       distances of the samples from the apex, the array's centre [m], increasing
+    x, y, z the output grid [m] (vectors)
+
+    A voxel (x, y, z) lies at the range sqrt(x^2 + y^2 + z^2) and the angles
+    ax = atan2(x, z), ay = atan2(y, sqrt(x^2 + z^2)) (its direction is
+    [sin(ax) cos(ay), sin(ay), cos(ax) cos(ay)]); its value is interpolated linearly in
+    range, in ax and in ay between the 8 surrounding samples of the grid of lines, as
+    scan_convert does in range and angle. Returns shape (len(z), len(x), len(y)), the layout
+    of das_beamform's volumes (show_volume); NaN outside the pyramid (range outside
+    [r[0], r[-1]] or an angle outside the grid's span).
+    """
+    fn = "scan_convert_3d"
+    lines = _array(fn, "lines", lines, ndim=2)
+    r = _array(fn, "r", r, ndim=1)
+    if r.size < 2 or not np.isfinite(r).all() or not (np.diff(r) > 0).all():
+        raise ValueError("%s: r must hold at least 2 finite increasing values [m]" % fn)
+    if lines.shape[0] != r.size:
+        raise ValueError("%s: lines must have shape (len(r), T) = (%d, T), but has %s"
+                         % (fn, r.size, lines.shape))
+    ax, ay, ix, iy = _angle_grid(fn, angles, lines.shape[1])
+    x = _array(fn, "x", x, ndim=1)
+    y = _array(fn, "y", y, ndim=1)
+    z = _array(fn, "z", z, ndim=1)
+    grid = np.empty((r.size, ax.size, ay.size))
+    grid[:, ix, iy] = lines
+    Z, X, Y = np.meshgrid(z, x, y, indexing="ij")
+    across = np.hypot(X, Z)
+    kr, fr, in_r = _grid_index(np.sqrt(X ** 2 + Y ** 2 + Z ** 2), r)
+    kx, fx, in_x = _grid_index(np.arctan2(X, Z), ax)
+    ky, fy, in_y = _grid_index(np.arctan2(Y, across), ay)
+    value = np.zeros(Z.shape)
+    for dr, wr in ((0, 1 - fr), (1, fr)):
+        for dx, wx in ((0, 1 - fx), (1, fx)):
+            for dy, wy in ((0, 1 - fy), (1, fy)):
+                value += wr * wx * wy * grid[kr + dr, kx + dx, ky + dy]
+    return np.where(in_r & in_x & in_y, value, np.nan)
 
 
 @_within_memory

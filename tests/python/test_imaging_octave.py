@@ -4,7 +4,8 @@
 # IQ demodulation, clutter filters, colour flow and Doppler spectra, the positions of moving
 # phantoms, firing times of ensembles and the RF of a flow phantom fired as an ensemble;
 # volumes: spherical cysts, points in space, plane and diverging waves from a 2-D array through
-# scan_run and das_beamform on an x-y-z grid, show_volume's panels and the refusals.
+# scan_run and das_beamform on an x-y-z grid, show_volume's panels and the refusals; the
+# pyramidal scan (scan_phased_2d, its RF from a sparse 2-D array, scan_convert_3d).
 # Inputs go to Octave as binary files and its results come back the same way; one Octave run
 # serves all the tests.
 import os
@@ -100,6 +101,20 @@ INPUTS.update({
     "frames_times": np.array([-1e-3, 0.5e-3, 2.75e-3]),
     "frames_positions": _MOTION_POINTS[:, :, None] + RNG_DOPPLER.normal(size=(4, 3, 3)) * 1e-4,
     "frames_eval": np.array([-1e-3, 0.5e-3, 1.2e-3, 2.75e-3]),
+})
+
+# A pyramidal scan: a grid of 3 ax by 2 ay values, its rows shuffled; lines on uneven radii;
+# a volume grid reaching beyond the pyramid; a sparse 6 x 5 array (a random half enabled).
+RNG_PYRAMID = np.random.default_rng(20250611)
+_AX, _AY = np.meshgrid([-0.2, 0.05, 0.3], [-0.15, 0.1])
+INPUTS.update({
+    "p2d_angles": np.column_stack([_AX.ravel(), _AY.ravel()])[RNG_PYRAMID.permutation(6)],
+    "sc3_lines": RNG_PYRAMID.normal(size=(25, 6)),
+    "sc3_r": 5e-3 + np.cumsum(RNG_PYRAMID.uniform(0.2e-3, 0.6e-3, size=25)),
+    "sc3_x": np.linspace(-3e-3, 4e-3, 13),
+    "sc3_y": np.linspace(-2e-3, 1.5e-3, 8),
+    "sc3_z": np.linspace(4e-3, 15e-3, 14),
+    "sparse_enabled": (RNG_PYRAMID.permutation(30) < 15).reshape(6, 5).astype(float),
 })
 
 
@@ -311,6 +326,21 @@ fired = scan_ensemble(scan_convex(14, 0.35e-3, 12e-3, 5, [-0.1 0.2], 15e-3), 3e3
 evalc('[rf, t0] = scan_run(fired, tx, rx, flow, []);');
 save_array(f, 'run_flow.rf', rf);
 save_array(f, 'run_flow.t0', t0);
+orvel_end();
+save_sequence(f, 'phased2d', scan_phased_2d(15, load_array('p2d_angles'), 12e-3));
+save_array(f, 'scan_convert_3d', scan_convert_3d(load_array('sc3_lines'), ...
+           load_array('p2d_angles'), load_array('sc3_r'), load_array('sc3_x'), ...
+           load_array('sc3_y'), load_array('sc3_z')));
+orvel_init(-1);
+set_sampling(%(ao_fs)r);
+enabled = load_array('sparse_enabled');
+tx = xdc_2d_array(6, 5, 0.3e-3, 0.3e-3, 0.05e-3, 0.05e-3, enabled, 1, 1, [0 0 15e-3]);
+rx = xdc_2d_array(6, 5, 0.3e-3, 0.3e-3, 0.05e-3, 0.05e-3, enabled, 1, 1, [0 0 15e-3]);
+save_array(f, 'sparse.positions', element_positions(rx));
+seq = scan_phased_2d(15, load_array('p2d_angles'), 12e-3);
+evalc('[rf, t0] = scan_run(seq, tx, rx, points, amplitudes, 1e-3);');
+save_array(f, 'sparse.rf', rf);
+save_array(f, 'sparse.t0', t0);
 orvel_end();
 e = load_array('vol_elements');
 angles = load_array('vol_angles');
@@ -584,6 +614,33 @@ def test_scan_run_of_a_flow_ensemble(octave, system):
     close(rf, octave["run_flow.rf"], 1e-12, "scan_run of a flow ensemble")
     close(np.array([t0]), octave["run_flow.t0"], 0, "scan_run of a flow ensemble: t0")
     assert rf.shape[1:] == (2, 3) and not np.array_equal(rf[:, :, 0], rf[:, :, 1])
+
+
+def test_pyramidal_scan_from_a_sparse_2d_array(octave, system):
+    seq = im.scan_phased_2d(15, INPUTS["p2d_angles"], 12e-3)
+    assert [step["kind"] for step in seq] == ["line"] * 6
+    close(octave["phased2d.kind"], np.zeros((1, 6)), 0, "phased2d.kind")
+    for field in ("angle", "angle_y", "x", "tx_apodization", "rx_apodization", "tx_focus",
+                  "rx_center"):
+        mine = np.array([np.asarray(step[field], dtype=np.float64) for step in seq])
+        close(mine, octave["phased2d." + field], 1e-12, "phased2d." + field)
+    volume = im.scan_convert_3d(INPUTS["sc3_lines"], INPUTS["p2d_angles"], INPUTS["sc3_r"],
+                                INPUTS["sc3_x"], INPUTS["sc3_y"], INPUTS["sc3_z"])
+    close(volume, octave["scan_convert_3d"], 1e-12, "scan_convert_3d")
+    assert 0.1 < (~np.isnan(volume)).mean() < 0.9
+    # The same lines from the same sparse array: scan_apply sets both angles in both languages
+    # (the lines' signals would differ otherwise), the window drops some scatterers.
+    orvel.set_sampling(AO["fs"])
+    tx, rx = (orvel.xdc_2d_array(6, 5, 0.3e-3, 0.3e-3, 0.05e-3, 0.05e-3,
+                                 INPUTS["sparse_enabled"], 1, 1, [0, 0, 15e-3]) for _ in range(2))
+    e = im.element_positions(rx)
+    close(e, octave["sparse.positions"], 1e-15, "element positions of a sparse array")
+    assert len(e) == 15
+    rf, t0 = im.scan_run(seq, tx, rx, INPUTS["run_points"], INPUTS["run_amplitudes"],
+                         window=1e-3)
+    close(rf, octave["sparse.rf"], 1e-12, "scan_run of a pyramidal scan")
+    close(np.array([t0]), octave["sparse.t0"], 0, "scan_run of a pyramidal scan: t0")
+    assert rf.shape[1] == 6 and np.abs(rf).max() > 0
 
 
 def test_volume_phantoms_sequences_and_refusals(octave):
