@@ -195,25 +195,65 @@ def main():
     print("scheduler: %.0f tasks/s with tasks of no work, %.0f tasks/s with %.1f MB results"
           % (small, large, step_bytes / 1e6))
 
-    # The model. Compute: every chunk task once; on M machines of the same cores the chunk
-    # tasks run M * cores at a time, in waves; the sums, stages and places are small.
+    # The cost of a task of no scatterers' worth (16 of them) in this process: starting the
+    # module, building the apertures, the step's setup, and the output's fixed size.
+    rng = np.random.default_rng(2)
+    few = np.column_stack([rng.uniform(-6e-3, 6e-3, 16), rng.uniform(-6e-3, 6e-3, 16),
+                           rng.uniform(10e-3, 40e-3, 16), np.ones(16)])
+    fixed = statistics.median(_timed(od._task, desc, few, 0, 0, 16, 1) for _ in range(3))
     chunk_time = statistics.median(sim_tasks["chunk"])
-    tasks = n_sim
-    cores = a.workers
-    phantom_bytes = a.scatterers * 32
-    print("model (per machine %d cores; chunk task %.2f s; %d tasks of which %d chunk tasks):"
-          % (cores, chunk_time, tasks, len(sim_tasks["chunk"])))
-    for machines in (10, 100, 1000):
-        slots = machines * cores
-        compute = math.ceil(len(sim_tasks["chunk"]) / slots) * chunk_time
-        scheduler = tasks / small
-        # Every transmit reads the whole phantom once; the step's RF is written twice and
-        # read once; at an assumed 1 GB/s of shared storage.
-        storage = (len(seq) * phantom_bytes + 3 * rf_bytes) / 1e9
-        print("  %4d machines: compute %.1f s, scheduler %.2f s, storage %.2f s at 1 GB/s"
-              " -> about %.1f s" % (machines, compute, scheduler, storage,
-                                     max(compute, scheduler, storage)))
+    per_scatterer = max(chunk_time - fixed, 0.0) / a.chunk
+    sum_time = statistics.median(sim_tasks.get("sum", [0.0]) + sim_tasks["stage"])
+    print("a chunk task: %.3f s fixed + %.3g s a scatterer (%.2f s at %d)"
+          % (fixed, per_scatterer, chunk_time, a.chunk))
+    model(a.scatterers, len(seq), a.workers, fixed, per_scatterer, sum_time, step_bytes, small)
     client.close()
+
+
+def _timed(f, *args):
+    clock = time.perf_counter()
+    f(*args)
+    return time.perf_counter() - clock
+
+
+def model(n, steps, cores, fixed, per_scatterer, sum_time, step_bytes, rate, link=1e9):
+    """Projected time of the scan on machines of `cores` workers: for each count, the chunk
+    size (tasks per step) that gives the least time, and the bounds, taking the largest:
+
+      compute    waves of chunk tasks over every worker, then the tree's levels (a sum each)
+      scheduler  every task (chunks, sums, stages, places) at the rate measured
+      transfer   each chunk's RF (the step's size, whatever the chunk) to its sum, spread over
+                 the machines' links
+      storage    the phantom read once a step, the RF staged, read and placed, all through
+                 one shared store
+      broadcast  a phantom held in memory instead of a file: the scheduler sends it to each
+                 worker process
+
+    `link` is the bandwidth assumed for each machine's network, the store and the scheduler
+    (1 GB/s); nothing here was measured on more than one machine."""
+    print("model (machines of %d cores as here, links and shared storage of %.0f GB/s):"
+          % (cores, link / 1e9))
+    phantom = 32 * n
+    for machines in (1, 10, 100, 1000):
+        slots = machines * cores
+        best = None
+        for k in sorted({1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096}):
+            c = math.ceil(n / k)
+            tasks = steps * (k + math.ceil(k / 7) + 2)
+            levels = max(1, math.ceil(math.log(k, 8))) if k > 1 else 1
+            compute = (math.ceil(steps * k / slots) * (fixed + per_scatterer * c)
+                       + levels * sum_time)
+            terms = {"compute": compute, "scheduler": tasks / rate,
+                     "transfer": steps * k * step_bytes / (machines * link),
+                     "storage": (steps * phantom + 3 * steps * step_bytes) / link}
+            total = max(terms.values())
+            if best is None or total < best[0]:
+                best = (total, k, c, terms)
+        total, k, c, terms = best
+        print("  %4d machines: %4d tasks a step (chunk %7d): %s -> %.1f s, bound by %s; "
+              "with the phantom in memory, broadcast %.0f s more"
+              % (machines, k, c, ", ".join("%s %.2f s" % kv for kv in terms.items()), total,
+                 max(terms, key=terms.get), slots * phantom / link))
 
 
 if __name__ == "__main__":

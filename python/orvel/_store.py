@@ -198,7 +198,7 @@ def place(path, k, offset, where):
     return rf.nbytes
 
 
-# ---- Finishing ------------------------------------------------------------------------------------
+# ---- Finishing -------------------------------------------------------------------------------
 
 def result_array(path, shape, kind):
     """Creates the empty result array (zeros where nothing is written): lines without an

@@ -445,7 +445,9 @@ class Generator:
         what = self.pick(["points", "tissue", "cell", "map", "linear", "phased", "planewave",
                           "apply", "run", "das", "envelope", "log", "convert", "show",
                           "output", "image", "flow", "motion", "positions", "ensemble", "iq",
-                          "clutter", "colour", "spectrum"])
+                          "clutter", "colour", "spectrum", "volume"])
+        if what == "volume":
+            return self.volume()
         if what in ("flow", "motion", "positions", "ensemble", "iq", "clutter", "colour",
                     "spectrum"):
             return self.doppler(what)
@@ -532,6 +534,40 @@ class Generator:
                     [os.path.join(self.folder, "picture.png"),
                      -40 * self.r.random((rows, cols)), np.linspace(-1e-3, 1e-3, cols),
                      np.linspace(1e-3, 2e-3, rows), 40.0, "fuzz"])
+
+    def volume(self):
+        """3-D sequences, phantoms and scan conversion."""
+        im, np, u, i = self.im, self.np, self.u, self.i
+        e = self.r.uniform(-2e-3, 2e-3, (i(1, 9), 3)) * [1, 1, 0]
+        what = self.pick(["plane", "diverging", "phased", "convert", "spheres", "points"])
+        if what == "plane":
+            return Call("im.scan_planewave_2d", im.scan_planewave_2d,
+                        [e, self.r.uniform(-0.3, 0.3, (i(1, 3), 2)), 1540.0] +
+                        ([self.r.random(e.shape[0])] if self.p(0.5) else []))
+        if what == "diverging":
+            return Call("im.scan_diverging_2d", im.scan_diverging_2d,
+                        [e, self.r.uniform(-1e-2, 1e-2, (i(1, 3), 3)) * [1, 1, 0]
+                         - [0, 0, u(1e-3, 1e-2)], 1540.0])
+        if what == "phased":
+            return Call("im.scan_phased_2d", im.scan_phased_2d,
+                        [i(1, 8), self.r.uniform(-0.5, 0.5, (i(1, 4), 2)), u(10e-3, 50e-3)])
+        if what == "convert":
+            nx, ny, nr = i(2, 4), i(2, 3), i(2, 8)
+            ax, ay = np.meshgrid(np.sort(self.r.uniform(-0.5, 0.5, nx)),
+                                 np.sort(self.r.uniform(-0.5, 0.5, ny)), indexing="ij")
+            return Call("im.scan_convert_3d", im.scan_convert_3d,
+                        [self.r.standard_normal((nr, nx * ny)),
+                         np.column_stack([ax.ravel(), ay.ravel()]),
+                         np.sort(self.r.uniform(5e-3, 50e-3, nr)),
+                         np.linspace(-2e-2, 2e-2, i(1, 5)), np.linspace(-2e-2, 2e-2, i(1, 4)),
+                         np.linspace(0, 5e-2, i(1, 5))])
+        if what == "spheres":
+            return Call("im.phantom_tissue", im.phantom_tissue,
+                        [[-1e-3, 1e-3, -1e-3, 1e-3, 20e-3, 22e-3], u(0.5, 5), u(1e-10, 4e-10),
+                         None, i(0, 1000), self.r.uniform(-1e-3, 22e-3, (i(0, 3), 5))])
+        m = i(1, 5)
+        return Call("im.phantom_points", im.phantom_points,
+                    [self.r.uniform(-1e-2, 6e-2, (m, 3)), self.r.standard_normal(m)])
 
     def flow(self):
         """A small moving phantom: a vessel in a 2 x 1 x 2 mm block, at most 400 scatterers."""
@@ -876,7 +912,8 @@ def child(opt):
                 gen.initialised = False
             else:
                 finite = min(finite, args_finite)
-            if c.name.startswith("im.scan_") and c.name[8:] in ("linear", "phased", "planewave"):
+            if c.name.startswith("im.scan_") and c.name[8:] in (
+                    "linear", "phased", "planewave", "planewave_2d", "diverging_2d", "phased_2d"):
                 if result:
                     gen.sequences.append(result)
                     del gen.sequences[:-8]
@@ -884,7 +921,8 @@ def child(opt):
             level = min(finite, args_finite)
             if c.name.startswith("orvel.calc") and nonfinite(result, np):
                 finding(report, "nonfinite", index, c, "a calculation returned NaN or Inf")
-            elif level > NONFINITE and c.name != "im.scan_convert" and nonfinite(result, np):
+            elif (level > NONFINITE and c.name not in ("im.scan_convert", "im.scan_convert_3d")
+                  and nonfinite(result, np)):
                 finding(report, "nonfinite" if level == MODERATE else "nonfinite-huge", index, c,
                         "a result holds NaN or Inf")
             if c.layout_only and error is None and c.name.startswith("orvel.calc"):
