@@ -206,6 +206,12 @@ void iq_demodulate_command(sys_con& sys, const command_args& args) {
   if (!(cutoff > 0 && cutoff < fs / 2))
     throw command_error(format_text(
         "Error: The cutoff must lie between 0 and fs/2 = %g Hz, but is %g", fs / 2, cutoff));
+  if (2 * fs / cutoff > static_cast<double>(iq_most_half_length))
+    throw command_error(format_text(
+        "Error: The cutoff %g Hz is too low for fs = %g Hz: its filter would need more than "
+        "%zu taps; the cutoff must be at least 2 fs / %zu = %g Hz",
+        cutoff, fs, 2 * iq_most_half_length + 1, iq_most_half_length,
+        2 * fs / static_cast<double>(iq_most_half_length)));
   const size_t decimation = read_count(args.arg(7), "The decimation", 1);
   const size_t kept = (samples + decimation - 1) / decimation;
   std::vector<double> re(kept * signals), im(kept * signals);

@@ -2,6 +2,7 @@
 // worker team, its sums run in a fixed order.
 #include "imaging/doppler.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/check.h"
@@ -70,13 +71,15 @@ void iq_demodulate(worker_team& team, const double* rf, size_t samples, size_t s
     for (size_t q = 0; q < kept; ++q) {
       // y_n = sum_k h_k m_{n-k}, k = -K..K: m_{n+K} first.
       const size_t n = q * decimation;
+      // Tap i meets sample j = n + K - i: i from n + K - (samples - 1) to n + K.
       double sr = 0, si = 0;
-      for (size_t i = 0; i < h.size(); ++i) {
-        const ptrdiff_t j = static_cast<ptrdiff_t>(n + K) - static_cast<ptrdiff_t>(i);
-        if (j < 0 || j >= static_cast<ptrdiff_t>(samples)) continue;
+      const size_t first = n + K >= samples ? n + K - (samples - 1) : 0;
+      const size_t last = std::min(h.size() - 1, n + K);
+      for (size_t i = first; i <= last; ++i) {
+        const size_t j = n + K - i;
         const double m = x[j];
-        sr += h[i] * (m * mix_re[static_cast<size_t>(j)]);
-        si += h[i] * (m * mix_im[static_cast<size_t>(j)]);
+        sr += h[i] * (m * mix_re[j]);
+        si += h[i] * (m * mix_im[j]);
       }
       out_re[q] = sr;
       out_im[q] = si;

@@ -27,7 +27,10 @@ std::vector<double> doppler_low_pass(double band, size_t K);
 // exp(-i 2 pi f0 t_n), low-passed
 // by doppler_low_pass(2 cutoff / fs, K = ceil(2 fs / cutoff)) (centred, the signal taken as 0
 // beyond its ends) and every decimation-th sample kept from the first: re, im hold
-// ceil(samples / decimation) x signals.
+// ceil(samples / decimation) x signals. Only the taps that meet the signal are summed, so the
+// time does not grow with K beyond the signal's length; the filter itself is made whole (its
+// sum normalises it), so callers bound K: iq_most_half_length.
+constexpr size_t iq_most_half_length = size_t{1} << 24;
 void iq_demodulate(worker_team& team, const double* rf, size_t samples, size_t signals, double t0,
                    double fs, double f0, double cutoff, size_t decimation, double* re, double* im);
 

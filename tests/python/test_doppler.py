@@ -229,6 +229,9 @@ def test_bad_input_is_refused_with_its_reason():
             "outside the frames' times, from 0 to 0.001 s")
     refused(lambda: im.iq_demodulate(np.ones(64), 0.0, 100e6, 5e6, 50e6),
             "Error: The cutoff must lie between 0 and fs/2 = 5e+07 Hz, but is 5e+07")
+    refused(lambda: im.iq_demodulate(np.ones(58), 0.0, 100e6, 4e6, 3.0, 5),  # 1.3e8 taps
+            "Error: The cutoff 3 Hz is too low for fs = 1e+08 Hz: its filter would need more "
+            "than 33554433 taps; the cutoff must be at least 2 fs / 16777216 = 11.9209 Hz")
     refused(lambda: im.clutter_filter(np.ones((2, 4)), "polynomial", 3),
             "Error: The ensemble (4 firings) must be longer than order + 1 = 4")
     refused(lambda: im.clutter_filter(np.ones(11), "fir", 0.1), "Error: The ensemble (11 "
