@@ -249,3 +249,18 @@ printf('read %s\n', info.kind);
     assert tuple(head[2:]) == rf.shape
     expected = np.concatenate([rf.ravel(order="F"), image.ravel(order="F"), x, z])
     assert rest.tobytes() == expected.tobytes()
+
+
+def test_firing_ensembles_of_lines_and_transmits_keep_slow_time_in_the_store(tmp_path):
+    from test_distributed import sequence_and_apertures
+    seq, tx, rx = sequence_and_apertures()
+    vessel = {"center": [0, 0, 20e-3], "direction": [1, 0, 0.5], "radius": 1e-3, "v_peak": 0.3}
+    flow = im.phantom_flow([-3e-3, 3e-3, -1e-3, 1e-3, 17e-3, 23e-3], vessel, 2.0, 1e-9, 1)
+    for k, steps in enumerate((seq[:4], im.scan_planewave(64, PITCH, [-0.05, 0.05], C))):
+        desc = od.describe(im.scan_ensemble(steps, 5e3, 3), tx, rx,
+                           options={"c": C, "fs": FS}, chunk=40)
+        serial, t_serial = od.simulate(desc, flow, client="serial", progress=False)
+        rf, t0 = od.simulate(desc, flow, client="serial", store=str(tmp_path / str(k)),
+                             progress=False)
+        assert rf.shape == serial.shape and serial.shape[-2:] == (len(steps), 3)
+        assert np.asarray(rf).tobytes() == serial.tobytes() and t0 == t_serial
