@@ -129,11 +129,11 @@ elseif numeric && columns(element_x) == 3 && fits(rows(element_x))
 elseif no_pages > 1
   error('orvel:badArgument', ['das_beamform: element_x must hold R x positions or be R x 3 ' ...
         'element positions, R = %d (the element columns of rf), but is %s'], no_columns, ...
-        describe(element_x));
+        size_text(element_x));
 else
   error('orvel:badArgument', ['das_beamform: element_x must hold R x positions or be R x 3 ' ...
         'element positions, R a divisor of the %d columns of rf, but is %s'], no_columns, ...
-        describe(element_x));
+        size_text(element_x));
 end
 end
 
@@ -152,14 +152,14 @@ elseif numeric && isequal(size(angle), [no_transmits 8])
 else
   error('orvel:badArgument', ['das_beamform: angle must be one angle per transmit (%d ' ...
         'values), %d x 2 angle pairs or a %d x 8 transmit table, but is %s'], no_transmits, ...
-        no_transmits, no_transmits, describe(angle));
+        no_transmits, no_transmits, size_text(angle));
 end
 end
 
 function settings = read_options(options)
 if ~isstruct(options) || ~isscalar(options)
   error('orvel:badArgument', 'das_beamform: options must be a struct, but is %s', ...
-        describe(options));
+        size_text(options));
 end
 settings = struct('y', [], 'window', 'hann', 'tukey_alpha', 0.5, 'interpolation', 'linear', ...
                   'per_transmit', false);
@@ -203,14 +203,4 @@ if isempty(y)
 end
 [Z, X, Y] = ndgrid(double(z(:)), double(x(:)), double(y(:)));
 points = [X(:), Y(:), Z(:)];
-end
-
-function text = describe(v)
-text = sprintf('%d x ', size(v));
-text = text(1:end - 3);
-if ~isnumeric(v) && ~islogical(v)
-  text = sprintf('a %s %s', text, class(v));
-elseif ~isreal(v)
-  text = sprintf('a %s complex matrix', text);
-end
 end

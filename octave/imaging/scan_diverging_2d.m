@@ -31,11 +31,11 @@ if nargin < 3
   error('orvel:usage', ['scan_diverging_2d: needs 3 arguments: ' ...
                         'scan_diverging_2d(element_positions, sources, c)']);
 end
-e = checked_elements('scan_diverging_2d', element_positions);
+e = element_rows('scan_diverging_2d', element_positions);
 n = rows(e);
 if ~isnumeric(sources) || ~isreal(sources) || ndims(sources) ~= 2 || columns(sources) ~= 3
   error('orvel:badArgument', ['scan_diverging_2d: sources must be a k x 3 matrix, one row ' ...
-        '[x y z] per source, but is %s'], describe(sources));
+        '[x y z] per source, but is %s'], size_text(sources));
 end
 if any(~isfinite(sources(:))) || ~all(sources(:, 3) < min(e(:, 3)))
   error('orvel:badArgument', ['scan_diverging_2d: sources must be finite and lie behind the ' ...
@@ -62,30 +62,5 @@ for j = 1:k
   seq(j).angle = atan2(-s(1), -s(3));
   seq(j).tx_delays = delays;
   seq(j).source = s;
-end
-end
-
-function e = checked_elements(fn, positions)
-% The N x 3 element centres, finite, at least one and at most as many as an aperture holds.
-if ~isnumeric(positions) || ~isreal(positions) || ndims(positions) ~= 2 ...
-   || columns(positions) ~= 3 || rows(positions) < 1 || any(~isfinite(positions(:)))
-  error('orvel:badArgument', ['%s: element_positions must be N x 3 finite element centres ' ...
-        '[m] (element_positions(Th)), but is %s'], fn, describe(positions));
-end
-if rows(positions) > 2147483647
-  error('orvel:badArgument', ['%s: element_positions holds %d elements, more than an ' ...
-        'aperture holds (2147483647)'], fn, rows(positions));
-end
-e = double(positions);
-end
-
-function text = describe(v)
-% The size of an argument as "3 x 5", with its kind when it is not real numbers.
-text = sprintf('%d x ', size(v));
-text = text(1:end - 3);
-if ~isnumeric(v) && ~islogical(v)
-  text = sprintf('a %s %s', text, class(v));
-elseif ~isreal(v)
-  text = sprintf('a %s complex matrix', text);
 end
 end

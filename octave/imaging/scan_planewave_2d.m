@@ -39,12 +39,12 @@ end
 if nargin < 4
   apodization = [];
 end
-e = checked_elements('scan_planewave_2d', element_positions);
+e = element_rows('scan_planewave_2d', element_positions);
 n = rows(e);
 if ~isnumeric(angles) || ~isreal(angles) || ndims(angles) ~= 2 || columns(angles) ~= 2 ...
    || any(~isfinite(angles(:)))
   error('orvel:badArgument', ['scan_planewave_2d: angles must be a T x 2 matrix of finite ' ...
-        'rows [ax ay] [rad], but is %s'], describe(angles));
+        'rows [ax ay] [rad], but is %s'], size_text(angles));
 end
 if ~isnumeric(c) || ~isreal(c) || ~isscalar(c) || ~(c > 0) || ~isfinite(c)
   error('orvel:badArgument', 'scan_planewave_2d: c must be a positive speed [m/s]');
@@ -54,7 +54,7 @@ if isempty(apodization)
 elseif ~isnumeric(apodization) || ~isreal(apodization) || ~isvector(apodization) ...
        || numel(apodization) ~= n || any(~isfinite(apodization))
   error('orvel:badArgument', ['scan_planewave_2d: apodization must hold %d finite weights, ' ...
-        'one per element, but is %s'], n, describe(apodization));
+        'one per element, but is %s'], n, size_text(apodization));
 else
   weights = double(apodization(:)');
 end
@@ -74,30 +74,5 @@ for k = 1:rows(angles)
           'finite, but the positions and c %g make them overflow'], c);
   end
   seq(k).tx_delays = delays;
-end
-end
-
-function e = checked_elements(fn, positions)
-% The N x 3 element centres, finite, at least one and at most as many as an aperture holds.
-if ~isnumeric(positions) || ~isreal(positions) || ndims(positions) ~= 2 ...
-   || columns(positions) ~= 3 || rows(positions) < 1 || any(~isfinite(positions(:)))
-  error('orvel:badArgument', ['%s: element_positions must be N x 3 finite element centres ' ...
-        '[m] (element_positions(Th)), but is %s'], fn, describe(positions));
-end
-if rows(positions) > 2147483647
-  error('orvel:badArgument', ['%s: element_positions holds %d elements, more than an ' ...
-        'aperture holds (2147483647)'], fn, rows(positions));
-end
-e = double(positions);
-end
-
-function text = describe(v)
-% The size of an argument as "3 x 5", with its kind when it is not real numbers.
-text = sprintf('%d x ', size(v));
-text = text(1:end - 3);
-if ~isnumeric(v) && ~islogical(v)
-  text = sprintf('a %s %s', text, class(v));
-elseif ~isreal(v)
-  text = sprintf('a %s complex matrix', text);
 end
 end
