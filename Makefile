@@ -143,5 +143,11 @@ bench: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/das_planewave.py
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/doppler_ensemble.py
 
+# The scale measurements (about 5 minutes): a million-scatterer 3-D scan written by two local
+# workers into a Zarr store and beamformed there, with the figures of the scale model.
+.PHONY: bench-3d
+bench-3d: build
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/distributed_volume.py --folder $(BUILD)/volume
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) python/build python/orvel.egg-info
