@@ -103,8 +103,9 @@ TEST_F(interrupt_test, LongNonLinearPropagationStopsWithinThePoint) {
 }
 
 // Responses that reach far make one item last seconds: a triangle 50 m long (3.2e6 samples,
-// each an integral) and the sums of a pair of elements 0.5 m tall, seen from 10 mm aside in y
-// (2.3e4 samples each, 5e8 products). calc_h at one point polls twice when its item is done (after
+// each an integral) and the sums of a pair of elements 2 m tall, seen from 10 mm aside in y
+// (9.2e4 samples each, 8e9 products: about a second on a fast core, so that the polls a tenth of
+// a second apart reach into the sums on any machine; 0.5 m, 0.07 s, did not on some). calc_h at one point polls twice when its item is done (after
 // it, and at the end of the job), so a third poll comes only from within the triangle;
 // calc_scat_all polls six times over its three stages of one item each, so an eighth only from
 // within the pair's sums. 2000 rectangles 0.5 m tall at 3 GHz, seen from 10 mm aside in y: a
@@ -118,7 +119,7 @@ TEST_F(interrupt_test, LongResponsesStopWithinTheirElementOrPair) {
                   embedded_matrix(1, 3, {0, 0, 0}), focus()},
                  1);
   ASSERT_TRUE(triangle.ok) << triangle.error;
-  const call_result tall = orvel_call({1001, 1, 0.3e-3, 0.5, 0.0, 1, 1, focus()}, 1);
+  const call_result tall = orvel_call({1001, 1, 0.3e-3, 2.0, 0.0, 1, 1, focus()}, 1);
   ASSERT_TRUE(tall.ok) << tall.error;
   // An element waveform of three million samples: seconds of plain sums for one element, then a
   // tenth of that for the pulse; the tenth poll comes only from within the element's sums.
