@@ -264,3 +264,23 @@ def test_firing_ensembles_of_lines_and_transmits_keep_slow_time_in_the_store(tmp
                              progress=False)
         assert rf.shape == serial.shape and serial.shape[-2:] == (len(steps), 3)
         assert np.asarray(rf).tobytes() == serial.tobytes() and t0 == t_serial
+
+
+def test_a_pyramidal_scan_through_the_store_is_scan_run_of_its_lines(tmp_path):
+    # Lines steered in two angles (window None, one chunk: each task is scan_run's own call).
+    desc, phantom, _, _ = volume_scan(n_points=60)
+    angles = np.array([[ax, ay] for ax in (-0.1, 0.1) for ay in (-0.05, 0.05)])
+    desc = od.describe(im.scan_phased_2d(64, angles, 8e-3), desc["tx"], desc["rx"],
+                       options={"c": C, "fs": FS}, window=None, chunk=100)
+    rf, t0 = od.simulate(desc, phantom, client="serial", store=str(tmp_path / "s"),
+                         progress=False)
+    orvel.orvel_init(-1)
+    try:
+        orvel.set_option("c", C)
+        orvel.set_sampling(FS)
+        reference, t_reference = im.scan_run(desc["sequence"], od._build(desc["tx"]),
+                                             od._build(desc["rx"]), phantom[:, :3], phantom[:, 3])
+    finally:
+        orvel.orvel_end()
+    assert rf.shape == reference.shape == (reference.shape[0], 4) and t0 == t_reference
+    assert np.asarray(rf).tobytes() == reference.tobytes()
