@@ -6,6 +6,7 @@ passes them on with the same command code; the module checks the rest and names 
 refuses.
 """
 import itertools
+import math
 import os
 import threading
 
@@ -720,6 +721,10 @@ def doppler_spectrum(iq, prf, f0, c, window_length, overlap=None, nfft=None):
     overlap = _num(c_, "overlap", overlap)
     nfft = L if nfft is None else _num(c_, "nfft", nfft)
     prf, f0, c = _num(c_, "prf", prf), _num(c_, "f0", f0), _num(c_, "c", c)
+    # Only the scales use them (the core sees neither), so they are checked here, as in Octave.
+    for name, value, unit in (("prf", prf, "Hz"), ("f0", f0, "Hz"), ("c", c, "m/s")):
+        if not (isinstance(value, float) and 0 < value < math.inf):
+            raise ValueError("%s: %s must be a positive finite number [%s]" % (c_, name, unit))
     (spectrum,) = _call(c_, 7014, re, im, L, overlap, nfft, nout=1)
     hop = L - overlap
     times = (np.arange(spectrum.shape[1]) * hop + (L - 1) / 2) / prf

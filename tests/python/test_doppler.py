@@ -238,6 +238,8 @@ def test_bad_input_is_refused_with_its_reason():
             "firings) must be longer than the filter's 11 taps by at least one, for two outputs")
     refused(lambda: im.color_flow(np.ones((5, 1)), PRF, F0, C),
             "Error: The ensemble must hold at least 2 firings, but holds 1")
+    refused(lambda: im.doppler_spectrum(np.ones(8), 0.0, F0, C, 4),  # Inf times, once
+            "doppler_spectrum: prf must be a positive finite number [Hz]")
     refused(lambda: im.doppler_spectrum(np.ones(8), PRF, F0, C, 9), "Error: The window length "
             "must be from 2 to the ensemble's 8 firings, but is 9")
     refused(lambda: im.doppler_spectrum(np.full(8, 1e300), PRF, F0, C, 8), "Error: The "
