@@ -757,6 +757,8 @@ def scan_phased(no_elements, angles, focus_r):
     fn = "scan_phased"
     n = _count(fn, "no_elements", no_elements)
     angles = _array(fn, "angles", angles, ndim=1)
+    if not np.isfinite(angles).all():
+        raise ValueError("%s: angles must be a vector of finite angles [rad]" % fn)
     focus_r = _scalar(fn, "focus_r", focus_r)
     _check_sequence_memory(fn, angles.size, n)
     return [_step("line", a, 0.0, n, focus_r * np.array([np.sin(a), 0.0, np.cos(a)]),

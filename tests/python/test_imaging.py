@@ -186,6 +186,8 @@ def test_input_the_fuzz_found_is_refused_with_a_text_naming_the_function(tmp_pat
          "be at most 2147483647 (the most elements an aperture holds), but is 9.2233720368547758e+18"),
         (lambda: im.scan_phased(2 ** 31, [0.0], 0.03), "scan_phased: no_elements must be at most "
          "2147483647"),
+        (lambda: im.scan_phased(4, [0.1, np.nan], 0.03), "scan_phased: angles must be a vector of "
+         "finite angles [rad]"),
         (lambda: im.phantom_tissue([0, 1e308, 0, 1, -1e308, 1e308], 1, 1), "phantom_tissue: "
          "density"),
         (lambda: im.phantom_from_map("", [0, 1e-3], [0.01, 0.02], 5), "phantom_from_map: no "
