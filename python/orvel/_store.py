@@ -102,7 +102,7 @@ def info(path):
     return attrs
 
 
-def _set_info(path, attrs):
+def set_info(path, attrs):
     zarr().open_group(path, mode="r+").attrs["orvel"] = attrs
 
 
@@ -218,7 +218,7 @@ def result_array(path, shape, kind):
 
 def finish(path, attrs):
     shutil.rmtree(os.path.join(path, "_steps"), ignore_errors=True)
-    _set_info(path, attrs)
+    set_info(path, attrs)
 
 
 def image_array(path, shape, chunks):

@@ -466,6 +466,20 @@ class _Steps:
                 pass
 
 
+def _layout(records, slow):
+    """t0, fs, the result's shape and each step's row offset, from the steps' records."""
+    present = [r for r in records if r["start"] is not None]
+    if not present:
+        raise ValueError("%s: no scatterer lies in the window of any step" % _FN)
+    t0 = min(r["start"] for r in present)
+    fs = present[0]["fs"]
+    offsets = [None if r["start"] is None else int(round((r["start"] - t0) * fs))
+               for r in records]
+    rows = max(off + r["shape"][0] for r, off in zip(records, offsets) if off is not None)
+    columns = max(r["shape"][1] for r in present)
+    return t0, fs, _im._rf_shape(rows, columns, len(records), slow), offsets
+
+
 def _assemble(steps, kind, out, slow):
     """Puts every step on one time axis, as orvel.imaging.scan_run does (slow time as the last
     axes for a firing sequence); in the output folder as rf.npy (written step by step) with
@@ -474,19 +488,12 @@ def _assemble(steps, kind, out, slow):
     Both are written to new files and renamed over the old names, rf.npy first, so that
     result.json appears last, with its data complete. A file is never rewritten in place: a
     memory map of an earlier run's rf.npy keeps that run's data."""
-    heads = []
+    records = []
     for k in range(len(steps.steps)):
         s = steps.step(k)
-        heads.append(None if s is None else (s[0].shape, s[1], s[2]))
-    present = [h for h in heads if h is not None]
-    if not present:
-        raise ValueError("orvel.distributed: no scatterer lies in the window of any step")
-    t0 = min(h[1] for h in present)
-    fs = present[0][2]
-    offsets = [None if h is None else int(round((h[1] - t0) * fs)) for h in heads]
-    rows = max(off + h[0][0] for h, off in zip(heads, offsets) if h is not None)
-    columns = max(h[0][1] for h in present)
-    shape = _im._rf_shape(rows, columns, len(heads), slow)
+        records.append({"start": None} if s is None else
+                       {"start": s[1], "fs": s[2], "shape": s[0].shape})
+    t0, fs, shape, offsets = _layout(records, slow)
     if out is None:
         rf = np.zeros(shape)
     else:
@@ -771,20 +778,6 @@ def _stage_root(path, k, *parts):
     return _store.stage(path, k, _sum(*parts))
 
 
-def _layout(records, slow, kind):
-    """t0, fs, the result's shape and each step's row offset, from the steps' records."""
-    present = [r for r in records if r["start"] is not None]
-    if not present:
-        raise ValueError("%s: no scatterer lies in the window of any step" % _FN)
-    t0 = min(r["start"] for r in present)
-    fs = present[0]["fs"]
-    offsets = [None if r["start"] is None else int(round((r["start"] - t0) * fs))
-               for r in records]
-    rows = max(off + r["shape"][0] for r, off in zip(records, offsets) if off is not None)
-    columns = max(r["shape"][1] for r in present)
-    return t0, fs, _im._rf_shape(rows, columns, len(records), slow), offsets
-
-
 def _simulate_store(desc, phantom, tasks, n_chunks, slow, bar, client, workers, threads,
                     path, reuse, digest):
     """simulate() with a store: the tasks sum each step's chunks and write it, then write it
@@ -801,7 +794,7 @@ def _simulate_store(desc, phantom, tasks, n_chunks, slow, bar, client, workers, 
             by_step[k].append((c, lo, hi))
 
     def finish():
-        t0, fs, shape, offsets = _layout(records, slow, kind)
+        t0, fs, shape, offsets = _layout(records, slow)
         shape = _store.result_array(path, shape, kind)
         return t0, fs, shape, [(k, off, _im._rf_place(k, slow))
                                for k, off in enumerate(offsets) if off is not None]
@@ -963,10 +956,10 @@ def beamform(store, element_positions, x, z, c, f_number, angle, lag, *, y=None,
         raise ValueError("%s: beamform needs a store of transmits received on every element "
                          "(samples x elements x transmits), but this store holds %s steps of "
                          "shape %s" % (_FN, contents["kind"], rf.shape))
-    if set(options) - {"window", "tukey_alpha", "interpolation"}:
+    unknown = sorted(set(options) - {"window", "tukey_alpha", "interpolation"})
+    if unknown:
         raise ValueError("%s: beamform: unknown options %s (window, tukey_alpha, "
-                         "interpolation)" % (_FN, ", ".join(sorted(set(options) - {
-                             "window", "tukey_alpha", "interpolation"}))))
+                         "interpolation)" % (_FN, ", ".join(unknown)))
     n_t = rf.shape[2]
     angle = np.asarray(angle, dtype=float)
     rows = angle if angle.ndim == 2 else angle.reshape(-1)
@@ -1024,7 +1017,7 @@ def beamform(store, element_positions, x, z, c, f_number, angle, lag, *, y=None,
                     bar.tick(done)
     attrs = _store.info(path)
     attrs["image"] = {"x": x.tolist(), "z": z.tolist(), "y": None if y is None else y.tolist()}
-    _store._set_info(path, attrs)
+    _store.set_info(path, attrs)
     return open_store(path)["image"]
 
 
